@@ -57,7 +57,7 @@ class ScaledClock final : public Clock
 {
 public:
     /// `factor` >= 1; `minSocketWaitMs` is the real floor of a shortened socket wait.
-    explicit ScaledClock(double factor, int minSocketWaitMs = 50);
+    explicit ScaledClock(double factor, int minSocketWaitMs = 250);
 
     time_point now() const override;
     void sleepUntil(time_point deadline) override;

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+namespace orvo {
+
+class PanelLink;
+
+/// Where an update (and a reset wait) reports: activity lines and the task progress bar.
+class UpdateReporter
+{
+public:
+    virtual ~UpdateReporter() = default;
+    /// One activity line; `icon` is the line's icon code (0 blank, 2 info, 3 error, 4 warning).
+    virtual void listLine(int icon, const QString &text) = 0;
+    /// The task progress bar: (true, p, false, 0, 0) waiting, (true, p, true, 0, 100)
+    /// programming, (false, 0, true, 0, 100) hidden.
+    virtual void progress(bool visible, int value, bool showText, int min, int max) = 0;
+};
+
+/// One board to update.
+struct PanelUpdateRequest
+{
+    QByteArray path;        ///< full path of the firmware file, 8-bit
+    int deviceType = 0;     ///< selected device type 0..4
+    int panelIndex = 0;     ///< selected catalogue position (display name only)
+    std::uint8_t panel = 0;
+    std::uint8_t channel = 0;
+    std::uint8_t boardType = 0;
+    std::uint8_t boardAddress = 0;
+    std::uint8_t picType = 12; ///< 0..11, 12 unknown
+    bool verbose = true;       ///< step lines to the activity list
+};
+
+/// Takes one board through the boot-loader update and returns its result code (UpdateResult).
+/// Talks to the board only through `link`; the file is checked before any contact.
+int updatePanelFirmware(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request);
+
+/// The wait after a request that restarts a board: 3000 ticks of 10 ms, or 10500 ticks with a
+/// probe of the device at ticks 3000, 6000 and 9000 when `probeDevice` is set. Sends the waiting
+/// progress; stops at the next tick after an abort request.
+void restartWait(PanelLink &link, UpdateReporter &reporter, bool probeDevice);
+
+} // namespace orvo

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "devicerecord.h"
+#include "packet.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class QTcpSocket;
+
+namespace orvo {
+
+class Clock;
+
+/// Where the exchanges go: the selected device's address, the port, and the device type that
+/// goes into every request header.
+struct DeviceTarget
+{
+    QString host;                      ///< IPv4 text (ipText of the record)
+    std::uint16_t port = kDevicePort;  ///< 51000 in the product; tests and tools set their own
+    std::uint16_t headerDeviceType = 0; ///< low 16 bits of the record's type field
+};
+
+/// Time-outs of the exchanges, in milliseconds of the link's clock.
+struct ExchangeTimeouts
+{
+    int panelConnectMs = 3000;    ///< first blocking connect wait; then up to 2999 polls of 1 ms
+    int panelConnectPolls = 2999;
+    int panelWriteMs = 1500;      ///< then up to 1499 polls
+    int panelWritePolls = 1499;
+    int panelReplyPolls = 7499;   ///< after the caller's reply wait
+    int serviceConnectMs = 5000;
+    int serviceWriteMs = 7000;
+    int serviceReadMs = 15000;
+    int probeConnectMs = 30;
+};
+
+/// Carries panel commands to one device and keeps the worker-wide 64-byte buffers.
+///
+/// Used only from the worker thread. `replyBody` receives the body of each accepted reply;
+/// `txBody` is the body image from which program-data requests take their record.
+class PanelLink
+{
+public:
+    /// `abortRequested` is polled in every wait of exchangePanelPacket; it may be empty.
+    PanelLink(Clock &clock, std::function<bool()> abortRequested);
+    ~PanelLink();
+
+    PanelLink(const PanelLink &) = delete;
+    PanelLink &operator=(const PanelLink &) = delete;
+
+    void setTarget(const DeviceTarget &target) { m_target = target; }
+    const DeviceTarget &target() const { return m_target; }
+    /// Device type 0..4 whose catalogue names the panels in debug lines.
+    void setCatalogueType(int deviceType) { m_catalogueType = deviceType; }
+    int catalogueType() const { return m_catalogueType; }
+    void setTimeouts(const ExchangeTimeouts &t) { m_timeouts = t; }
+    const ExchangeTimeouts &timeouts() const { return m_timeouts; }
+    Clock &clock() const { return m_clock; }
+    bool abortRequested() const { return m_abort && m_abort(); }
+
+    /// Routes 4, 5 and 6 over a QTcpSocket with 1 ms polls that honour the abort request.
+    /// True when the request went out and, if the command expects a reply, exactly 76 valid
+    /// bytes came back within the waits (copied into replyBody).
+    bool exchangePanelPacket(std::uint8_t route, std::uint8_t channel, std::uint8_t panel, std::uint8_t extra,
+                             std::uint8_t command, std::uint8_t subCommand, std::uint8_t boardType,
+                             std::uint8_t boardAddress, bool useTxBody, std::uint32_t replyWaitMs);
+
+    /// Route 8 over BlockingTcpClient with fixed time-outs; ignores the abort request. Command 2
+    /// (reset) reads no reply and is true once written.
+    bool exchangeServicePacket(std::uint8_t channel, std::uint8_t panel, std::uint8_t count, std::uint8_t command,
+                               const std::uint8_t *payload);
+
+    /// replyMatches on replyBody.
+    bool replyMatches(std::uint8_t replyCode, std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType,
+                      std::uint8_t boardAddress) const;
+
+    /// Status query of one panel: found, boot mode and version; writes the "Checking Panel... "
+    /// debug line for catalogue addresses. `boardType` is updated from the reply when found.
+    bool checkPanel(bool &bootMode, std::uint8_t &version, std::uint8_t panel, std::uint8_t channel,
+                    std::uint8_t &boardType, std::uint8_t boardAddress);
+
+    /// PIC32MZ variant 0..11 of a panel, 12 when ten attempts gave no valid answer.
+    std::uint8_t queryPicType(std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType,
+                              std::uint8_t boardAddress);
+
+    /// Asks `host` for its device record with the short probe connect time-out and header type
+    /// 0xFFFF; the record when a valid one came back. Writes "*** Found Device: " on success.
+    std::optional<OrvoDiscoveryInfo> probeDevice(const QString &host);
+
+    /// Asks the target for its record with the normal time-outs (header type from the target).
+    std::optional<OrvoDiscoveryInfo> requestInfo();
+
+    /// Sends a rename request to the target and returns the record it answers with.
+    std::optional<OrvoDiscoveryInfo> rename(const QByteArray &name8bit);
+
+    /// Sends an identify request to the target; true when written.
+    bool identify();
+
+    PanelBody replyBody {};
+    PanelBody txBody {};
+
+    /// The socket of the exchange in progress, null between exchanges.
+    QTcpSocket *currentSocket() const { return m_socket; }
+
+private:
+    bool waitPolls(int polls, const std::function<bool()> &done);
+
+    Clock &m_clock;
+    std::function<bool()> m_abort;
+    DeviceTarget m_target;
+    int m_catalogueType = 0;
+    ExchangeTimeouts m_timeouts;
+    QTcpSocket *m_socket = nullptr;
+};
+
+} // namespace orvo

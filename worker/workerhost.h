@@ -1,0 +1,76 @@
+#pragma once
+
+#include "worker.h"
+
+#include <QObject>
+#include <QThread>
+
+namespace orvo {
+
+/// The window's side of the worker signals. The GUI, the command-line front end and the tests
+/// implement it; WorkerHost makes the connections in one place for all of them.
+class WorkerFrontEnd : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    /// Called in the front end's thread while the worker thread waits; returns the standard
+    /// button value of the answer (0x4000 Yes, 0x10000 No, 0x400 OK).
+    virtual int messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn) = 0;
+
+public slots:
+    virtual void insertListItem(int icon, QString text, int nIndex, bool bRemoveLastItem) = 0;
+    virtual void clearList() = 0;
+    virtual void updateProgressBar(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) = 0;
+    virtual void updateProgressBarAuto(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) = 0;
+    virtual void updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev) = 0;
+    virtual void enableControls(bool bEnable) = 0;
+};
+
+/// Owns the worker and its thread, makes the connections of the request protocol and of the
+/// front end, and on destruction asks a running job to abort and waits for the thread.
+class WorkerHost : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// `clock` must outlive the host; `frontEnd` may be null (connect later with attach).
+    explicit WorkerHost(Clock &clock, WorkerFrontEnd *frontEnd = nullptr, QObject *parent = nullptr);
+    ~WorkerHost() override;
+
+    Worker *worker() const { return m_worker; }
+    QThread *thread() const { return m_thread; }
+
+    /// Connects the worker's signals to `frontEnd` (once).
+    void attach(WorkerFrontEnd *frontEnd);
+
+    /// The request protocol of every handler: refuses with the debug line "worker still busy"
+    /// when a job runs; otherwise waits for the previous job's thread, lets `setInputs` store
+    /// the job's fields, and requests `mode`. Returns false when refused.
+    template <typename SetInputs>
+    bool request(int mode, SetInputs &&setInputs)
+    {
+        if (!beginRequest())
+            return false;
+        setInputs(*m_worker);
+        m_worker->requestWork(mode, 0);
+        return true;
+    }
+    bool request(int mode)
+    {
+        return request(mode, [](Worker &) {});
+    }
+
+    /// Blocks until the running job (if any) has ended and its thread has stopped.
+    void waitForIdle();
+
+private:
+    bool beginRequest();
+
+    QThread *m_thread = nullptr;
+    Worker *m_worker = nullptr;
+};
+
+} // namespace orvo
