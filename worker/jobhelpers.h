@@ -1,0 +1,41 @@
+#pragma once
+
+// Pieces shared by the single-board update job and the auto update.
+
+#include "catalogue.h"
+#include "firmwarefiles.h"
+#include "updater.h"
+#include "worker.h"
+
+namespace orvo {
+
+/// Firmware file of catalogue position `panelIndex` of the worker's device type, asking the
+/// board for its PIC32MZ variant when the file is a HEX image; writes the "file: " debug line.
+inline FirmwareFileChoice resolveFirmwareFile(Worker &worker, int panelIndex, const PanelSlot &slot)
+{
+    return firmwareFilePath(worker.firmwareFolder, worker.deviceType, panelIndex, slot.channel, slot.panel,
+                            slot.boardType, slot.boardAddress,
+                            [&worker](std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType,
+                                      std::uint8_t boardAddress) {
+                                return worker.link().queryPicType(channel, panel, boardType, boardAddress);
+                            });
+}
+
+/// The update of the board at `slot` with the chosen file.
+inline PanelUpdateRequest makeUpdateRequest(const FirmwareFileChoice &file, int deviceType, int panelIndex,
+                                            const PanelSlot &slot, bool verbose)
+{
+    PanelUpdateRequest request;
+    request.path = file.path;
+    request.deviceType = deviceType;
+    request.panelIndex = panelIndex;
+    request.panel = slot.panel;
+    request.channel = slot.channel;
+    request.boardType = slot.boardType;
+    request.boardAddress = slot.boardAddress;
+    request.picType = file.picType;
+    request.verbose = verbose;
+    return request;
+}
+
+} // namespace orvo

@@ -1,0 +1,150 @@
+// The jobs that act on the selected device or on one of its boards: check, update, reset,
+// rename and identify.
+
+#include "catalogue.h"
+#include "clock.h"
+#include "jobhelpers.h"
+
+#include <QDebug>
+
+namespace orvo {
+
+namespace {
+
+constexpr int kDeviceNameBytes = 21;
+constexpr std::uint8_t kServiceResetCommand = 2;
+
+} // namespace
+
+void Worker::jobCheckPanel()
+{
+    emit frW_EnableControls(false);
+    if (!prepareSelection(true)) {
+        emit frW_EnableControls(true);
+        return;
+    }
+    const QString name = panelName(deviceType, panelIndex);
+    const PanelSlot slot = panelSlot(deviceType, panelIndex);
+    blank();
+    line(2, QStringLiteral("Contacting ") + name + QStringLiteral("..."));
+
+    bool bootMode = false;
+    std::uint8_t version = 0;
+    std::uint8_t boardType = slot.boardType;
+    const std::uint8_t boardAddress = slot.boardAddress;
+    if (!link().checkPanel(bootMode, version, slot.panel, slot.channel, boardType, boardAddress)) {
+        line(4, QStringLiteral("Warning!  Failed to Connect to ") + name);
+        emit frW_EnableControls(true);
+        return;
+    }
+
+    const QString versionText = QString::number(version);
+    const QString buildText = QString::number(buildVersion(deviceType, boardType));
+    const QString foundLine = name + QStringLiteral(" Found!  Firmware version: ") + versionText
+        + QStringLiteral("  (") + buildText + QStringLiteral(")");
+    if (isFpgaBoard(deviceType, boardType)) {
+        // An FPGA has no boot loader of its own to report, and no processor to name.
+        if (version != 0)
+            line(2, foundLine);
+        else
+            line(4, QStringLiteral("Warning!  ") + name + QStringLiteral(" requires firmware update!  Firmware version: ")
+                     + versionText + QStringLiteral(" (") + buildText + QStringLiteral(")"));
+    } else {
+        if (!bootMode)
+            line(2, foundLine);
+        else
+            line(4, QStringLiteral("Warning!  ") + name + QStringLiteral(" in BootMode!  Firmware version: ")
+                     + versionText + QStringLiteral(" (") + buildText + QStringLiteral(")"));
+        const std::uint8_t picType = link().queryPicType(slot.channel, slot.panel, boardType, boardAddress);
+        if (picType < kPicUnknown)
+            line(2, QStringLiteral("Processor: ") + picPart(picType));
+        else
+            line(2, QStringLiteral("Processor: Original PIC32MZ2048EFG..."));
+    }
+    emit frW_EnableControls(true);
+}
+
+void Worker::jobUpdatePanel()
+{
+    emit frW_EnableControls(false);
+    if (!prepareSelection(true)) {
+        // Nothing was written, so there is nothing to ask the device again.
+        refreshDeviceInfo = false;
+        emit frW_EnableControls(true);
+        return;
+    }
+    const PanelSlot slot = panelSlot(deviceType, panelIndex);
+    const FirmwareFileChoice file = resolveFirmwareFile(*this, panelIndex, slot);
+    setCurrentFirmwareFile(file.path);
+    blank();
+    blank();
+
+    const Clock::time_point start = clock().now();
+    const PanelUpdateRequest request = makeUpdateRequest(file, deviceType, panelIndex, slot, true);
+    const int result = updatePanelFirmware(link(), *this, request);
+
+    line(5 + result, panelName(deviceType, panelIndex) + QStringLiteral(":  ") + updateResultMessage(result)
+                         + panelTimeText(clock().elapsedMs(start)));
+    if (refreshDeviceInfo) {
+        refreshDeviceInfo = false;
+        RequestInfo();
+    }
+    emit frW_EnableControls(true);
+}
+
+void Worker::jobResetPanel()
+{
+    emit frW_EnableControls(false);
+    if (!prepareSelection(true)) {
+        // A check of a board that addresses nothing would only repeat the warning.
+        checkAfterReset = false;
+        emit frW_EnableControls(true);
+        return;
+    }
+    const QString name = panelName(deviceType, panelIndex);
+    const PanelSlot slot = panelSlot(deviceType, panelIndex);
+    blank();
+    line(2, QStringLiteral("Resetting ") + name + QStringLiteral("..."));
+
+    const std::uint8_t payload[2] = { slot.boardType, slot.boardAddress };
+    if (!link().exchangeServicePacket(slot.channel, slot.panel, 2, kServiceResetCommand, payload)) {
+        line(4, QStringLiteral("Warning!  Failed to Reset ") + name);
+    } else {
+        // The board whose restart takes the device's network down is waited for with probes.
+        restartWait(link(), *this, restartsNetwork(deviceType, slot.panel, slot.channel));
+        emit frWorker_updateProgressBar(false, 0, true, 0, 100);
+    }
+
+    if (checkAfterReset) {
+        checkAfterReset = false;
+        jobCheckPanel();
+    } else {
+        emit frW_EnableControls(true);
+    }
+}
+
+void Worker::jobRenameDevice()
+{
+    emit frW_EnableControls(false);
+    if (prepareSelection(false)) {
+        // The name field holds 31 bytes; the device keeps 21 and the rest stays zero.
+        const QByteArray name = newDeviceName.toLocal8Bit().left(kDeviceNameBytes);
+        if (const std::optional<OrvoDiscoveryInfo> reply = link().rename(name)) {
+            qDebug().noquote() << QStringLiteral("Renamed Device: ") + ipText(*reply) + QStringLiteral("   ")
+                    + deviceTypeName(reply->type());
+            addOrReplaceDevice(foundDevices, *reply);
+        }
+    }
+    emit frWorker_updateDevicesCombo(foundDevices);
+    emit frW_EnableControls(true);
+}
+
+void Worker::jobIdentifyDevice()
+{
+    emit frW_EnableControls(false);
+    if (prepareSelection(false))
+        link().identify();
+    emit frW_EnableControls(true);
+}
+
+} // namespace orvo
