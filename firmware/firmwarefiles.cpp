@@ -1,0 +1,74 @@
+#include "firmwarefiles.h"
+
+#include "imagecheck.h"
+#include "protocol/catalogue.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+
+namespace orvo {
+
+QString firmwareFolderPath()
+{
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/../HexFiles") + QStringLiteral("/");
+    QString absolute = QFileInfo(folder).absoluteFilePath();
+    if (!absolute.endsWith(QLatin1Char('/')))
+        absolute += QLatin1Char('/');
+    return absolute;
+}
+
+FirmwareFileChoice firmwareFilePath(const QString &folder, int deviceType, int panelIndex, std::uint8_t channel,
+                                    std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress,
+                                    const PicTypeQuery &queryPicType)
+{
+    QString path = folder + firmwareFile(deviceType, panelIndex);
+    FirmwareFileChoice choice;
+    const bool image = QFileInfo(path).suffix() == QLatin1String("bin");
+    if (!image && queryPicType)
+        choice.picType = queryPicType(channel, panel, boardType, boardAddress);
+    // The catalogue names are made for the 2048 parts 0, 5 and 8; every other known part has
+    // an image of its own beside them.
+    const std::uint8_t pic = choice.picType;
+    if (!image && pic < kPicUnknown && pic != 0 && pic != 5 && pic != 8) {
+        const int dot = path.lastIndexOf(QLatin1Char('.'));
+        if (dot >= 0)
+            path.truncate(dot);
+        path += QLatin1Char('_') + picPart(pic) + QStringLiteral(".hex");
+    }
+    // The file system's own encoding, so that a folder outside Latin-1 still opens.
+    choice.path = QFile::encodeName(path);
+    qDebug().noquote() << QStringLiteral("file: ") + path;
+    return choice;
+}
+
+LoadStatus loadFirmwareFile(const QByteArray &path, bool fpgaBoard, QByteArray &content)
+{
+    content.clear();
+    const QString name = QFile::decodeName(path);
+    const QFileInfo info(name);
+    if (!info.exists() || !info.isFile() || info.size() <= 0)
+        return LoadStatus::Missing;
+    if (!checkFirmwareSize(info.size()).ok)
+        return LoadStatus::TooLarge;
+    QFile file(name);
+    // HEX files are read unchanged too: folding CR LF pairs would change nothing that the check
+    // or the producer looks at, and it would make the two kinds of line end load differently.
+    Q_UNUSED(fpgaBoard)
+    if (!file.open(QIODevice::ReadOnly))
+        return LoadStatus::Missing;
+    // The file may grow between the size query and the read; never read more than the limit.
+    content = file.read(kMaxFirmwareFileSize + 1);
+    if (file.error() != QFileDevice::NoError || content.isEmpty()) {
+        content.clear();
+        return LoadStatus::Missing;
+    }
+    if (content.size() > kMaxFirmwareFileSize) {
+        content.clear();
+        return LoadStatus::TooLarge;
+    }
+    return LoadStatus::Loaded;
+}
+
+} // namespace orvo

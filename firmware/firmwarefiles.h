@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+namespace orvo {
+
+/// Folder of the firmware files: "HexFiles" in the parent of the program's folder, absolute,
+/// ending in "/".
+QString firmwareFolderPath();
+
+/// Asks a panel for its PIC32MZ variant (channel, panel, boardType, boardAddress): 0..11, or
+/// 12 when no valid answer came. The worker passes PanelLink::queryPicType.
+using PicTypeQuery = std::function<std::uint8_t(std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t)>;
+
+/// The file chosen for one board and the variant that chose it.
+struct FirmwareFileChoice
+{
+    QByteArray path;               ///< full path, 8-bit (the file system's encoding)
+    std::uint8_t picType = 12;     ///< 0..11, 12 unknown or not asked
+};
+
+/// Firmware file of catalogue position `panelIndex` of `deviceType` under `folder` (ending in
+/// "/"). A ".bin" image never queries the panel. For a queried variant other than 0, 5, 8 and
+/// unknown, the name becomes <base>_<part name>.hex. Writes the debug line "file: " + path.
+FirmwareFileChoice firmwareFilePath(const QString &folder, int deviceType, int panelIndex, std::uint8_t channel,
+                                    std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress,
+                                    const PicTypeQuery &queryPicType);
+
+/// How loading a firmware file ended.
+enum class LoadStatus {
+    Loaded,
+    Missing,  ///< no such file, not a regular file, empty, or it could not be opened or read
+    TooLarge, ///< larger than kMaxFirmwareFileSize; not read
+};
+
+/// Reads a whole firmware file. `content` holds the bytes actually read when Loaded and is
+/// empty otherwise. HEX files are read as they are: the record producer does not depend on
+/// line ends.
+LoadStatus loadFirmwareFile(const QByteArray &path, bool fpgaBoard, QByteArray &content);
+
+} // namespace orvo

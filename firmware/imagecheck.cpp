@@ -1,0 +1,108 @@
+#include "imagecheck.h"
+
+#include "hexrecords.h"
+#include "protocol/packet.h"
+
+namespace orvo {
+
+namespace {
+
+constexpr std::uint8_t kRecordEndOfFile = 1;
+constexpr std::uint8_t kRecordExtendedLinear = 4;
+constexpr int kRecordOverheadBytes = 5; // byte count, address (2), type, checksum
+
+ImageCheck failure(int line, const char *fault)
+{
+    ImageCheck c;
+    c.ok = false;
+    c.line = line;
+    c.fault = QString::fromLatin1(fault);
+    return c;
+}
+
+bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// One record line without its line end; an empty line is allowed and ignored.
+ImageCheck checkRecord(const char *text, int n, int line, bool &sawEndOfFile)
+{
+    if (n == 0)
+        return {};
+    if (text[0] != ':')
+        return failure(line, "record does not start with ':'");
+    for (int i = 1; i < n; ++i) {
+        if (!isHexDigit(text[i]))
+            return failure(line, "character that is no hexadecimal digit");
+    }
+    const int digits = n - 1;
+    if (digits < 2 * kRecordOverheadBytes)
+        return failure(line, "record too short");
+    const int count = hexValue(2, text + 1);
+    if (digits != 2 * (kRecordOverheadBytes + count))
+        return failure(line, "byte count does not match the line");
+    if (count > static_cast<int>(kMaxDataBytes))
+        return failure(line, "more than 49 data bytes");
+    unsigned sum = 0;
+    for (int i = 1; i < n; i += 2)
+        sum += hexValue(2, text + i);
+    if ((sum & 0xFF) != 0)
+        return failure(line, "checksum mismatch");
+    const std::uint8_t type = hexValue(2, text + 7);
+    if (type == kRecordExtendedLinear && count != 2)
+        return failure(line, "extended address record without two data bytes");
+    if (type == kRecordEndOfFile)
+        sawEndOfFile = true;
+    return {};
+}
+
+} // namespace
+
+QString ImageCheck::errorLine() const
+{
+    const QString where = line > 0 ? QStringLiteral("line %1: ").arg(line) : QString();
+    return QStringLiteral("*** Error: Firmware file is damaged (") + where + fault + QStringLiteral(")!");
+}
+
+ImageCheck checkFirmwareSize(std::int64_t size)
+{
+    if (size > kMaxFirmwareFileSize)
+        return failure(0, "file larger than 64 MiB");
+    return {};
+}
+
+ImageCheck checkFirmwareImage(const QByteArray &content, bool fpgaBoard)
+{
+    const ImageCheck size = checkFirmwareSize(content.size());
+    if (!size.ok)
+        return size;
+    if (content.isEmpty())
+        return failure(0, "empty file");
+    if (fpgaBoard)
+        return {};
+
+    const char *data = content.constData();
+    const int n = content.size();
+    bool sawEndOfFile = false;
+    int line = 1;
+    int start = 0;
+    while (start < n) {
+        int end = start;
+        while (end < n && data[end] != '\n')
+            ++end;
+        int len = end - start;
+        if (len > 0 && data[start + len - 1] == '\r')
+            --len; // CR LF
+        const ImageCheck c = checkRecord(data + start, len, line, sawEndOfFile);
+        if (!c.ok)
+            return c;
+        start = end + 1;
+        ++line;
+    }
+    if (!sawEndOfFile)
+        return failure(0, "no end-of-file record");
+    return {};
+}
+
+} // namespace orvo
