@@ -57,6 +57,9 @@ QString panelTimeText(qint64 ms);
 /// "     [h hrs, m mins, s secs]", "     [m mins, s secs]", "     [s secs]" or empty.
 QString totalTimeText(qint64 ms);
 
+/// Id of the calling thread as it appears in the worker's debug lines ("0x7f3a...").
+QString threadIdText();
+
 /// Runs every network job in its own thread and reports only through signals.
 ///
 /// The owner (WorkerHost) moves it to a QThread that runs only while a job runs. The window

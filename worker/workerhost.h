@@ -3,6 +3,7 @@
 #include "worker.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QThread>
 
 namespace orvo {
@@ -71,6 +72,7 @@ private:
 
     QThread *m_thread = nullptr;
     Worker *m_worker = nullptr;
+    QPointer<WorkerFrontEnd> m_frontEnd; ///< the one front end attached, if any
 };
 
 } // namespace orvo

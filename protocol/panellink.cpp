@@ -1,0 +1,281 @@
+#include "panellink.h"
+
+#include "blockingtcpclient.h"
+#include "catalogue.h"
+#include "clock.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QNetworkProxy>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QtDebug>
+
+#include <array>
+#include <chrono>
+#include <climits>
+#include <memory>
+
+namespace orvo {
+
+namespace {
+
+constexpr std::chrono::milliseconds kPollInterval { 1 };
+
+const std::uint8_t *bytesOf(const QByteArray &a)
+{
+    return reinterpret_cast<const std::uint8_t *>(a.constData());
+}
+
+/// Waits up to `realMs` real milliseconds for a connection attempt to settle (connected or
+/// failed). QAbstractSocket::waitForConnected gives up the attempt when it times out, which
+/// would leave nothing for the following polls to find; a short local event loop waits for the
+/// same notifier without that side effect.
+void waitForConnectionSettled(QTcpSocket &socket, int realMs)
+{
+    if (socket.state() != QAbstractSocket::ConnectingState && socket.state() != QAbstractSocket::HostLookupState)
+        return;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&socket, &QAbstractSocket::stateChanged, &loop, [&loop](QAbstractSocket::SocketState s) {
+        if (s == QAbstractSocket::ConnectedState || s == QAbstractSocket::UnconnectedState)
+            loop.quit();
+    });
+    timer.start(realMs);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+/// Lets this thread's event dispatcher look at the socket once without blocking. The worker
+/// thread runs no event loop while a job runs, so without this a poll would never see the
+/// connection complete, the request leave or the reply arrive.
+void driveSocket()
+{
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+/// Disposes of an exchange's socket at once, connected or not: the worker thread has no event
+/// loop to run deferred deletions, so tens of thousands of exchanges in a download would
+/// otherwise pile up sockets.
+void disposeSocket(std::unique_ptr<QTcpSocket> socket)
+{
+    QObject::disconnect(socket.get(), nullptr, nullptr, nullptr);
+    socket->close(); // graceful when connected and nothing is left to write
+    socket->abort(); // a connection attempt still in progress, or a close left pending
+}
+
+/// One device-level exchange over BlockingTcpClient: connect, write the request, and when
+/// `expectRecord` read the 123-byte record and accept it. Empty on any failure.
+std::optional<OrvoDiscoveryInfo> deviceExchange(Clock &clock, const QString &host, std::uint16_t port,
+                                                int connectMs, const ExchangeTimeouts &t,
+                                                const QByteArray &request, bool expectRecord, bool *written)
+{
+    if (written)
+        *written = false;
+    BlockingTcpClient client(clock);
+    if (!client.connect(host.toStdString(), std::to_string(port), connectMs))
+        return std::nullopt;
+    if (!client.write(bytesOf(request), static_cast<std::size_t>(request.size()), t.serviceWriteMs))
+        return std::nullopt;
+    if (written)
+        *written = true;
+    if (!expectRecord)
+        return std::nullopt;
+    std::array<std::uint8_t, OrvoDiscoveryInfo::kSize> rx {};
+    const std::size_t n = client.read(rx.data(), rx.size(), t.serviceReadMs);
+    return acceptDeviceRecord(rx.data(), n);
+}
+
+} // namespace
+
+PanelLink::PanelLink(Clock &clock, std::function<bool()> abortRequested)
+    : m_clock(clock), m_abort(std::move(abortRequested))
+{
+}
+
+PanelLink::~PanelLink() = default;
+
+bool PanelLink::waitPolls(int polls, const std::function<bool()> &done)
+{
+    for (int i = 0; i < polls; ++i) {
+        if (abortRequested())
+            return false;
+        m_clock.sleepFor(kPollInterval);
+        driveSocket();
+        if (done())
+            return true;
+    }
+    return false;
+}
+
+bool PanelLink::exchangePanelPacket(std::uint8_t route, std::uint8_t channel, std::uint8_t panel, std::uint8_t extra,
+                                    std::uint8_t command, std::uint8_t subCommand, std::uint8_t boardType,
+                                    std::uint8_t boardAddress, bool useTxBody, std::uint32_t replyWaitMs)
+{
+    const bool expectsReply = panelRequestExpectsReply(route, command, subCommand);
+    const QByteArray request = buildPanelRequest(m_target.headerDeviceType, route, channel, panel, extra, command,
+                                                 subCommand, boardType, boardAddress, useTxBody ? &txBody : nullptr);
+
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->setProxy(QNetworkProxy::NoProxy);
+    m_socket = socket.get();
+    const auto connected = [s = socket.get()] { return s->state() == QAbstractSocket::ConnectedState; };
+
+    const bool result = [&]() -> bool {
+        socket->connectToHost(m_target.host, m_target.port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+        waitForConnectionSettled(*socket, m_clock.socketWaitMs(m_timeouts.panelConnectMs));
+        if (!connected())
+            waitPolls(m_timeouts.panelConnectPolls, connected);
+        if (!connected())
+            return false;
+
+        socket->write(request);
+        socket->flush();
+        const auto allWritten = [s = socket.get()] { return s->bytesToWrite() == 0; };
+        if (!allWritten()) {
+            socket->waitForBytesWritten(m_clock.socketWaitMs(m_timeouts.panelWriteMs));
+            if (!allWritten())
+                waitPolls(m_timeouts.panelWritePolls, allWritten);
+        }
+        if (!expectsReply)
+            return true;
+
+        // A reply may reach us in more than one TCP segment: keep collecting until a whole
+        // packet is there or the reply wait (the blocking wait, then the polls) has run out.
+        const auto packetThere = [s = socket.get()] {
+            return s->bytesAvailable() >= static_cast<qint64>(kPanelPacketSize);
+        };
+        const int replyWait = static_cast<int>(qMin<std::uint32_t>(replyWaitMs, INT_MAX));
+        const QDeadlineTimer replyDeadline(m_clock.socketWaitMs(replyWait));
+        while (!packetThere() && connected() && !replyDeadline.hasExpired())
+            socket->waitForReadyRead(static_cast<int>(replyDeadline.remainingTime()));
+        if (!packetThere())
+            waitPolls(m_timeouts.panelReplyPolls, packetThere);
+
+        if (socket->bytesAvailable() != static_cast<qint64>(kPanelPacketSize))
+            return false; // too little in time, or more than one packet: not a reply we know
+        std::array<std::uint8_t, kPanelPacketSize> rx {};
+        if (socket->read(reinterpret_cast<char *>(rx.data()), static_cast<qint64>(rx.size()))
+            != static_cast<qint64>(rx.size()))
+            return false;
+        return acceptPanelReply(rx.data(), rx.size(), m_target.headerDeviceType, replyBody);
+    }();
+
+    m_socket = nullptr;
+    disposeSocket(std::move(socket));
+    return result;
+}
+
+bool PanelLink::exchangeServicePacket(std::uint8_t channel, std::uint8_t panel, std::uint8_t count,
+                                      std::uint8_t command, const std::uint8_t *payload)
+{
+    const QByteArray request = buildServiceRequest(m_target.headerDeviceType, channel, panel, count, command, payload);
+    BlockingTcpClient client(m_clock);
+    if (!client.connect(m_target.host.toStdString(), std::to_string(m_target.port), m_timeouts.serviceConnectMs))
+        return false;
+    if (!client.write(bytesOf(request), static_cast<std::size_t>(request.size()), m_timeouts.serviceWriteMs))
+        return false;
+    if (command == CmdReset)
+        return true; // the board restarts; it sends nothing back
+    std::array<std::uint8_t, kPanelPacketSize> rx {};
+    const std::size_t n = client.read(rx.data(), rx.size(), m_timeouts.serviceReadMs);
+    return acceptPanelReply(rx.data(), n, m_target.headerDeviceType, replyBody);
+}
+
+bool PanelLink::replyMatches(std::uint8_t replyCode, std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType,
+                             std::uint8_t boardAddress) const
+{
+    return orvo::replyMatches(replyBody, replyCode, channel, panel, boardType, boardAddress);
+}
+
+bool PanelLink::checkPanel(bool &bootMode, std::uint8_t &version, std::uint8_t panel, std::uint8_t channel,
+                           std::uint8_t &boardType, std::uint8_t boardAddress)
+{
+    bootMode = false;
+    version = 0;
+    replyBody.fill(0xFF); // a reply left from an earlier query must not pass for this one
+    QString resultText;
+    const QString label = QString::asprintf("[Ch: %d, Panel: %d, Type: %d, Addr: %d]", channel, panel, boardType,
+                                            boardAddress);
+    const auto position = findPanelIndex(m_catalogueType, PanelSlot { panel, channel, boardType, boardAddress });
+
+    bool found = false;
+    if (exchangePanelPacket(RouteBootStatus, channel, panel, 4, CmdStatusQuery, 0, boardType, boardAddress, false,
+                            5000)) {
+        if (replyMatches(ReplyStatus, channel, panel, boardType, boardAddress)) {
+            found = true;
+            bootMode = replyBody[BodySubCommand] == StatusBootLoader;
+            resultText = QString::asprintf(" Panel Found: %d  BootMode: %d", 1, bootMode ? 1 : 0);
+        } else {
+            resultText = QStringLiteral(" Panel Not Found !");
+        }
+    }
+
+    if (position) {
+        const QString line = QStringLiteral("Checking Panel... ") + panelName(m_catalogueType, *position)
+            + QStringLiteral("  --- ") + label + QStringLiteral("  --- ") + resultText;
+        qDebug("%s", qUtf8Printable(line));
+    }
+
+    if (found) {
+        boardType = replyBody[BodyBoardType];
+        version = replyBody[BodyPayload];
+    }
+    return found;
+}
+
+std::uint8_t PanelLink::queryPicType(std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType,
+                                     std::uint8_t boardAddress)
+{
+    constexpr int kAttempts = 10;
+    replyBody.fill(0xFF);
+    std::uint8_t picType = kPicUnknown;
+    const std::array<std::uint8_t, 2> payload { { boardType, boardAddress } };
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (exchangeServicePacket(channel, panel, static_cast<std::uint8_t>(payload.size()), CmdPicQuery,
+                                  payload.data())
+            && replyMatches(ReplyPicType, channel, panel, boardType, boardAddress)
+            && replyBody[BodyPayload] < kPicTypes) {
+            picType = replyBody[BodyPayload];
+            break;
+        }
+    }
+    const QString name = picType < kPicTypes ? picPart(picType) : QStringLiteral("No Rx - Original PIC32MZ2048EFG...?");
+    qDebug("%s", qUtf8Printable(QStringLiteral("PIC Type: ") + name));
+    return picType;
+}
+
+std::optional<OrvoDiscoveryInfo> PanelLink::probeDevice(const QString &host)
+{
+    const auto record = deviceExchange(m_clock, host, m_target.port, m_timeouts.probeConnectMs, m_timeouts,
+                                       buildDeviceInfoRequest(kUnknownDeviceType), true, nullptr);
+    if (record) {
+        qDebug("%s", qUtf8Printable(QStringLiteral("*** Found Device: ") + ipText(*record) + QStringLiteral("   ")
+                                    + deviceTypeName(record->type())));
+    }
+    return record;
+}
+
+std::optional<OrvoDiscoveryInfo> PanelLink::requestInfo()
+{
+    return deviceExchange(m_clock, m_target.host, m_target.port, m_timeouts.serviceConnectMs, m_timeouts,
+                          buildDeviceInfoRequest(m_target.headerDeviceType), true, nullptr);
+}
+
+std::optional<OrvoDiscoveryInfo> PanelLink::rename(const QByteArray &name8bit)
+{
+    return deviceExchange(m_clock, m_target.host, m_target.port, m_timeouts.serviceConnectMs, m_timeouts,
+                          buildRenameRequest(m_target.headerDeviceType, name8bit), true, nullptr);
+}
+
+bool PanelLink::identify()
+{
+    bool written = false;
+    deviceExchange(m_clock, m_target.host, m_target.port, m_timeouts.serviceConnectMs, m_timeouts,
+                   buildIdentifyRequest(m_target.headerDeviceType), false, &written);
+    return written;
+}
+
+} // namespace orvo

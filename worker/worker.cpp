@@ -1,0 +1,210 @@
+#include "worker.h"
+
+#include "catalogue.h"
+#include "clock.h"
+
+#include <QAbstractSocket>
+#include <QMutexLocker>
+#include <QThread>
+#include <QtDebug>
+
+namespace orvo {
+
+namespace {
+
+void debugLine(const QString &text)
+{
+    qDebug("%s", qUtf8Printable(text));
+}
+
+DeviceTarget targetOf(const OrvoDiscoveryInfo &record, std::uint16_t port)
+{
+    DeviceTarget target;
+    target.host = ipText(record);
+    target.port = port;
+    target.headerDeviceType = record.requestDeviceType();
+    return target;
+}
+
+} // namespace
+
+QString threadIdText()
+{
+    return QStringLiteral("0x") + QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId()), 16);
+}
+
+Worker::Worker(Clock &clock)
+    : QObject(nullptr)
+    , m_clock(clock)
+    , m_link(std::make_unique<PanelLink>(clock, [this] { return isAbortRequested(); }))
+{
+}
+
+Worker::Worker() : Worker(Clock::real())
+{
+}
+
+Worker::~Worker() = default;
+
+void Worker::requestWork(int mode, int /*unused*/)
+{
+    {
+        QMutexLocker locker(&mutex);
+        working = true;
+        abortRequested = false;
+        this->mode = mode;
+        m_currentFirmwareFile.clear();
+        debugLine(QStringLiteral("Request worker start in Thread [requestWork()] ") + threadIdText());
+    }
+    emit workRequested();
+}
+
+void Worker::abort()
+{
+    QMutexLocker locker(&mutex);
+    if (working) {
+        abortRequested = true;
+        debugLine(QStringLiteral("Request worker aborting in Thread [abort()] ") + threadIdText());
+    }
+}
+
+bool Worker::isWorking() const
+{
+    QMutexLocker locker(&mutex);
+    return working;
+}
+
+bool Worker::isAbortRequested() const
+{
+    QMutexLocker locker(&mutex);
+    return abortRequested;
+}
+
+QByteArray Worker::currentFirmwareFile() const
+{
+    QMutexLocker locker(&mutex);
+    return m_currentFirmwareFile;
+}
+
+void Worker::setCurrentFirmwareFile(const QByteArray &path)
+{
+    QMutexLocker locker(&mutex);
+    m_currentFirmwareFile = path;
+}
+
+void Worker::doWork()
+{
+    debugLine(QStringLiteral("Starting worker process in Thread [doWork()] ") + threadIdText());
+    int requested = -1;
+    {
+        QMutexLocker locker(&mutex);
+        requested = mode;
+    }
+
+    // The device and panel jobs bracket themselves with the enable/disable of the window's
+    // controls (the reset job has its own exceptions); the version scan is framed here because
+    // the auto update's device refresh belongs inside the same frame.
+    switch (requested) {
+    case ScanNetwork:
+        jobScanNetwork();
+        break;
+    case AutoUpdate:
+    case GetVersions:
+        emit frW_EnableControls(false);
+        scanAndUpdateDevice(requested == GetVersions, true);
+        if (requested == AutoUpdate && refreshDeviceInfo) {
+            refreshDeviceInfo = false;
+            RequestInfo();
+        }
+        emit frW_EnableControls(true);
+        break;
+    case CheckPanel:
+        jobCheckPanel();
+        break;
+    case UpdatePanel:
+        jobUpdatePanel();
+        break;
+    case ResetPanel:
+        jobResetPanel();
+        break;
+    case RenameDevice:
+        jobRenameDevice();
+        break;
+    case IdentifyDevice:
+        jobIdentifyDevice();
+        break;
+    default:
+        break; // no job: only the closing steps
+    }
+
+    {
+        QMutexLocker locker(&mutex);
+        working = false;
+    }
+    debugLine(QStringLiteral("Worker process finished in Thread [doWork()] ") + threadIdText());
+    emit finished();
+}
+
+void Worker::discardClient()
+{
+    if (auto *socket = qobject_cast<QAbstractSocket *>(sender()))
+        socket->deleteLater();
+}
+
+bool Worker::probeDeviceAt(const QString &ip, bool addToList)
+{
+    DeviceTarget target = m_link->target();
+    target.port = devicePort;
+    m_link->setTarget(target);
+    const auto record = m_link->probeDevice(ip);
+    if (!record)
+        return false;
+    if (addToList)
+        addOrReplaceDevice(foundDevices, *record);
+    return true;
+}
+
+void Worker::RequestInfo()
+{
+    if (selectedDevice >= 0 && selectedDevice < foundDevices.size()) {
+        const OrvoDiscoveryInfo selected = foundDevices.at(selectedDevice);
+        m_link->setTarget(targetOf(selected, devicePort));
+        if (const auto record = m_link->requestInfo()) {
+            debugLine(QStringLiteral("RequestInfo(): ") + ipText(*record) + QStringLiteral("   ")
+                      + deviceTypeName(record->type()));
+            addOrReplaceDevice(foundDevices, *record);
+        }
+    }
+    emit frWorker_updateDevicesCombo(foundDevices);
+}
+
+bool Worker::prepareSelection(bool needPanel)
+{
+    if (selectedDevice < 0 || selectedDevice >= foundDevices.size()) {
+        line(4, QStringLiteral("Warning!  No device selected"));
+        return false;
+    }
+    if (!isKnownDeviceType(deviceType)) {
+        line(4, QStringLiteral("Warning!  Unknown device type ") + QString::number(deviceType));
+        return false;
+    }
+    if (needPanel && !isCataloguePosition(deviceType, panelIndex)) {
+        line(4, QStringLiteral("Warning!  No panel selected"));
+        return false;
+    }
+    m_link->setTarget(targetOf(foundDevices.at(selectedDevice), devicePort));
+    m_link->setCatalogueType(deviceType);
+    return true;
+}
+
+void Worker::listLine(int icon, const QString &text)
+{
+    line(icon, text);
+}
+
+void Worker::progress(bool visible, int value, bool showText, int min, int max)
+{
+    emit frWorker_updateProgressBar(visible, value, showText, min, max);
+}
+
+} // namespace orvo

@@ -1,0 +1,78 @@
+#include "workerhost.h"
+
+#include "devicerecord.h"
+
+#include <QtDebug>
+
+namespace orvo {
+
+WorkerHost::WorkerHost(Clock &clock, WorkerFrontEnd *frontEnd, QObject *parent) : QObject(parent)
+{
+    // The device list crosses from the worker thread in a queued signal.
+    registerMetaTypes();
+
+    m_thread = new QThread;
+    m_worker = new Worker(clock);
+    m_worker->moveToThread(m_thread);
+
+    // The thread runs only while a job runs: a request starts it, its start runs the job, and
+    // the end of the job quits it (directly, in the worker thread, before its event loop ever
+    // starts, so the thread ends as soon as doWork returns).
+    connect(m_worker, &Worker::workRequested, m_thread, [thread = m_thread] { thread->start(); });
+    connect(m_thread, &QThread::started, m_worker, &Worker::doWork);
+    connect(m_worker, &Worker::finished, m_thread, &QThread::quit, Qt::DirectConnection);
+
+    if (frontEnd)
+        attach(frontEnd);
+}
+
+WorkerHost::~WorkerHost()
+{
+    m_worker->abort();
+    m_thread->wait();
+    qDebug("%s", qUtf8Printable(QStringLiteral("Deleting thread and worker in Thread ") + threadIdText()));
+    delete m_thread;
+    delete m_worker;
+}
+
+void WorkerHost::attach(WorkerFrontEnd *frontEnd)
+{
+    if (!frontEnd || m_frontEnd)
+        return;
+    m_frontEnd = frontEnd;
+    Worker *w = m_worker;
+    connect(w, &Worker::frW_insertListItem, frontEnd, &WorkerFrontEnd::insertListItem);
+    connect(w, &Worker::frW_ClearList, frontEnd, &WorkerFrontEnd::clearList);
+    connect(w, &Worker::frWorker_updateProgressBarAuto, frontEnd, &WorkerFrontEnd::updateProgressBarAuto);
+    connect(w, &Worker::frWorker_updateProgressBar, frontEnd, &WorkerFrontEnd::updateProgressBar);
+    connect(w, &Worker::frWorker_updateDevicesCombo, frontEnd, &WorkerFrontEnd::updateDevicesCombo);
+    connect(w, &Worker::frW_EnableControls, frontEnd, &WorkerFrontEnd::enableControls);
+    // The one question the worker asks: the worker thread blocks in the emission until the
+    // front end has answered and the answer is stored, which orders the write before the read.
+    connect(
+        w, &Worker::frWorker_showMessageBox, frontEnd,
+        [w, frontEnd](int icon, QString textTitle, QString textMsg, uint flagBtn) {
+            w->msgBoxResult = frontEnd->messageBox(icon, textTitle, textMsg, flagBtn);
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+bool WorkerHost::beginRequest()
+{
+    if (m_worker->isWorking()) {
+        qDebug("worker still busy");
+        return false;
+    }
+    // No job runs, so this abort changes nothing; the wait covers the last moments of the
+    // previous job, after it cleared its busy flag and before its thread ended.
+    m_worker->abort();
+    m_thread->wait();
+    return true;
+}
+
+void WorkerHost::waitForIdle()
+{
+    m_thread->wait();
+}
+
+} // namespace orvo
