@@ -1,0 +1,423 @@
+#include "updater.h"
+
+#include "firmwarefiles.h"
+#include "hexrecords.h"
+#include "imagecheck.h"
+#include "protocol/catalogue.h"
+#include "protocol/clock.h"
+#include "protocol/panellink.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+
+#include <chrono>
+
+namespace orvo {
+
+namespace {
+
+constexpr int kWaitTicks = 3000;          // 30 s for a board that does not carry the network
+constexpr int kProbeWaitTicks = 10500;    // 105 s for one that does, probed every 3000 ticks
+constexpr int kProbeEveryTicks = 3000;
+constexpr int kFpgaEraseTicks = 1500;     // the FPGA keeps erasing for 15 s after it answered
+constexpr int kBootChecks = 11;           // counters start one above their number of rounds
+constexpr int kEraseChecks = 15;
+constexpr int kVerifyChecks = 11;
+constexpr int kRecordAttempts = 25;
+constexpr std::uint32_t kStatusReplyWaitMs = 5000;
+constexpr std::uint32_t kNoReplyWaitMs = 1;
+
+void sendWaiting(UpdateReporter &reporter, int i, int total)
+{
+    // Single precision, truncated toward zero, as the bar has always been fed.
+    const int p = static_cast<int>(static_cast<float>(i) / static_cast<float>(total) * 100.0f);
+    reporter.progress(true, p > 99 ? 100 : p, false, 0, 0);
+}
+
+void hideProgress(UpdateReporter &reporter) { reporter.progress(false, 0, true, 0, 100); }
+
+void sleepMs(PanelLink &link, int ms) { link.clock().sleepFor(std::chrono::milliseconds(ms)); }
+
+void debugLine(const QString &text) { qDebug().noquote() << text; }
+
+// The state of one update; each stage returns false when the update goes to its outcome.
+class PanelUpdate
+{
+public:
+    PanelUpdate(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request)
+        : m_link(link)
+        , m_reporter(reporter)
+        , m_req(request)
+        , m_fpga(isFpgaBoard(request.deviceType, request.boardType))
+        , m_restartWait(restartsNetwork(request.deviceType, request.panel, request.channel))
+    {
+    }
+
+    int run()
+    {
+        if (prepare() && contact() && enterBootLoader() && erase() && program() && leaveBootLoader())
+            verify();
+        return outcome();
+    }
+
+private:
+    void line(int icon, const QString &text)
+    {
+        if (m_req.verbose)
+            m_reporter.listLine(icon, text);
+    }
+    bool aborted() const { return m_link.abortRequested(); }
+    std::uint8_t reply(std::size_t i) const { return m_link.replyBody[i]; }
+    QString version() const { return QString::number(reply(BodyPayload)); }
+    void clearReply() { m_link.replyBody.fill(0xFF); }
+
+    bool request(std::uint8_t route, std::uint8_t extra, std::uint8_t command, std::uint8_t sub, bool useTxBody,
+                 std::uint32_t replyWaitMs)
+    {
+        return m_link.exchangePanelPacket(route, m_req.channel, m_req.panel, extra, command, sub, m_req.boardType,
+                                          m_req.boardAddress, useTxBody, replyWaitMs);
+    }
+    bool answered(std::uint8_t replyCode) const
+    {
+        return m_link.replyMatches(replyCode, m_req.channel, m_req.panel, m_req.boardType, m_req.boardAddress);
+    }
+    // Status query: true when the board answered with 'j'.
+    bool statusAnswer() { return request(RouteBootStatus, 4, CmdStatusQuery, 0, false, kStatusReplyWaitMs) && answered(ReplyStatus); }
+
+    bool prepare();
+    bool contact();
+    bool enterBootLoader();
+    bool erase();
+    bool program();
+    bool leaveBootLoader();
+    void verify();
+    int outcome();
+
+    PanelLink &m_link;
+    UpdateReporter &m_reporter;
+    const PanelUpdateRequest &m_req;
+    const bool m_fpga;
+    const bool m_restartWait;
+    std::uint32_t m_dMaxAdr = kFlashEnd2048;
+    QByteArray m_content;
+    ImageCheck m_damage; // fault of a file that was read but refused
+
+    bool m_fileOk = false;
+    bool m_contacted = false;
+    bool m_succeeded = false;
+    bool m_inBootMode = false;
+};
+
+bool PanelUpdate::prepare()
+{
+    m_link.replyBody.fill(0xFF);
+    m_link.txBody.fill(0xFF);
+    m_dMaxAdr = chooseDMaxAdr(m_req.picType, m_fpga);
+
+    const QString path = QFile::decodeName(m_req.path);
+    line(2, QStringLiteral("Updating firmware on ") + panelName(m_req.deviceType, m_req.panelIndex)
+             + QStringLiteral("..."));
+    line(2, QStringLiteral("Initialising firmware update..."));
+    line(2, QStringLiteral("Firmware file: ") + QFileInfo(path).fileName() + QStringLiteral(" (")
+             + QString::number(buildVersion(m_req.deviceType, m_req.boardType)) + QStringLiteral(")"));
+
+    // The whole file is read and checked before the board is touched: a damaged or cut-off file
+    // would otherwise leave the board erased, or running half an image.
+    switch (loadFirmwareFile(m_req.path, m_fpga, m_content)) {
+    case LoadStatus::Missing:
+        return false;
+    case LoadStatus::TooLarge:
+        m_damage = checkFirmwareSize(kMaxFirmwareFileSize + 1);
+        return false;
+    case LoadStatus::Loaded:
+        break;
+    }
+    m_damage = checkFirmwareImage(m_content, m_fpga);
+    if (!m_damage.ok) {
+        debugLine(QStringLiteral("damaged firmware file: ") + path + QStringLiteral(" ") + m_damage.errorLine());
+        m_content.clear();
+        return false;
+    }
+    m_fileOk = true;
+    return true;
+}
+
+bool PanelUpdate::contact()
+{
+    line(2, QStringLiteral("Contacting panel/board..."));
+    if (!request(RouteBootStatus, 4, CmdStatusQuery, 0, false, kStatusReplyWaitMs))
+        return false;
+    if (!answered(ReplyStatus)) {
+        line(4, QStringLiteral("Panel/board not found!"));
+        line(4, QStringLiteral("Error: Failed to connect to panel/board!"));
+        return false;
+    }
+    line(2, QStringLiteral("Panel/board found!  Firmware version: ") + version());
+    if (m_fpga) {
+        // An FPGA board takes its image without a boot loader of its own.
+        m_inBootMode = true;
+    } else {
+        m_inBootMode = reply(BodySubCommand) == StatusBootLoader;
+        line(2, m_inBootMode ? QStringLiteral("Panel/board is in Boot mode!")
+                             : QStringLiteral("Panel/board is not in Boot mode"));
+    }
+    m_contacted = true;
+    return true;
+}
+
+bool PanelUpdate::enterBootLoader()
+{
+    if (m_inBootMode)
+        return true; // a board left in its boot loader by an earlier update starts at the erase
+    line(2, m_restartWait
+             ? QStringLiteral("Panel/board will now enter Boot mode and reconnect to the network...  Please wait!")
+             : QStringLiteral("Panel/board will now enter Boot mode...  Please wait!"));
+    if (!request(RouteBootStatus, 4, CmdBootLoader, 0, false, kNoReplyWaitMs))
+        return false;
+    restartWait(m_link, m_reporter, m_restartWait);
+
+    int counter = kBootChecks;
+    while (--counter > 0) {
+        if (aborted())
+            break;
+        clearReply();
+        if (statusAnswer())
+            m_inBootMode = reply(BodySubCommand) == StatusBootLoader;
+        sleepMs(m_link, counter >= 10 ? 255 : 1000);
+        if (m_inBootMode)
+            break;
+    }
+    hideProgress(m_reporter);
+    debugLine(QStringLiteral("Enter Boot mode downloadattempts (10/20): ") + QString::number(counter));
+    return m_inBootMode;
+}
+
+bool PanelUpdate::erase()
+{
+    if (aborted())
+        return false;
+    m_contacted = false;
+    clearReply();
+    line(2, QStringLiteral("Erasing program memory...  Please wait!"));
+    sleepMs(m_link, 255);
+
+    bool erased = false;
+    int counter = kEraseChecks;
+    while (--counter > 0) {
+        if (aborted())
+            break;
+        if (request(RouteBootStatus, 4, CmdBootLoader, SubErase, false, kStatusReplyWaitMs) && answered(ReplyStatus)
+            && reply(BodySubCommand) == StatusErased) {
+            erased = true;
+            break;
+        }
+        sleepMs(m_link, 1000);
+    }
+    if (erased) {
+        if (m_fpga) {
+            Ticker ticker(m_link.clock());
+            for (int i = 1; i <= kFpgaEraseTicks; ++i) {
+                if (aborted())
+                    break;
+                sendWaiting(m_reporter, i, kFpgaEraseTicks);
+                ticker.waitTick(i);
+            }
+            hideProgress(m_reporter);
+        }
+        line(2, QStringLiteral("Successfully erased program memory!"));
+        m_contacted = true;
+    }
+    m_succeeded = m_contacted;
+    debugLine(QStringLiteral("ERASE downloadattempts (15/255): ") + QString::number(counter));
+    return erased;
+}
+
+bool PanelUpdate::program()
+{
+    if (aborted()) {
+        m_succeeded = false;
+        return false;
+    }
+    line(2, QStringLiteral("Updating program memory...  Please wait!"));
+    sleepMs(m_link, 125);
+    PanelBody &tx = m_link.txBody;
+    RecordProducer::begin(tx);
+    RecordProducer producer(m_content, m_fpga, m_dMaxAdr);
+
+    bool stopped = false;
+    while (producer.position() < producer.length()) {
+        if (!m_succeeded)
+            return false;
+        if (aborted()) {
+            stopped = true;
+            break;
+        }
+        const RecordStep step = producer.next(tx);
+        if (step == RecordStep::Finished)
+            break;
+        if (step == RecordStep::Invalid) {
+            // The file check refuses such files; should one get here, the rest of the image is
+            // unknown and the board must not be started on half of it.
+            debugLine(QStringLiteral("invalid record at ") + QString::number(producer.position()));
+            m_succeeded = false;
+            return false;
+        }
+        if (step == RecordStep::Send) {
+            m_succeeded = false;
+            clearReply();
+            int nRW = 0;
+            const auto extra = static_cast<std::uint8_t>(tx[9] + 11);
+            while (true) {
+                const bool exchanged = request(RouteProgramData, extra, 0, 0, true, kStatusReplyWaitMs);
+                if (exchanged && answered(ReplyAccepted)) {
+                    m_succeeded = true;
+                    break;
+                }
+                if (exchanged) {
+                    line(4, reply(BodyRoute) == ReplyChecksum ? QStringLiteral("Firmware download checksum error!")
+                                                              : QStringLiteral("Incorrect response from panel/board!"));
+                }
+                ++nRW;
+                debugLine(QStringLiteral("nRW: ") + QString::number(nRW));
+                sleepMs(m_link, 500);
+                if (nRW >= kRecordAttempts)
+                    break;
+            }
+        }
+        const float p = static_cast<float>(producer.position()) / static_cast<float>(producer.length()) * 100.0f;
+        m_reporter.progress(true, p > 99.0f ? 100 : static_cast<int>(p), true, 0, 100);
+    }
+    if (!m_succeeded)
+        return false;
+    // Stopped by an abort: the board stays in its boot loader and gets no leave request.
+    return !(stopped || aborted());
+}
+
+bool PanelUpdate::leaveBootLoader()
+{
+    m_reporter.progress(true, 100, true, 0, 100);
+    line(2, QStringLiteral("Finishing firmware update..."));
+    if (!m_fpga) {
+        line(2, m_restartWait ? QStringLiteral(
+                     "Panel/board will now exit Boot mode and reconnect to the network...  Please wait!")
+                              : QStringLiteral("Panel/board will now exit Boot mode...  Please wait!"));
+    }
+    sleepMs(m_link, 1000);
+    if (!request(RouteLeaveBoot, 4, 0, 0, false, kNoReplyWaitMs)) {
+        m_succeeded = false;
+        return false;
+    }
+    restartWait(m_link, m_reporter, m_restartWait);
+    return true;
+}
+
+void PanelUpdate::verify()
+{
+    line(2, QStringLiteral("Contacting panel/board..."));
+    int counter = kVerifyChecks;
+    while (--counter > 0) {
+        if (aborted())
+            break;
+        m_succeeded = false;
+        clearReply();
+        if (statusAnswer()) {
+            m_succeeded = true;
+            m_inBootMode = reply(BodySubCommand) != StatusRunning;
+            break;
+        }
+    }
+    hideProgress(m_reporter);
+    debugLine(QStringLiteral("Exit Boot mode downloadattempts/i (10/20): ") + QString::number(counter));
+
+    if (m_inBootMode && !aborted()) {
+        sleepMs(m_link, 3000);
+        m_succeeded = false;
+        clearReply();
+        debugLine(QStringLiteral("re-check"));
+        if (statusAnswer()) {
+            m_contacted = true;
+            m_succeeded = reply(BodySubCommand) != StatusBootLoader;
+        }
+    }
+
+    if (m_succeeded) {
+        if (m_fpga && reply(BodyPayload) == 0)
+            line(4, QStringLiteral("Panel/board failed to update!  Firmware version: ") + version());
+        else
+            line(2, QStringLiteral("Panel/board found!  Firmware version: ") + version());
+    }
+    if (m_inBootMode)
+        line(4, QStringLiteral("Panel/board is in Boot mode!"));
+}
+
+int PanelUpdate::outcome()
+{
+    m_content.clear();
+    m_content.squeeze();
+    if (m_req.verbose)
+        m_reporter.listLine(0, QString());
+
+    int result = UpdateSuccessful;
+    if (!m_fileOk) {
+        line(3, QStringLiteral("*** Error: Could not open/find the firmware file!"));
+        line(2, QStringLiteral("*** Please make sure the file: '") + QFile::decodeName(m_req.path)
+                 + QStringLiteral("' exists"));
+        if (!m_damage.ok)
+            line(3, m_damage.errorLine());
+        result = UpdateFileMissing;
+    } else if (!m_contacted) {
+        line(3, QStringLiteral("*** Error: Could not connect/find the panel/board!"));
+        result = UpdateConnectionProblem;
+    } else if (!m_succeeded) {
+        line(3, QStringLiteral("*** Error: Firmware update failed!"));
+        result = UpdateFailed;
+    } else if (m_fpga && reply(BodyPayload) == 0) {
+        line(3, QStringLiteral("*** Error: Panel/board failed to update!  Please try the update again."));
+        result = UpdateFailed;
+    } else if (m_inBootMode) {
+        line(4, QStringLiteral("*** Warning: Panel/board is still in Boot mode!  Please try the update again."));
+        result = UpdateStillInBootMode;
+    } else {
+        const std::uint8_t build = buildVersion(m_req.deviceType, m_req.boardType);
+        if (reply(BodyPayload) != build) {
+            line(4, QStringLiteral("Warning: Panel/board firmware version (") + version() + QStringLiteral(") ")
+                     + QStringLiteral("differs from build version ") + QStringLiteral("(")
+                     + QString::number(build) + QStringLiteral(")"));
+        }
+    }
+    hideProgress(m_reporter);
+    return result;
+}
+
+} // namespace
+
+int updatePanelFirmware(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request)
+{
+    PanelUpdate update(link, reporter, request);
+    return update.run();
+}
+
+void restartWait(PanelLink &link, UpdateReporter &reporter, bool probeDevice)
+{
+    const int waitTicks = probeDevice ? kProbeWaitTicks : kWaitTicks;
+    Ticker ticker(link.clock());
+    for (int i = 1; i <= waitTicks; ++i) {
+        if (link.abortRequested())
+            return;
+        sendWaiting(reporter, i, waitTicks);
+        ticker.waitTick(i);
+        if (probeDevice && i % kProbeEveryTicks == 0 && link.probeDevice(link.target().host)) {
+            const int p = static_cast<int>(static_cast<float>(i) / static_cast<float>(waitTicks) * 100.0f);
+            debugLine(QStringLiteral("[Device is running! ") + QString::number(p) + QStringLiteral("%]"));
+            for (int v = p + 1; v <= 99; ++v) {
+                if (link.abortRequested())
+                    break;
+                reporter.progress(true, v, false, 0, 0);
+            }
+            return;
+        }
+    }
+}
+
+} // namespace orvo
