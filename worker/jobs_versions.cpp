@@ -272,15 +272,19 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
             status.result = UpdateNotRequired;
             replaceLine(12, QStringLiteral("Firmware update not required. Panel/board is up to date! ")
                             + QStringLiteral("   ") + panelStatusText(status));
+            emit frW_boardUpdated(status, 0, 0);
             continue;
         }
 
         const Clock::time_point boardStart = clock().now();
-        for (int attempt = 0; attempt < kAttemptsPerBoard; ++attempt) {
+        int attempts = 0;
+        while (attempts < kAttemptsPerBoard) {
+            ++attempts;
             if (updateOnePanel(status))
                 break;
         }
-        const QString boardTime = panelTimeText(clock().elapsedMs(boardStart));
+        const qint64 boardMs = clock().elapsedMs(boardStart);
+        const QString boardTime = panelTimeText(boardMs);
         if (status.result == UpdateSuccessful) {
             replaceLine(1, QStringLiteral("Update Successful! ") + QStringLiteral("   ") + panelStatusText(status)
                             + boardTime);
@@ -294,6 +298,7 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
             replaceLine(static_cast<int>(status.result) + 5, updateResultMessage(static_cast<int>(status.result))
                                                                 + QStringLiteral("   ") + panelStatusText(status));
         }
+        emit frW_boardUpdated(status, attempts, boardMs);
     }
 
     if (isAbortRequested())

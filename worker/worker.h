@@ -134,6 +134,12 @@ signals:
     void frWorker_showMessageBox(int icon, QString textTitle, QString textMsg, uint flagBtn);
     void frW_EnableControls(bool bEnable);
     void finished();
+    /// After the auto update has dealt with one board that the version scan found out of date:
+    /// the board's state as the job left it (result, version, boot mode), the number of update
+    /// attempts (0 when the fresh query found it up to date) and their duration in milliseconds of
+    /// the worker's clock. For front ends that keep a machine-readable record; the window does
+    /// not connect it. Queued receivers need qRegisterMetaType<orvo::PanelStatus>().
+    void frW_boardUpdated(orvo::PanelStatus status, int attempts, qint64 durationMs);
 
 public slots:
     void doWork();
@@ -175,3 +181,5 @@ private:
 };
 
 } // namespace orvo
+
+Q_DECLARE_METATYPE(orvo::PanelStatus)
