@@ -65,12 +65,15 @@ enum class FaultKind {
     WrongKind,           ///< reply header with another kind
     WrongDeviceType,     ///< reply header with device type `param`
     DiscoveryType5,      ///< device record with header device type 5
-    RefuseConnections,   ///< the device refuses connections
-    Vanish,              ///< the device stops listening (refused) until the fault is removed
+    RefuseConnections,   ///< the device refuses connections (no listener) until the fault is removed
+    Vanish,              ///< stops listening and drops its open connections; back when the fault is
+                         ///< removed, or after `param` ms when `param` > 0
 };
 
 /// A fault on one device (`position` -1) or one board. It applies from the `startAt`-th request
 /// to that device or board (1 = the first), to `count` requests (-1 = all following).
+/// RefuseConnections and Vanish count the device's requests whatever `position` says: the device
+/// stops listening once `startAt` - 1 requests have been served; `count` does not apply to them.
 struct Fault
 {
     FaultKind kind = FaultKind::NeverAnswer;
@@ -113,7 +116,21 @@ struct DeviceSnapshot
     QByteArray name;
     int identifies = 0, renames = 0, infoRequests = 0, connections = 0;
     std::array<BoardSnapshot, kPositions> boards {};
+    int requests = 0;        ///< complete requests received (violations included)
+    bool listening = false;  ///< whether the device accepts connections right now
+    std::uint16_t port = 0;  ///< the port it listens on
 };
+
+/// Hex SHA-256 of a board's written image: over the FPGA byte string when there is one, else
+/// over the HEX map as (address u32 little-endian, byte) pairs in address order.
+QByteArray imageDigest(const BoardSnapshot &board);
+
+/// Name of a board state as used in the JSON state and configs: "running", "bootloader", "erased".
+QString boardStateName(BoardState state);
+/// Name of a fault kind as used in the JSON state and configs (the enumerator's name).
+QString faultKindName(FaultKind kind);
+/// The fault kind of `name` (case-insensitive); false for an unknown name.
+bool faultKindFromName(const QString &name, FaultKind *kind);
 
 /// Runs simulated devices on a thread of its own. Thread-safe: tests call it from any thread.
 class Simulator
@@ -150,6 +167,14 @@ public:
 
     /// Whether request logging to stderr is on (the program's -v).
     void setVerbose(bool on);
+
+    /// Address a device listens on.
+    QString address(int device) const;
+    /// Simulator time in ms since start() (real time times the speed-up).
+    qint64 nowMs() const;
+    double speedUp() const;
+    /// Forgets the recorded violations (a test that sent bad requests on purpose).
+    void clearViolations();
 
 private:
     struct Impl;

@@ -1,0 +1,864 @@
+#include "devsimclient.h"
+#include "protocol/catalogue.h"
+#include "simulator.h"
+#include "wire.h"
+
+#include <QHostAddress>
+#include <QtTest>
+
+#include <memory>
+
+using namespace orvo::devsim;
+using namespace devsimtest;
+
+Q_DECLARE_METATYPE(orvo::devsim::FaultKind)
+
+namespace {
+
+// Restarts of 2000 ms take 2 ms; delays given in simulator ms shrink alike.
+constexpr double kSpeedUp = 1000.0;
+constexpr int kNoReplyWaitMs = 300; // how long a test listens for a reply that must not come
+
+// Every simulator of this program gets its own loopback address, so that rows and parallel test
+// programs never share an endpoint (the port is a free one as well).
+QString nextAddress()
+{
+    static int n = 0;
+    ++n;
+    return QStringLiteral("127.77.%1.%2").arg(n / 250).arg(n % 250 + 2);
+}
+
+// Catalogue slots used below.
+const Slot kConsoleMonitorInterface { 2, 0, 5, 0 }; // position 0, restarts the network
+const Slot kConsoleChannelMaster { 0, 0, 1, 0 };    // position 4
+const Slot kConsoleFpga { 0, 0, 4, 0 };             // position 7
+const Slot kConsoleAudioBoard { 0, 0, 2, 0 };       // position 10
+const Slot kConsoleAudioBoard2 { 0, 0, 2, 1 };      // position 11
+const Slot kInterfaceProcessor { 0, 0, 1, 0 };      // position 0 of the small units, restarts the network
+
+/// One simulated device on its own address.
+struct Device
+{
+    explicit Device(const DeviceConfig &config) : sim(kSpeedUp)
+    {
+        DeviceConfig c = config;
+        address = c.address;
+        type = static_cast<std::uint16_t>(c.type);
+        id = sim.addDevice(c);
+        QString error;
+        started = sim.start(0, &error);
+        if (!started)
+            qWarning("start failed: %s", qPrintable(error));
+        port = sim.port(id);
+    }
+    static DeviceConfig config(int type) { return defaultDevice(type, nextAddress()); }
+
+    Result send(const QByteArray &request, int waitMs = 5000) { return exchange(address, port, request, waitMs); }
+    BoardSnapshot board(int position) { return sim.snapshot(id).boards[static_cast<std::size_t>(position)]; }
+    bool idle(int position) { return !board(position).restarting; }
+
+    Simulator sim;
+    QString address;
+    std::uint16_t type = 0;
+    std::uint16_t port = 0;
+    int id = -1;
+    bool started = false;
+};
+
+QString violationsText(const Simulator &sim)
+{
+    QStringList out;
+    for (const Violation &v : sim.violations())
+        out << v.what + QStringLiteral(" [") + QString::fromLatin1(v.bytes.toHex(' ')) + QLatin1Char(']');
+    return out.join(QLatin1Char('\n'));
+}
+
+// Checks a 76-byte panel reply: header, reply code and the echo of the address.
+bool isReply(const QByteArray &r, std::uint16_t type, char code, const Slot &s)
+{
+    return r.size() == 76 && get32(r, 0) == 64 && get32(r, 4) == 0x0DEFACED && get16(r, 8) == 3 && get16(r, 10) == type
+        && byteAt(r, 12) != 0 && r.at(13) == code && byteAt(r, 14) == s.channel && byteAt(r, 15) == s.panel
+        && byteAt(r, 18) == s.boardType && byteAt(r, 19) == s.boardAddress;
+}
+
+// Byte `at` of a reply, 0 when the reply is shorter.
+char charAt(const QByteArray &b, int at)
+{
+    return at < b.size() ? b.at(at) : '\0';
+}
+
+QByteArray bytes(std::initializer_list<int> list)
+{
+    QByteArray b;
+    for (int v : list)
+        b.append(static_cast<char>(v));
+    return b;
+}
+
+} // namespace
+
+class tst_Simulator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void wireBytes();
+    void discovery();
+    void renameAndIdentify();
+    void hexBoardUpdate_data();
+    void hexBoardUpdate();
+    void fpgaBoardUpdate();
+    void checksumMismatch();
+    void consoleAnswersEveryPosition();
+    void unknownSlotGetsNoReply();
+    void requestInSegments();
+    void restartingBoardIgnores();
+    void restartingNetworkBoardRefuses();
+    void picQueryAndReset();
+    void violations_data();
+    void violations();
+    void replyFaults_data();
+    void replyFaults();
+    void acceptNoAnswer();
+    void faultWindowCountsPerBoard();
+    void faultSwitchedOffWhileRunning();
+    void checksumRefusals();
+    void eraseNeverConfirmed();
+    void afterLeaveFaults_data();
+    void afterLeaveFaults();
+    void discoveryType5();
+    void refuseConnections();
+    void vanishAndComeBack();
+    void stateJson();
+};
+
+void tst_Simulator::wireBytes()
+{
+    // The status query of channel 1, panel 0, board type 1, board address 0, byte by byte.
+    const QByteArray query = statusQuery(1, { 0, 1, 1, 0 });
+    const QByteArray expected = bytes({ 0x40, 0x00, 0x00, 0x00, 0xED, 0xAC, 0xEF, 0x0D, 0x03, 0x00, 0x01, 0x00,
+                                        0x08, 0x04, 0x01, 0x00, 0x55, 0x00, 0x01, 0x00 })
+        + QByteArray(56, '\0');
+    QCOMPARE(query.toHex(' '), expected.toHex(' '));
+    QCOMPARE(wire::checkRequest(query, 1), QString());
+    const wire::PanelRequest r = wire::decodePanelRequest(query);
+    QCOMPARE(int(r.size), 8);
+    QCOMPARE(int(r.route), 4);
+    QCOMPARE(int(r.channel), 1);
+    QCOMPARE(int(r.panel), 0);
+    QCOMPARE(int(r.command), 0x55);
+    QCOMPARE(int(r.boardType), 1);
+
+    // A reply echoes the address at body bytes 2, 3, 6, 7 and carries the version at byte 8.
+    const QByteArray reply = wire::encodePanelReply(1, r, 'j', 'W', 13);
+    QVERIFY(isReply(reply, 1, 'j', { 0, 1, 1, 0 }));
+    QCOMPARE(reply.at(17), 'W');
+    QCOMPARE(byteAt(reply, 20), std::uint8_t(13));
+
+    // A rename to a 21-character name fills bytes 12..32 with the name and 33..42 with zeros.
+    const QByteArray name = "ABCDEFGHIJKLMNOPQRSTU";
+    const QByteArray rename = header(31, 1, 0) + name + QByteArray(10, '\0');
+    QCOMPARE(rename.size(), 43);
+    QCOMPARE(wire::checkRequest(rename, 0), QString());
+    QCOMPARE(wire::renameName(rename), name);
+
+    // The record: type at 12, name at 17, MAC at 48, IP at 54, needsUpdate at 58, options at 75,
+    // byData at 91.
+    DeviceConfig c = defaultDevice(1, QStringLiteral("10.0.0.7"));
+    c.needsUpdate = 1;
+    c.optionMask = 0x0A;
+    c.byData[0] = 1;
+    c.byData[7] = 0x01020304;
+    c.mac = { { 0x00, 0x1A, 0xFF, 0x01, 0x02, 0x03 } };
+    const QByteArray record = wire::encodeRecord(c, "QRT", { { 10, 0, 0, 7 } }, 1);
+    QCOMPARE(record.size(), 123);
+    QCOMPARE(record.left(12).toHex(' '), QByteArray("6f 00 00 00 ed ac ef 0d 00 00 01 00"));
+    QCOMPARE(get32(record, 12), 1u);
+    QCOMPARE(record.mid(17, 4), QByteArray("QRT\0", 4));
+    QCOMPARE(record.mid(48, 6).toHex(':'), QByteArray("00:1a:ff:01:02:03"));
+    QCOMPARE(record.mid(54, 4), bytes({ 10, 0, 0, 7 }));
+    QCOMPARE(byteAt(record, 58), std::uint8_t(1));
+    QCOMPARE(get32(record, 75), 0x0Au);
+    QCOMPARE(get32(record, 91), 1u);
+    QCOMPARE(get32(record, 119), 0x01020304u);
+
+    // Program-data checksums: HEX over body bytes 9..14 and the data, FPGA over the data only.
+    const QByteArray hex = programData(0, kConsoleAudioBoard, bytes({ 1, 2, 3, 0 }), 0x1D000010, false);
+    const QByteArray fpga = programData(0, kConsoleFpga, bytes({ 1, 2, 3 }), 0, true);
+    QCOMPARE(int(wire::recordChecksum(hex.mid(12), false)), (4 + 0x10 + 0x1D + 1 + 2 + 3) & 0xFF);
+    QCOMPARE(int(wire::recordChecksum(fpga.mid(12), true)), 6);
+    QCOMPARE(wire::checkRequest(hex, 0), QString());
+    QCOMPARE(wire::checkRequest(fpga, 0), QString());
+}
+
+void tst_Simulator::discovery()
+{
+    DeviceConfig c = Device::config(orvo::Qrt3350);
+    c.name = "Studio QRT";
+    c.optionMask = 0x0A;
+    c.needsUpdate = 0;
+    c.byData = { { 7, 8, 0, 0, 0, 0, 0, 1 } };
+    c.mac = { { 0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e } };
+    Device d(c);
+    QVERIFY(d.started);
+
+    // The discovery probe leaves the type open; a later request names it.
+    for (std::uint16_t type : { std::uint16_t(0xFFFF), std::uint16_t(1) }) {
+        const Result r = d.send(header(0, 0, type));
+        QVERIFY(r.connected);
+        QVERIFY(r.peerClosed);
+        QCOMPARE(r.reply.size(), 123);
+        QCOMPARE(get32(r.reply, 0), 111u);
+        QCOMPARE(get32(r.reply, 4), 0x0DEFACEDu);
+        QCOMPARE(get16(r.reply, 8), std::uint16_t(0));
+        QCOMPARE(get16(r.reply, 10), std::uint16_t(1));
+        QCOMPARE(get32(r.reply, 12), 1u);
+        QCOMPARE(r.reply.mid(17, 11), QByteArray("Studio QRT\0", 11));
+        QCOMPARE(r.reply.mid(48, 6).toHex(':'), QByteArray("00:1a:2b:3c:4d:5e"));
+        const quint32 ip = QHostAddress(d.address).toIPv4Address();
+        QCOMPARE(r.reply.mid(54, 4), bytes({ int(ip >> 24), int((ip >> 16) & 0xFF), int((ip >> 8) & 0xFF), int(ip & 0xFF) }));
+        QCOMPARE(get32(r.reply, 75), 0x0Au);
+        QCOMPARE(get32(r.reply, 91), 7u);
+        QCOMPARE(get32(r.reply, 95), 8u);
+        QCOMPARE(get32(r.reply, 119), 1u);
+    }
+    QCOMPARE(d.sim.snapshot(d.id).infoRequests, 2);
+    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
+}
+
+void tst_Simulator::renameAndIdentify()
+{
+    Device d(Device::config(orvo::LumivoxTx512));
+    QVERIFY(d.started);
+
+    const QByteArray name = "Stage Left";
+    const Result renamed = d.send(header(31, 1, d.type) + name + QByteArray(31 - name.size(), '\0'));
+    QCOMPARE(renamed.reply.size(), 123);
+    QCOMPARE(renamed.reply.mid(17, name.size() + 1), name + QByteArray(1, '\0'));
+    QCOMPARE(d.sim.snapshot(d.id).name, name);
+    QCOMPARE(d.send(header(0, 0, 0xFFFF)).reply.mid(17, name.size()), name);
+
+    const Result identified = d.send(header(0, 2, d.type));
+    QVERIFY(identified.connected);
+    QVERIFY(identified.peerClosed);
+    QVERIFY(identified.reply.isEmpty());
+    const DeviceSnapshot s = d.sim.snapshot(d.id);
+    QCOMPARE(s.renames, 1);
+    QCOMPARE(s.identifies, 1);
+    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
+}
+
+void tst_Simulator::hexBoardUpdate_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("newVersion");
+    QTest::newRow("console audio board") << 0 << 10 << -1;
+    QTest::newRow("console monitor interface, network board") << 0 << 0 << -1;
+    QTest::newRow("KVR10 interface processor, network board") << 2 << 0 << -1;
+    QTest::newRow("3350 QRT digital board, configured new version") << 1 << 1 << 42;
+}
+
+void tst_Simulator::hexBoardUpdate()
+{
+    QFETCH(int, type);
+    QFETCH(int, position);
+    QFETCH(int, newVersion);
+    DeviceConfig c = Device::config(type);
+    c.boards[static_cast<std::size_t>(position)].version = 3;
+    c.boards[static_cast<std::size_t>(position)].newVersion = newVersion;
+    Device d(c);
+    QVERIFY(d.started);
+    const orvo::PanelSlot ps = orvo::panelSlot(type, position);
+    const Slot s { ps.panel, ps.channel, ps.boardType, ps.boardAddress };
+    const std::uint8_t expectedVersion = newVersion >= 0 ? std::uint8_t(newVersion) : orvo::buildVersion(type, ps.boardType);
+
+    Result r = d.send(statusQuery(d.type, s));
+    QVERIFY(isReply(r.reply, d.type, 'j', s));
+    QCOMPARE(r.reply.at(17), 'W');
+    QCOMPARE(byteAt(r.reply, 20), std::uint8_t(3));
+
+    r = d.send(enterBootLoader(d.type, s));
+    QVERIFY(r.peerClosed);
+    QVERIFY(r.reply.isEmpty());
+    QTRY_VERIFY(d.idle(position));
+    QTRY_VERIFY(d.sim.snapshot(d.id).listening);
+    QCOMPARE(d.board(position).state, BoardState::BootLoader);
+
+    r = d.send(statusQuery(d.type, s));
+    QVERIFY(isReply(r.reply, d.type, 'j', s));
+    QCOMPARE(r.reply.at(17), 'V');
+
+    r = d.send(erase(d.type, s));
+    QVERIFY(isReply(r.reply, d.type, 'j', s));
+    QCOMPARE(r.reply.at(17), 'Y');
+    QCOMPARE(d.board(position).state, BoardState::Erased);
+
+    QByteArray first(16, '\0');
+    for (int i = 0; i < 16; ++i)
+        first[i] = static_cast<char>(0xA0 + i);
+    const QByteArray second = bytes({ 0x11, 0x22, 0x33, 0x00 }); // three bytes padded to four
+    for (const auto &[data, address] : { std::pair { first, 0x1D000000u }, std::pair { second, 0x1D000010u } }) {
+        r = d.send(programData(d.type, s, data, address, false));
+        QVERIFY(isReply(r.reply, d.type, 'k', s));
+    }
+
+    r = d.send(leaveBootLoader(d.type, s));
+    QVERIFY(r.peerClosed);
+    QVERIFY(r.reply.isEmpty());
+    QTRY_VERIFY(d.idle(position));
+    QTRY_VERIFY(d.sim.snapshot(d.id).listening);
+
+    r = d.send(statusQuery(d.type, s));
+    QVERIFY(isReply(r.reply, d.type, 'j', s));
+    QCOMPARE(r.reply.at(17), 'W');
+    QCOMPARE(byteAt(r.reply, 20), expectedVersion);
+
+    const BoardSnapshot b = d.board(position);
+    QCOMPARE(b.state, BoardState::Running);
+    QCOMPARE(b.version, expectedVersion);
+    QCOMPARE(b.enterRequests, 1);
+    QCOMPARE(b.erases, 1);
+    QCOMPARE(b.recordsAccepted, 2);
+    QCOMPARE(b.leaveRequests, 1);
+    QCOMPARE(b.statusQueries, 3);
+    QCOMPARE(int(b.hexImage.size()), 20);
+    QCOMPARE(int(b.hexImage.at(0x1D000000)), 0xA0);
+    QCOMPARE(int(b.hexImage.at(0x1D00000F)), 0xAF);
+    QCOMPARE(int(b.hexImage.at(0x1D000012)), 0x33);
+    QCOMPARE(int(b.hexImage.at(0x1D000013)), 0x00);
+    QVERIFY(b.fpgaImage.isEmpty());
+    QCOMPARE(imageDigest(b).size(), 64);
+
+    // The log tells the story of the board in order.
+    QStringList story;
+    for (const Event &e : d.sim.events()) {
+        if (e.position == position)
+            story << e.what;
+    }
+    const QStringList expected = { "status", "enter", "restarting", "restarted: bootloader", "status", "erase",
+                                   "record", "record", "leave", "restarting", "restarted: running", "status" };
+    QCOMPARE(story, expected);
+    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
+}
+
+void tst_Simulator::fpgaBoardUpdate()
+{
+    DeviceConfig c = Device::config(orvo::Console6170);
+    c.boards[7].version = 0;
+    Device d(c);
+    QVERIFY(d.started);
+    const Slot s = kConsoleFpga;
+
+    Result r = d.send(statusQuery(d.type, s));
+    QVERIFY(isReply(r.reply, d.type, 'j', s));
+    QCOMPARE(byteAt(r.reply, 20), std::uint8_t(0));
+
+    // The program erases an FPGA board without taking it into its boot loader first.
+    r = d.send(erase(d.type, s));
+    QVERIFY(isReply(r.reply, d.type, 'j', s));
+    QCOMPARE(r.reply.at(17), 'Y');
+
+    QByteArray image(100, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = static_cast<char>(i * 7 + 1);
+    for (int at = 0; at < image.size(); at += 49) {
+        r = d.send(programData(d.type, s, image.mid(at, 49), 0, true));
+        QVERIFY(isReply(r.reply, d.type, 'k', s));
+    }
+    r = d.send(leaveBootLoader(d.type, s));
+    QVERIFY(r.reply.isEmpty());
+    QTRY_VERIFY(d.idle(7));
+
+    r = d.send(statusQuery(d.type, s));
+    QCOMPARE(r.reply.at(17), 'W');
+    QCOMPARE(byteAt(r.reply, 20), orvo::buildVersion(0, 4));
+    const BoardSnapshot b = d.board(7);
+    QCOMPARE(b.fpgaImage, image);
+    QCOMPARE(b.recordsAccepted, 3);
+    QVERIFY(b.hexImage.empty());
+    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
+}
+
+void tst_Simulator::checksumMismatch()
+{
+    DeviceConfig c = Device::config(orvo::Console6170);
+    c.boards[10].state = BoardState::BootLoader;
+    Device d(c);
+    QVERIFY(d.started);
+
+    QByteArray bad = programData(d.type, kConsoleAudioBoard, bytes({ 1, 2, 3, 4 }), 0x1D000000, false);
+    bad[20] = static_cast<char>(bad.at(20) + 1);
+    Result r = d.send(bad);
+    QVERIFY(isReply(r.reply, d.type, 'm', kConsoleAudioBoard));
+
+    // An FPGA board sums the data alone: a checksum that also covers bytes 9..14 is wrong there.
+    QByteArray fpgaWithHexSum = programData(d.type, kConsoleFpga, bytes({ 1, 2, 3, 4 }), 0, true);
+    QCOMPARE(byteAt(fpgaWithHexSum, 20), std::uint8_t(10));
+    fpgaWithHexSum[20] = static_cast<char>((10 + 4 + 0xFF + 0xFF + 0xFF) & 0xFF);
+    r = d.send(fpgaWithHexSum);
+    QVERIFY(isReply(r.reply, d.type, 'm', kConsoleFpga));
+
+    QCOMPARE(d.board(10).checksumErrors, 1);
+    QCOMPARE(d.board(7).checksumErrors, 1);
+    QVERIFY(d.board(10).hexImage.empty());
+    QVERIFY(d.board(7).fpgaImage.isEmpty());
+
+    // A board running its application takes neither erase nor data.
+    r = d.send(erase(d.type, kConsoleAudioBoard2));
+    QVERIFY(isReply(r.reply, d.type, 'j', kConsoleAudioBoard2));
+    QCOMPARE(r.reply.at(17), 'W');
+    QCOMPARE(d.board(11).erases, 0);
+    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
+}
+
+void tst_Simulator::consoleAnswersEveryPosition()
+{
+    DeviceConfig c = Device::config(orvo::Console6170);
+    c.byData[0] = 1;
+    for (int i = 0; i < kPositions; ++i)
+        c.boards[static_cast<std::size_t>(i)].version = static_cast<std::uint8_t>(30 + i);
+    Device d(c);
+    QVERIFY(d.started);
+    for (int i = 0; i < kPositions; ++i) {
+        const orvo::PanelSlot ps = orvo::panelSlot(0, i);
+        const Slot s { ps.panel, ps.channel, ps.boardType, ps.boardAddress };
+        const Result r = d.send(statusQuery(d.type, s));
+        QVERIFY2(isReply(r.reply, d.type, 'j', s), qPrintable(QString::number(i)));
+        QCOMPARE(r.reply.at(17), 'W');
+        QCOMPARE(int(byteAt(r.reply, 20)), 30 + i);
+    }
+    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
+}
+
+void tst_Simulator::unknownSlotGetsNoReply()
+{
+    DeviceConfig c = Device::config(orvo::Console6170);
+    c.boards[11].fitted = false;
+    Device d(c);
+    QVERIFY(d.started);
+    for (const Slot &s : { kConsoleAudioBoard2, Slot { 9, 0, 1, 0 } }) {
+        const Result r = d.send(statusQuery(d.type, s));
+        QVERIFY(r.connected);
+        QVERIFY(r.peerClosed);
+        QVERIFY(r.reply.isEmpty());
+    }
+    QVERIFY(d.sim.violations().isEmpty());
+}
+
+void tst_Simulator::requestInSegments()
+{
+    Device d(Device::config(orvo::Console6170));
+    QVERIFY(d.started);
+    const QByteArray q = statusQuery(d.type, kConsoleChannelMaster);
+    const Result r = exchange(d.address, d.port, { q.left(5), q.mid(5, 30), q.mid(35) });
+    QVERIFY(isReply(r.reply, d.type, 'j', kConsoleChannelMaster));
+    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
+}
+
+void tst_Simulator::restartingBoardIgnores()
+{
+    DeviceConfig c = Device::config(orvo::Console6170);
+    c.boards[10].restartMs = 100000000; // far longer than the test
+    Device d(c);
+    QVERIFY(d.started);
+
+    QVERIFY(d.send(enterBootLoader(d.type, kConsoleAudioBoard)).reply.isEmpty());
+    QVERIFY(d.board(10).restarting);
+    const Result ignored = d.send(statusQuery(d.type, kConsoleAudioBoard));
+    QVERIFY(ignored.connected);
+    QVERIFY(ignored.peerClosed);
+    QVERIFY(ignored.reply.isEmpty());
+    // The other boards of the device go on answering.
+    QVERIFY(isReply(d.send(statusQuery(d.type, kConsoleAudioBoard2)).reply, d.type, 'j', kConsoleAudioBoard2));
+
+    BoardConfig running = c.boards[10];
+    d.sim.setBoard(d.id, 10, running);
+    QVERIFY(isReply(d.send(statusQuery(d.type, kConsoleAudioBoard)).reply, d.type, 'j', kConsoleAudioBoard));
+}
+
+void tst_Simulator::restartingNetworkBoardRefuses()
+{
+    DeviceConfig c = Device::config(orvo::Console6170);
+    c.boards[0].restartMs = 100000000;
+    Device d(c);
+    QVERIFY(d.started);
+
+    QVERIFY(d.send(enterBootLoader(d.type, kConsoleMonitorInterface)).reply.isEmpty());
+    QTRY_VERIFY(!d.sim.snapshot(d.id).listening);
+    QVERIFY(!d.send(header(0, 0, 0xFFFF)).connected);
+
+    d.sim.setBoard(d.id, 0, c.boards[0]);
+    QTRY_VERIFY(d.sim.snapshot(d.id).listening);
+    QCOMPARE(d.send(header(0, 0, 0xFFFF)).reply.size(), 123);
+}
+
+void tst_Simulator::picQueryAndReset()
+{
+    DeviceConfig c = Device::config(orvo::Console6170);
+    c.boards[4].picVariant = 5;
+    c.boards[10].picVariant = -1;
+    Device d(c);
+    QVERIFY(d.started);
+
+    Result r = d.send(picQuery(d.type, kConsoleChannelMaster));
+    QVERIFY(isReply(r.reply, d.type, 'o', kConsoleChannelMaster));
+    QCOMPARE(byteAt(r.reply, 20), std::uint8_t(5));
+    r = d.send(picQuery(d.type, kConsoleAudioBoard));
+    QVERIFY(r.peerClosed);
+    QVERIFY(r.reply.isEmpty());
+    QCOMPARE(d.board(10).picQueries, 1);
+
+    r = d.send(resetPanel(d.type, kConsoleChannelMaster));
+    QVERIFY(r.peerClosed);
+    QVERIFY(r.reply.isEmpty());
+    QTRY_VERIFY(d.idle(4));
+    QCOMPARE(d.board(4).resets, 1);
+    QCOMPARE(d.board(4).state, BoardState::Running);
+
+    // A reset of a network board takes the device off the network for the restart.
+    Device kvr(Device::config(orvo::LumivoxKvr30));
+    kvr.sim.setBoard(kvr.id, 0, [] {
+        BoardConfig b;
+        b.fitted = true;
+        b.version = 5;
+        b.restartMs = 100000000;
+        return b;
+    }());
+    QVERIFY(kvr.send(resetPanel(kvr.type, kInterfaceProcessor)).reply.isEmpty());
+    QTRY_VERIFY(!kvr.sim.snapshot(kvr.id).listening);
+    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
+}
+
+void tst_Simulator::violations_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QString>("what");
+    const std::uint16_t t = 0;
+    const QByteArray q = statusQuery(t, kConsoleChannelMaster);
+    const auto with = [](QByteArray b, int at, int value) {
+        b[at] = static_cast<char>(value);
+        return b;
+    };
+    QTest::newRow("magic") << with(q, 4, 0xEE) << "magic";
+    QTest::newRow("unknown kind") << header(0, 7, t) << "unknown kind";
+    QTest::newRow("header length of a panel command") << with(q, 0, 63) << "header length";
+    QTest::newRow("header length of an identify") << with(header(0, 2, t), 0, 4) << "header length";
+    QTest::newRow("device type") << with(q, 10, 2) << "device type";
+    QTest::newRow("open type on a panel command") << with(with(q, 10, 0xFF), 11, 0xFF) << "device type";
+    QTest::newRow("open type on a rename") << header(31, 1, 0xFFFF) + QByteArray("x") + QByteArray(30, '\0')
+                                           << "device type";
+    QTest::newRow("size byte") << with(q, 12, 9) << "size byte";
+    QTest::newRow("unknown route") << with(q, 13, 7) << "unknown route";
+    QTest::newRow("unknown command") << with(q, 16, 0x56) << "unknown command";
+    QTest::newRow("status query with sub-command") << with(q, 17, 0x58) << "unknown command";
+    QTest::newRow("leave with command") << with(leaveBootLoader(t, kConsoleChannelMaster), 16, 1) << "route 6";
+    QTest::newRow("stray byte in the payload") << with(q, 40, 1) << "expected 0";
+    QTest::newRow("route 8 count") << with(with(picQuery(t, kConsoleChannelMaster), 17, 1), 12, 7) << "payload count";
+    QTest::newRow("route 8 size") << with(picQuery(t, kConsoleChannelMaster), 12, 9) << "size byte";
+    QTest::newRow("route 8 unknown command") << with(picQuery(t, kConsoleChannelMaster), 16, 0x2D) << "unknown command";
+    const QByteArray record = programData(t, kConsoleAudioBoard, bytes({ 1, 2, 3, 4 }), 0x1D000000, false);
+    QTest::newRow("data length 50") << with(with(record, 21, 50), 12, 65) << "above 49";
+    QTest::newRow("record size byte") << with(record, 12, 20) << "size byte";
+    QTest::newRow("HEX length 3 unpadded")
+        << programData(t, kConsoleAudioBoard, bytes({ 1, 2, 3 }), 0x1D000000, false) << "multiple of 4";
+    QTest::newRow("HEX record type") << with(record, 26, 4) << "record type";
+    QTest::newRow("bytes after the data") << with(record, 40, 1) << "expected 0";
+    QTest::newRow("rename to 22 characters") << header(31, 1, t) + QByteArray(22, 'a') + QByteArray(9, '\0')
+                                             << "at most 21";
+    QTest::newRow("rename without name") << header(31, 1, t) + QByteArray(31, '\0') << "empty name";
+    QTest::newRow("rename with bytes after the name")
+        << header(31, 1, t) + QByteArray("ab\0c", 4) + QByteArray(27, '\0') << "expected 0";
+    QTest::newRow("extra bytes") << q + QByteArray(4, '\0') << "more bytes";
+}
+
+void tst_Simulator::violations()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QString, what);
+    DeviceConfig c = Device::config(orvo::Console6170);
+    c.boards[10].state = BoardState::Erased;
+    Device d(c);
+    QVERIFY(d.started);
+    const Result r = d.send(request);
+    QVERIFY(r.connected);
+    QVERIFY(r.peerClosed);
+    QVERIFY(r.reply.isEmpty());
+    const QList<Violation> v = d.sim.violations();
+    QCOMPARE(v.size(), 1);
+    QVERIFY2(v[0].what.contains(what), qPrintable(v[0].what));
+    QVERIFY(request.startsWith(v[0].bytes));
+    QCOMPARE(v[0].device, d.address);
+
+    // The device goes on serving sound requests.
+    QVERIFY(isReply(d.send(statusQuery(d.type, kConsoleChannelMaster)).reply, d.type, 'j', kConsoleChannelMaster));
+}
+
+void tst_Simulator::replyFaults_data()
+{
+    QTest::addColumn<FaultKind>("kind");
+    QTest::addColumn<int>("param");
+    QTest::addColumn<int>("replySize"); // -1: no reply at all
+    QTest::addColumn<int>("offset");    // reply byte to look at, -1: none
+    QTest::addColumn<int>("value");
+    QTest::newRow("never answers") << FaultKind::NeverAnswer << 0 << -1 << -1 << 0;
+    QTest::newRow("wrong reply code") << FaultKind::WrongReplyCode << 0 << 76 << 13 << int('k');
+    QTest::newRow("wrong reply code given") << FaultKind::WrongReplyCode << int('o') << 76 << 13 << int('o');
+    QTest::newRow("wrong echo of channel") << FaultKind::WrongEcho << 2 << 76 << 14 << 1;
+    QTest::newRow("wrong echo of panel") << FaultKind::WrongEcho << 3 << 76 << 15 << 1;
+    QTest::newRow("wrong echo of board type") << FaultKind::WrongEcho << 6 << 76 << 18 << 3;
+    QTest::newRow("wrong echo of board address") << FaultKind::WrongEcho << 7 << 76 << 19 << 1;
+    QTest::newRow("short reply") << FaultKind::WrongLength << 75 << 75 << -1 << 0;
+    QTest::newRow("long reply") << FaultKind::WrongLength << 100 << 100 << 99 << 0;
+    QTest::newRow("wrong kind") << FaultKind::WrongKind << 0 << 76 << 8 << 0;
+    QTest::newRow("wrong device type") << FaultKind::WrongDeviceType << 4 << 76 << 10 << 4;
+    QTest::newRow("delayed reply") << FaultKind::DelayReply << 50000 << 76 << 13 << int('j');
+    QTest::newRow("split reply") << FaultKind::SplitReply << 100000 << 76 << 13 << int('j');
+}
+
+void tst_Simulator::replyFaults()
+{
+    QFETCH(FaultKind, kind);
+    QFETCH(int, param);
+    QFETCH(int, replySize);
+    QFETCH(int, offset);
+    QFETCH(int, value);
+    Device d(Device::config(orvo::Console6170));
+    QVERIFY(d.started);
+    Fault f;
+    f.kind = kind;
+    f.param = param;
+    f.position = 10;
+    const int faultId = d.sim.addFault(d.id, f);
+    QVERIFY(faultId > 0);
+
+    const Result r = d.send(statusQuery(d.type, kConsoleAudioBoard));
+    QVERIFY(r.connected);
+    QVERIFY(r.peerClosed);
+    if (replySize < 0) {
+        QVERIFY(r.reply.isEmpty());
+    } else {
+        QCOMPARE(r.reply.size(), replySize);
+        if (offset >= 0)
+            QCOMPARE(int(byteAt(r.reply, offset)), value);
+    }
+    if (kind == FaultKind::SplitReply) {
+        // 100 s of simulator time is 100 ms here: the first part arrives alone.
+        QCOMPARE(r.segments.value(0), 40);
+        QCOMPARE(r.reply.size(), 76);
+    }
+    // Other boards are not touched by a board's fault.
+    QVERIFY(isReply(d.send(statusQuery(d.type, kConsoleAudioBoard2)).reply, d.type, 'j', kConsoleAudioBoard2));
+    QVERIFY(d.sim.violations().isEmpty());
+}
+
+void tst_Simulator::acceptNoAnswer()
+{
+    Device d(Device::config(orvo::LumivoxKvr10));
+    QVERIFY(d.started);
+    Fault f;
+    f.kind = FaultKind::AcceptNoAnswer;
+    d.sim.addFault(d.id, f);
+    const Result r = d.send(header(0, 0, 0xFFFF), kNoReplyWaitMs);
+    QVERIFY(r.connected);
+    QVERIFY(!r.peerClosed); // still held open when the client gives up
+    QVERIFY(r.reply.isEmpty());
+}
+
+void tst_Simulator::faultWindowCountsPerBoard()
+{
+    Device d(Device::config(orvo::Console6170));
+    QVERIFY(d.started);
+    Fault f;
+    f.kind = FaultKind::NeverAnswer;
+    f.position = 10;
+    f.startAt = 3;
+    f.count = 2;
+    d.sim.addFault(d.id, f);
+
+    // Requests to another board do not move the window of this board's fault.
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(!d.send(statusQuery(d.type, kConsoleAudioBoard2)).reply.isEmpty());
+    QList<bool> answered;
+    for (int i = 1; i <= 5; ++i)
+        answered << !d.send(statusQuery(d.type, kConsoleAudioBoard)).reply.isEmpty();
+    QCOMPARE(answered, (QList<bool> { true, true, false, false, true }));
+
+    // A device-wide fault counts every request to the device.
+    Fault g;
+    g.kind = FaultKind::NeverAnswer;
+    g.startAt = d.sim.snapshot(d.id).requests + 2;
+    g.count = 1;
+    d.sim.addFault(d.id, g);
+    QVERIFY(!d.send(header(0, 0, 0xFFFF)).reply.isEmpty());
+    QVERIFY(d.send(statusQuery(d.type, kConsoleAudioBoard2)).reply.isEmpty());
+    QVERIFY(!d.send(statusQuery(d.type, kConsoleAudioBoard2)).reply.isEmpty());
+}
+
+void tst_Simulator::faultSwitchedOffWhileRunning()
+{
+    Device d(Device::config(orvo::Console6170));
+    QVERIFY(d.started);
+    Fault f;
+    f.kind = FaultKind::NeverAnswer;
+    const int id = d.sim.addFault(d.id, f);
+    QVERIFY(d.send(header(0, 0, 0xFFFF)).reply.isEmpty());
+    d.sim.removeFault(id);
+    QCOMPARE(d.send(header(0, 0, 0xFFFF)).reply.size(), 123);
+    d.sim.addFault(d.id, f);
+    d.sim.addFault(d.id, f);
+    QVERIFY(d.send(header(0, 0, 0xFFFF)).reply.isEmpty());
+    d.sim.clearFaults(d.id);
+    QCOMPARE(d.send(header(0, 0, 0xFFFF)).reply.size(), 123);
+}
+
+void tst_Simulator::checksumRefusals()
+{
+    DeviceConfig c = Device::config(orvo::Console6170);
+    c.boards[10].state = BoardState::Erased;
+    Device d(c);
+    QVERIFY(d.started);
+    Fault f;
+    f.kind = FaultKind::ChecksumRefusals;
+    f.position = 10;
+    f.param = 2;
+    d.sim.addFault(d.id, f);
+    const QByteArray record = programData(d.type, kConsoleAudioBoard, bytes({ 9, 8, 7, 6 }), 0x1D000100, false);
+    QString codes;
+    for (int i = 0; i < 4; ++i)
+        codes += QLatin1Char(charAt(d.send(record).reply, 13));
+    QCOMPARE(codes, QStringLiteral("mmkk"));
+    QCOMPARE(d.board(10).checksumErrors, 2);
+    QCOMPARE(d.board(10).recordsAccepted, 2);
+    QCOMPARE(int(d.board(10).hexImage.size()), 4);
+}
+
+void tst_Simulator::eraseNeverConfirmed()
+{
+    DeviceConfig c = Device::config(orvo::Console6170);
+    c.boards[10].state = BoardState::BootLoader;
+    Device d(c);
+    QVERIFY(d.started);
+    Fault f;
+    f.kind = FaultKind::EraseNeverConfirmed;
+    f.position = 10;
+    d.sim.addFault(d.id, f);
+    for (int i = 0; i < 3; ++i) {
+        const Result r = d.send(erase(d.type, kConsoleAudioBoard));
+        QVERIFY(isReply(r.reply, d.type, 'j', kConsoleAudioBoard));
+        QCOMPARE(r.reply.at(17), 'V');
+    }
+    QCOMPARE(d.board(10).erases, 0);
+    QCOMPARE(d.board(10).state, BoardState::BootLoader);
+}
+
+void tst_Simulator::afterLeaveFaults_data()
+{
+    QTest::addColumn<FaultKind>("kind");
+    QTest::addColumn<char>("status");
+    QTest::addColumn<int>("version");
+    QTest::newRow("stays in its boot loader") << FaultKind::StayInBootLoader << 'V' << 3;
+    QTest::newRow("version 0 after the image") << FaultKind::VersionZeroAfterImage << 'W' << 0;
+}
+
+void tst_Simulator::afterLeaveFaults()
+{
+    QFETCH(FaultKind, kind);
+    QFETCH(char, status);
+    QFETCH(int, version);
+    DeviceConfig c = Device::config(orvo::Console6170);
+    c.boards[4].version = 3;
+    c.boards[4].state = BoardState::BootLoader;
+    Device d(c);
+    QVERIFY(d.started);
+    Fault f;
+    f.kind = kind;
+    f.position = 4;
+    d.sim.addFault(d.id, f);
+
+    QCOMPARE(charAt(d.send(erase(d.type, kConsoleChannelMaster)).reply, 17), 'Y');
+    QCOMPARE(charAt(d.send(programData(d.type, kConsoleChannelMaster, QByteArray(16, 'x'), 0x1D000000, false)).reply, 13),
+             'k');
+    QVERIFY(d.send(leaveBootLoader(d.type, kConsoleChannelMaster)).reply.isEmpty());
+    QTRY_VERIFY(d.idle(4));
+    const Result r = d.send(statusQuery(d.type, kConsoleChannelMaster));
+    QVERIFY(isReply(r.reply, d.type, 'j', kConsoleChannelMaster));
+    QCOMPARE(r.reply.at(17), status);
+    QCOMPARE(int(byteAt(r.reply, 20)), version);
+}
+
+void tst_Simulator::discoveryType5()
+{
+    Device d(Device::config(orvo::LumivoxKvr30));
+    QVERIFY(d.started);
+    Fault f;
+    f.kind = FaultKind::DiscoveryType5;
+    d.sim.addFault(d.id, f);
+    const Result r = d.send(header(0, 0, 0xFFFF));
+    QCOMPARE(r.reply.size(), 123);
+    QCOMPARE(get16(r.reply, 10), std::uint16_t(5));
+    QCOMPARE(get32(r.reply, 12), 4u);
+}
+
+void tst_Simulator::refuseConnections()
+{
+    Device d(Device::config(orvo::LumivoxKvr10));
+    QVERIFY(d.started);
+    Fault f;
+    f.kind = FaultKind::RefuseConnections;
+    f.startAt = 2; // the first request is still served
+    const int id = d.sim.addFault(d.id, f);
+    QCOMPARE(d.send(header(0, 0, 0xFFFF)).reply.size(), 123);
+    QTRY_VERIFY(!d.sim.snapshot(d.id).listening);
+    QVERIFY(!d.send(header(0, 0, 0xFFFF)).connected);
+    d.sim.removeFault(id);
+    QTRY_VERIFY(d.sim.snapshot(d.id).listening);
+    QCOMPARE(d.send(header(0, 0, 0xFFFF)).reply.size(), 123);
+}
+
+void tst_Simulator::vanishAndComeBack()
+{
+    Device d(Device::config(orvo::LumivoxTx512));
+    QVERIFY(d.started);
+    Fault f;
+    f.kind = FaultKind::Vanish;
+    f.param = 200000; // 200 s of simulator time, 200 ms here
+    d.sim.addFault(d.id, f);
+    QTRY_VERIFY(!d.sim.snapshot(d.id).listening);
+    QVERIFY(!d.send(header(0, 0, 0xFFFF)).connected);
+    QTRY_VERIFY(d.sim.snapshot(d.id).listening);
+    QCOMPARE(d.send(header(0, 0, 0xFFFF)).reply.size(), 123);
+    QCOMPARE(d.sim.snapshot(d.id).port, d.port); // back on the same port
+
+    // Without a time it stays away until the fault is removed.
+    f.param = 0;
+    const int id = d.sim.addFault(d.id, f);
+    QTRY_VERIFY(!d.sim.snapshot(d.id).listening);
+    d.sim.removeFault(id);
+    QTRY_VERIFY(d.sim.snapshot(d.id).listening);
+}
+
+void tst_Simulator::stateJson()
+{
+    Simulator sim(kSpeedUp);
+    const int console = sim.addDevice(Device::config(orvo::Console6170));
+    const int qrt = sim.addDevice(Device::config(orvo::Qrt3350));
+    QVERIFY(sim.start());
+    QCOMPARE(sim.port(console), sim.port(qrt)); // one common port
+    QVERIFY(exchange(sim.address(qrt), sim.port(qrt), header(0, 0, 0xFFFF)).peerClosed);
+    const QJsonObject state = sim.stateJson();
+    const QJsonArray devices = state.value("devices").toArray();
+    QCOMPARE(devices.size(), 2);
+    QCOMPARE(devices[0].toObject().value("boards").toArray().size(), 24);
+    QCOMPARE(devices[1].toObject().value("boards").toArray().size(), 5);
+    QCOMPARE(devices[1].toObject().value("infoRequests").toInt(), 1);
+    const QJsonObject board = devices[1].toObject().value("boards").toArray()[4].toObject();
+    QCOMPARE(board.value("name").toString(), QStringLiteral("Digital ADAT Board FPGA"));
+    QCOMPARE(board.value("version").toInt(), 4);
+    QCOMPARE(board.value("state").toString(), QStringLiteral("running"));
+    QVERIFY(!state.value("events").toArray().isEmpty());
+    QVERIFY(state.value("violations").toArray().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(tst_Simulator)
+#include "tst_simulator.moc"
