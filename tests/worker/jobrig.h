@@ -1,0 +1,101 @@
+#pragma once
+
+// One worker with its host and a recording front end, against simulated devices, on a clock
+// that runs 1000 times faster than real time (the simulator's restarts run at the same speed).
+
+#include "clock.h"
+#include "firmwaretree.h"
+#include "simulator.h"
+#include "testfrontend.h"
+#include "workerhost.h"
+
+#include <QStringList>
+
+namespace orvo::test {
+
+class JobRig
+{
+public:
+    static constexpr double kSpeedUp = 1000.0;
+
+    JobRig() : clock(kSpeedUp), sim(kSpeedUp), host(clock, &front) {}
+
+    ScaledClock clock;
+    devsim::Simulator sim;
+    FirmwareTree firmware;
+    TestFrontEnd front;
+    WorkerHost host; // last: its destructor waits for the worker thread before the rest goes
+
+    Worker &worker() { return *host.worker(); }
+
+    /// Starts the simulator and writes the firmware tree; the worker talks to both.
+    bool start()
+    {
+        QString error;
+        if (!sim.start(0, &error)) {
+            qWarning("simulator: %s", qPrintable(error));
+            return false;
+        }
+        if (!firmware.create())
+            return false;
+        worker().devicePort = sim.port();
+        worker().firmwareFolder = firmware.folder();
+        return true;
+    }
+
+    /// Adds one device, starts, and finds the device as the window would before any device job.
+    bool startWith(const devsim::DeviceConfig &device)
+    {
+        sim.addDevice(device);
+        return start() && discover();
+    }
+
+    /// Runs one job through the request protocol; see runJob.
+    bool run(int mode, const std::function<void(Worker &)> &setInputs = {})
+    {
+        return runJob(host, mode, setInputs);
+    }
+
+    /// Finds the simulated devices with a manual scan of their addresses (at most four) and
+    /// forgets what the scan reported, so that a test sees only its own job.
+    bool discover()
+    {
+        QStringList addresses;
+        for (int d = 0; d < sim.deviceCount() && d < 4; ++d)
+            addresses << sim.address(d);
+        const bool ok = run(ScanNetwork, [&](Worker &w) {
+            w.manualIpEnabled = true;
+            for (int i = 0; i < 4; ++i)
+                w.manualIp[i] = i < addresses.size() ? addresses.at(i) : QStringLiteral("000.000.000.000");
+        });
+        front.reset();
+        return ok && worker().foundDevices.size() == addresses.size();
+    }
+
+    /// Index in the worker's list of simulated device `device`, -1 when it was not found.
+    int listIndexOf(int device)
+    {
+        const QString address = sim.address(device);
+        for (int i = 0; i < worker().foundDevices.size(); ++i) {
+            if (ipText(worker().foundDevices.at(i)) == address)
+                return i;
+        }
+        return -1;
+    }
+
+    /// Stores the selection the window would store for device `device` and position `panel`.
+    std::function<void(Worker &)> select(int device, int panelIndex = 0,
+                                         const std::function<void(Worker &)> &more = {})
+    {
+        const int index = listIndexOf(device);
+        return [this, index, panelIndex, more](Worker &w) {
+            w.selectedDevice = index;
+            w.deviceType = index >= 0 ? static_cast<int>(w.foundDevices.at(index).type()) : 0;
+            w.panelIndex = panelIndex;
+            if (more)
+                more(w);
+        };
+    }
+};
+
+} // namespace orvo::test

@@ -1,0 +1,291 @@
+#pragma once
+
+// A front end for driving the Worker in tests: records every signal the worker sends, in order,
+// and answers the worker's message boxes from a queue. Pair it with WorkerHost (which makes the
+// connections) and runJob() below, which requests a job and keeps the event loop turning until
+// the job's thread has ended, so that blocking message boxes are answered meanwhile.
+
+#include "workerhost.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QQueue>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTest>
+#include <QThread>
+#include <QVector>
+
+#include <functional>
+
+namespace orvo::test {
+
+/// Standard button values of the message boxes.
+constexpr int kYes = 0x4000;
+constexpr int kNo = 0x10000;
+constexpr int kOk = 0x400;
+
+struct ProgressCall
+{
+    bool visible = false;
+    int value = 0;
+    bool showText = false;
+    int min = 0;
+    int max = 0;
+    friend bool operator==(const ProgressCall &a, const ProgressCall &b)
+    {
+        return a.visible == b.visible && a.value == b.value && a.showText == b.showText && a.min == b.min
+            && a.max == b.max;
+    }
+};
+
+struct BoxCall
+{
+    int icon = 0;
+    QString title;
+    QString text;
+    uint buttons = 0;
+};
+
+class TestFrontEnd : public WorkerFrontEnd
+{
+public:
+    using WorkerFrontEnd::WorkerFrontEnd;
+
+    /// Every activity line as "[icon] text", or "[icon]^ text" when it replaces the last line.
+    QStringList lines;
+    /// Everything in order: "clear", "line", "progress", "auto", "devices", "enable 0/1", "box".
+    QStringList trace;
+    QVector<ProgressCall> progress;
+    QVector<ProgressCall> progressAuto;
+    QVector<DeviceList> deviceLists;
+    QVector<bool> enables;
+    QVector<BoxCall> boxes;
+    /// Answers for the coming message boxes; a box without a queued answer gets 0 (closed).
+    QQueue<int> answers;
+    int unansweredBoxes = 0;
+    /// Runs while a box is open, before it is answered: the worker thread waits meanwhile, so a
+    /// test can change the devices or request an abort at a known point of the job.
+    std::function<void(const BoxCall &)> onBox;
+
+    static QString lineText(int icon, const QString &text, bool replace)
+    {
+        return QStringLiteral("[") + QString::number(icon) + (replace ? QStringLiteral("]^ ") : QStringLiteral("] "))
+            + text;
+    }
+
+    /// The activity list as the user would see it after clears and replacements.
+    QStringList visibleList() const { return m_visible; }
+
+    void reset()
+    {
+        lines.clear();
+        trace.clear();
+        progress.clear();
+        progressAuto.clear();
+        deviceLists.clear();
+        enables.clear();
+        boxes.clear();
+        answers.clear();
+        unansweredBoxes = 0;
+        m_visible.clear();
+    }
+
+    int messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn) override
+    {
+        boxes.append({ icon, textTitle, textMsg, flagBtn });
+        trace << QStringLiteral("box");
+        if (onBox)
+            onBox(boxes.last());
+        if (answers.isEmpty()) {
+            ++unansweredBoxes;
+            return 0;
+        }
+        return answers.dequeue();
+    }
+
+    void insertListItem(int icon, QString text, int, bool bRemoveLastItem) override
+    {
+        lines << lineText(icon, text, bRemoveLastItem);
+        trace << QStringLiteral("line");
+        if (bRemoveLastItem && !m_visible.isEmpty())
+            m_visible.removeLast();
+        m_visible << lineText(icon, text, false);
+    }
+    void clearList() override
+    {
+        trace << QStringLiteral("clear");
+        m_visible.clear();
+    }
+    void updateProgressBar(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) override
+    {
+        progress.append({ bVisible, nValue, bShowText, nMin, nMax });
+        trace << QStringLiteral("progress");
+    }
+    void updateProgressBarAuto(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) override
+    {
+        progressAuto.append({ bVisible, nValue, bShowText, nMin, nMax });
+        trace << QStringLiteral("auto");
+    }
+    void updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev) override
+    {
+        deviceLists.append(dev);
+        trace << QStringLiteral("devices");
+    }
+    void enableControls(bool bEnable) override
+    {
+        enables.append(bEnable);
+        trace << (bEnable ? QStringLiteral("enable 1") : QStringLiteral("enable 0"));
+    }
+
+    /// The trace without the entries of the given kinds (to look at the order of a few kinds).
+    QStringList traceOf(const QStringList &kinds) const
+    {
+        QStringList out;
+        for (const QString &t : trace) {
+            if (kinds.contains(t.section(QLatin1Char(' '), 0, 0)))
+                out << t;
+        }
+        return out;
+    }
+
+private:
+    QStringList m_visible;
+};
+
+/// Compares recorded lines with expected ones; empty when they match, else a report. In an
+/// expected line "{T}" stands for a board's time text ("   [..]" or nothing) and "{TT}" for a
+/// whole run's ("     [..]" or nothing), whose values depend on the speed of the machine.
+inline QString linesMismatch(const QStringList &actual, const QStringList &expected)
+{
+    static const QRegularExpression token(QStringLiteral("\\{(TT|T)\\}"));
+    const QString time = QStringLiteral("\\[(\\d+ hrs, )?(\\d+ mins, )?\\d+ secs\\])?");
+    QString report;
+    for (int i = 0; i < qMax(actual.size(), expected.size()) && report.isEmpty(); ++i) {
+        if (i >= actual.size()) {
+            report = QStringLiteral("missing line %1: %2").arg(i).arg(expected.at(i));
+            break;
+        }
+        if (i >= expected.size()) {
+            report = QStringLiteral("extra line %1: %2").arg(i).arg(actual.at(i));
+            break;
+        }
+        QString pattern;
+        int from = 0;
+        auto it = token.globalMatch(expected.at(i));
+        while (it.hasNext()) {
+            const QRegularExpressionMatch m = it.next();
+            pattern += QRegularExpression::escape(expected.at(i).mid(from, m.capturedStart() - from));
+            pattern += (m.captured(1) == QLatin1String("TT") ? QStringLiteral("( {5}") : QStringLiteral("( {3}")) + time;
+            from = m.capturedEnd();
+        }
+        pattern += QRegularExpression::escape(expected.at(i).mid(from));
+        const QRegularExpression re(QStringLiteral("\\A") + pattern + QStringLiteral("\\z"));
+        if (!re.match(actual.at(i)).hasMatch())
+            report = QStringLiteral("line %1 differs\n  expected: %2\n  actual:   %3")
+                         .arg(i)
+                         .arg(expected.at(i), actual.at(i));
+    }
+    if (!report.isEmpty())
+        report += QStringLiteral("\nall lines:\n  ") + actual.join(QStringLiteral("\n  "));
+    return report;
+}
+
+#define ORVO_COMPARE_LINES(actual, expected)                                                                          \
+    do {                                                                                                             \
+        const QString orvoMismatch = ::orvo::test::linesMismatch((actual), (expected));                               \
+        if (!orvoMismatch.isEmpty())                                                                                 \
+            qWarning("%s", qPrintable(orvoMismatch));                                                                \
+        QVERIFY2(orvoMismatch.isEmpty(), "activity lines differ (see the warning above)");                          \
+    } while (false)
+
+/// Requests `mode` through the host's request protocol, then turns the event loop until the
+/// job's thread has ended and every queued signal has reached the front end. False when the
+/// request was refused or the job did not end within `timeoutMs` real milliseconds.
+inline bool runJob(WorkerHost &host, int mode, const std::function<void(Worker &)> &setInputs = {},
+                   int timeoutMs = 120000)
+{
+    const bool accepted = host.request(mode, [&](Worker &w) {
+        if (setInputs)
+            setInputs(w);
+    });
+    if (!accepted)
+        return false;
+    QElapsedTimer timer;
+    timer.start();
+    while (host.thread()->isRunning() || host.worker()->isWorking()) {
+        QTest::qWait(2);
+        if (timer.elapsed() > timeoutMs)
+            return false;
+    }
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    return true;
+}
+
+/// Collects the debug output of every thread while it is alive; warnings and worse still reach
+/// the test log.
+class DebugCapture
+{
+public:
+    DebugCapture()
+    {
+        instance() = this;
+        m_previous = qInstallMessageHandler(&DebugCapture::handler);
+    }
+    ~DebugCapture()
+    {
+        qInstallMessageHandler(m_previous);
+        instance() = nullptr;
+    }
+    DebugCapture(const DebugCapture &) = delete;
+    DebugCapture &operator=(const DebugCapture &) = delete;
+
+    QStringList messages() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_messages;
+    }
+    void clear()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_messages.clear();
+    }
+    /// Messages that contain `part`.
+    QStringList matching(const QString &part) const
+    {
+        QStringList out;
+        for (const QString &m : messages()) {
+            if (m.contains(part))
+                out << m;
+        }
+        return out;
+    }
+
+private:
+    static DebugCapture *&instance()
+    {
+        static DebugCapture *current = nullptr;
+        return current;
+    }
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        DebugCapture *self = instance();
+        if (!self)
+            return;
+        {
+            QMutexLocker lock(&self->m_mutex);
+            self->m_messages << message;
+        }
+        if (type != QtDebugMsg && type != QtInfoMsg && self->m_previous)
+            self->m_previous(type, context, message);
+    }
+
+    mutable QMutex m_mutex;
+    QStringList m_messages;
+    QtMessageHandler m_previous = nullptr;
+};
+
+} // namespace orvo::test

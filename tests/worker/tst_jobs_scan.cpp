@@ -1,0 +1,218 @@
+// The manual network scan, driven through the host's request protocol against simulated devices
+// on loopback addresses. The subnet sweep is tested only inside network namespaces
+// (tst_netscan).
+
+#include "catalogue.h"
+#include "jobrig.h"
+
+#include <QtTest>
+
+using namespace orvo;
+using namespace orvo::test;
+
+namespace {
+
+const QString kUnused = QStringLiteral("000.000.000.000");
+
+std::function<void(Worker &)> manualEntries(const QStringList &entries)
+{
+    return [entries](Worker &w) {
+        w.manualIpEnabled = true;
+        for (int i = 0; i < 4; ++i)
+            w.manualIp[i] = entries.value(i, kUnused);
+    };
+}
+
+QVector<ProgressCall> manualProgress()
+{
+    return { { true, 0, true, 0, 100 },  { true, 0, true, 0, 100 },  { true, 25, true, 0, 100 },
+             { true, 50, true, 0, 100 }, { true, 75, true, 0, 100 }, { false, 0, true, 0, 100 } };
+}
+
+} // namespace
+
+class tst_JobsScan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void manualScanOfFourEntries();
+    void manualScanWithoutEntries();
+    void malformedEntriesAreNamedAndSkipped_data();
+    void malformedEntriesAreNamedAndSkipped();
+    void malformedEntryAmongValidOnes();
+    void rescanEmptiesTheList();
+
+private:
+    std::unique_ptr<DebugCapture> m_debug;
+};
+
+void tst_JobsScan::initTestCase()
+{
+    m_debug = std::make_unique<DebugCapture>();
+}
+
+void tst_JobsScan::cleanupTestCase()
+{
+    m_debug.reset();
+}
+
+void tst_JobsScan::manualScanOfFourEntries()
+{
+    JobRig rig;
+    devsim::DeviceConfig desk = devsim::defaultDevice(Console6170, QStringLiteral("127.0.0.2"));
+    desk.name = "Studio A Desk";
+    desk.byData[0] = 1;
+    desk.byData[1] = 7;
+    devsim::DeviceConfig unit = devsim::defaultDevice(LumivoxKvr10, QStringLiteral("127.0.0.4"));
+    unit.name = "Booth 2";
+    rig.sim.addDevice(desk);
+    rig.sim.addDevice(unit);
+    QVERIFY(rig.start());
+    m_debug->clear();
+
+    // The console is entered twice (once with leading zeros) and answers both times; it is
+    // listed once, in the place where it first answered.
+    QVERIFY(rig.run(ScanNetwork,
+                    manualEntries({ QStringLiteral("127.0.0.2"), kUnused, QStringLiteral("127.000.000.002"),
+                                    QStringLiteral("127.0.0.4") })));
+
+    const QStringList expected = {
+        QStringLiteral("[2] Scanning Network for Orvo Products..."),
+        QStringLiteral("[2] Manual IP Scan Enabled."),
+        QStringLiteral("[2] Scanning IP address: 127.0.0.2 ..."),
+        QStringLiteral("[2]^ Scanning IP address: 127.0.0.2 ..."),
+        QStringLiteral("[2]^ Scanning IP address: 127.0.0.4 ..."),
+        QStringLiteral("[2]^ Finished Network Scan"),
+        QStringLiteral("[2] Orvo Products Found: 2"),
+        QStringLiteral("[2] #1:  Type: 6170 Console  |  Studio A Desk  |  IP: 127.0.0.2"),
+        QStringLiteral("[2] #2:  Type: Lumivox KVR10  |  Booth 2  |  IP: 127.0.0.4"),
+    };
+    QCOMPARE(rig.front.lines, expected);
+    QCOMPARE(rig.front.trace.first(), QStringLiteral("clear"));
+    QVERIFY(rig.front.enables.isEmpty()); // the window restores its controls on the device list
+    QCOMPARE(rig.front.progress, manualProgress());
+    QCOMPARE(rig.front.traceOf({ QStringLiteral("devices"), QStringLiteral("line") }).indexOf(QStringLiteral("devices")),
+             5); // the list goes out before "Finished Network Scan"
+
+    QCOMPARE(rig.front.deviceLists.size(), 1);
+    const DeviceList list = rig.front.deviceLists.first();
+    QCOMPARE(list.size(), 2);
+    QCOMPARE(ipText(list.at(0)), QStringLiteral("127.0.0.2"));
+    QCOMPARE(list.at(0).nameBytes(), QByteArray("Studio A Desk"));
+    QCOMPARE(ipText(list.at(1)), QStringLiteral("127.0.0.4"));
+    QCOMPARE(rig.worker().foundDevices, list);
+    QCOMPARE(rig.sim.snapshot(0).infoRequests, 2);
+    QCOMPARE(rig.sim.snapshot(1).infoRequests, 1);
+
+    QCOMPARE(m_debug->matching(QStringLiteral("* Manual ip4: ")),
+             QStringList({ QStringLiteral("* Manual ip4: 127.0.0.2"), QStringLiteral("* Manual ip4: 127.0.0.2"),
+                           QStringLiteral("* Manual ip4: 127.0.0.4") }));
+    QCOMPARE(m_debug->matching(QStringLiteral("(devs.byData[0] = ")),
+             QStringList({ QStringLiteral("#1:  Type: 6170 Console  |  Studio A Desk  |  IP: 127.0.0.2"
+                                          "    (devs.byData[0] = 1)       (devs.byData[1] = 7)   "),
+                           QStringLiteral("#2:  Type: Lumivox KVR10  |  Booth 2  |  IP: 127.0.0.4"
+                                          "    (devs.byData[0] = 0)       (devs.byData[1] = 0)   ") }));
+    QVERIFY(rig.sim.violations().isEmpty());
+}
+
+void tst_JobsScan::manualScanWithoutEntries()
+{
+    JobRig rig;
+    QVERIFY(rig.start());
+    QVERIFY(rig.run(ScanNetwork, manualEntries({ kUnused, QStringLiteral("255.255.255.255"), kUnused, kUnused })));
+
+    const QStringList expected = {
+        QStringLiteral("[2] Scanning Network for Orvo Products..."),
+        QStringLiteral("[2] Manual IP Scan Enabled."),
+        QStringLiteral("[2]^ Finished Network Scan"),
+        QStringLiteral("[2] Orvo Products Found: 0"),
+    };
+    QCOMPARE(rig.front.lines, expected);
+    QCOMPARE(rig.front.visibleList(),
+             QStringList({ QStringLiteral("[2] Scanning Network for Orvo Products..."),
+                           QStringLiteral("[2] Finished Network Scan"), QStringLiteral("[2] Orvo Products Found: 0") }));
+    QCOMPARE(rig.front.progress, manualProgress());
+    QCOMPARE(rig.front.deviceLists.size(), 1);
+    QVERIFY(rig.front.deviceLists.first().isEmpty());
+}
+
+void tst_JobsScan::malformedEntriesAreNamedAndSkipped_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("three fields") << QStringLiteral("127.0.0");
+    QTest::newRow("five fields") << QStringLiteral("127.0.0.2.1");
+    QTest::newRow("above 255") << QStringLiteral("127.0.0.256");
+    QTest::newRow("empty field") << QStringLiteral("127.0..2");
+    QTest::newRow("letters") << QStringLiteral("127.0.0.x2");
+    QTest::newRow("sign") << QStringLiteral("127.0.0.-2");
+    QTest::newRow("host name") << QStringLiteral("localhost");
+    QTest::newRow("empty") << QString();
+}
+
+void tst_JobsScan::malformedEntriesAreNamedAndSkipped()
+{
+    QFETCH(QString, entry);
+    JobRig rig;
+    rig.sim.addDevice(devsim::defaultDevice(LumivoxKvr30, QStringLiteral("127.0.0.2")));
+    QVERIFY(rig.start());
+    QVERIFY(rig.run(ScanNetwork, manualEntries({ kUnused, entry, kUnused, kUnused })));
+
+    // The warning stays: the closing line does not replace it.
+    const QStringList expected = {
+        QStringLiteral("[2] Scanning Network for Orvo Products..."),
+        QStringLiteral("[2] Manual IP Scan Enabled."),
+        QStringLiteral("[4] Warning!  Manual IP address '") + entry
+            + QStringLiteral("' is not a valid IPv4 address - skipped"),
+        QStringLiteral("[2] Finished Network Scan"),
+        QStringLiteral("[2] Orvo Products Found: 0"),
+    };
+    QCOMPARE(rig.front.lines, expected);
+    QCOMPARE(rig.front.progress, manualProgress());
+    QCOMPARE(rig.sim.snapshot(0).connections, 0);
+}
+
+void tst_JobsScan::malformedEntryAmongValidOnes()
+{
+    JobRig rig;
+    rig.sim.addDevice(devsim::defaultDevice(LumivoxTx512, QStringLiteral("127.0.0.2")));
+    rig.sim.addDevice(devsim::defaultDevice(LumivoxKvr30, QStringLiteral("127.0.0.3")));
+    QVERIFY(rig.start());
+    QVERIFY(rig.run(ScanNetwork, manualEntries({ QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0"),
+                                                 QStringLiteral("127.0.0.3"), kUnused })));
+    const QStringList expected = {
+        QStringLiteral("[2] Scanning Network for Orvo Products..."),
+        QStringLiteral("[2] Manual IP Scan Enabled."),
+        QStringLiteral("[2] Scanning IP address: 127.0.0.2 ..."),
+        QStringLiteral("[4]^ Warning!  Manual IP address '127.0.0' is not a valid IPv4 address - skipped"),
+        QStringLiteral("[2] Scanning IP address: 127.0.0.3 ..."),
+        QStringLiteral("[2]^ Finished Network Scan"),
+        QStringLiteral("[2] Orvo Products Found: 2"),
+        QStringLiteral("[2] #1:  Type: Lumivox TX512  |  Lumivox TX512  |  IP: 127.0.0.2"),
+        QStringLiteral("[2] #2:  Type: Lumivox KVR30  |  Lumivox KVR30  |  IP: 127.0.0.3"),
+    };
+    QCOMPARE(rig.front.lines, expected);
+}
+
+void tst_JobsScan::rescanEmptiesTheList()
+{
+    JobRig rig;
+    rig.sim.addDevice(devsim::defaultDevice(LumivoxKvr10, QStringLiteral("127.0.0.2")));
+    rig.sim.addDevice(devsim::defaultDevice(Qrt3350, QStringLiteral("127.0.0.3")));
+    QVERIFY(rig.start());
+    QVERIFY(rig.run(ScanNetwork, manualEntries({ QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3") })));
+    QCOMPARE(rig.worker().foundDevices.size(), 2);
+
+    // A second scan starts from an empty list: only the device asked this time is listed.
+    rig.front.reset();
+    QVERIFY(rig.run(ScanNetwork, manualEntries({ QStringLiteral("127.0.0.3") })));
+    QCOMPARE(rig.front.deviceLists.size(), 1);
+    QCOMPARE(rig.front.deviceLists.first().size(), 1);
+    QCOMPARE(ipText(rig.front.deviceLists.first().first()), QStringLiteral("127.0.0.3"));
+    QCOMPARE(rig.front.lines.last(), QStringLiteral("[2] #1:  Type: 3350 QRT  |  3350 QRT  |  IP: 127.0.0.3"));
+}
+
+QTEST_GUILESS_MAIN(tst_JobsScan)
+#include "tst_jobs_scan.moc"
