@@ -1,0 +1,280 @@
+#include "clifrontend.h"
+
+#include "clock.h"
+
+#include <QFile>
+#include <QJsonObject>
+#include <QTextStream>
+
+#include <cerrno>
+#include <poll.h>
+#include <unistd.h>
+
+namespace orvo::cli {
+
+namespace {
+
+constexpr int kBarWidth = 30;
+
+QString boxMark(int icon)
+{
+    switch (icon) {
+    case 1:
+        return QStringLiteral("[i]");
+    case 2:
+        return QStringLiteral("[w!]");
+    case 3:
+        return QStringLiteral("[!!]");
+    case 4:
+        return QStringLiteral("[?]");
+    default:
+        return QStringLiteral("[ ]");
+    }
+}
+
+QString answerName(uint button)
+{
+    switch (button) {
+    case kButtonYes:
+        return QStringLiteral("Yes");
+    case kButtonNo:
+        return QStringLiteral("No");
+    case kButtonOk:
+        return QStringLiteral("OK");
+    default:
+        return QStringLiteral("0x") + QString::number(button, 16);
+    }
+}
+
+// "[=========>          ]  42%"
+QString barText(int value)
+{
+    const int v = value < 0 ? 0 : (value > 100 ? 100 : value);
+    const int filled = v * kBarWidth / 100;
+    QString bar(kBarWidth, QLatin1Char(' '));
+    for (int i = 0; i < filled; ++i)
+        bar[i] = QLatin1Char('=');
+    if (filled < kBarWidth && filled > 0)
+        bar[filled] = QLatin1Char('>');
+    return QStringLiteral("[") + bar + QStringLiteral("] ") + QStringLiteral("%1%").arg(v, 3);
+}
+
+} // namespace
+
+ConsoleFrontEnd::ConsoleFrontEnd(const Settings &settings, Clock &clock, QObject *parent)
+    : WorkerFrontEnd(parent), m_settings(settings), m_clock(clock)
+{
+}
+
+void ConsoleFrontEnd::write(const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), m_settings.out);
+    std::fflush(m_settings.out);
+}
+
+void ConsoleFrontEnd::clearBar()
+{
+    if (m_barDrawn) {
+        write(QStringLiteral("\r\x1b[2K"));
+        m_barDrawn = false;
+    }
+}
+
+void ConsoleFrontEnd::drawBar()
+{
+    if (!m_task.visible && !m_overall.visible) {
+        clearBar();
+        return;
+    }
+    QString text = QStringLiteral("\r\x1b[2K");
+    if (m_overall.visible)
+        text += QStringLiteral("overall ") + barText(m_overall.value) + QStringLiteral("   ");
+    if (m_task.visible)
+        text += QStringLiteral("task ") + barText(m_task.value);
+    write(text);
+    m_barDrawn = true;
+}
+
+void ConsoleFrontEnd::note(const QString &text)
+{
+    clearBar();
+    write(QStringLiteral("-- ") + text + QStringLiteral("\n"));
+    drawBar();
+}
+
+void ConsoleFrontEnd::insertListItem(int icon, QString text, int /*nIndex*/, bool /*bRemoveLastItem*/)
+{
+    // A line that replaces the last one in the window (a running address, a board's result)
+    // is printed as a line of its own: a log of the run keeps both.
+    QJsonObject entry;
+    entry[QStringLiteral("icon")] = icon;
+    entry[QStringLiteral("text")] = text;
+    m_lines.append(entry);
+
+    const QString mark = lineMark(icon);
+    clearBar();
+    write((mark.isEmpty() ? text : mark + QLatin1Char(' ') + text) + QLatin1Char('\n'));
+    drawBar();
+
+    appendToLog(text);
+    if (m_tracker)
+        m_tracker->line(icon, text, m_clock.elapsedMs(Clock::time_point()));
+}
+
+void ConsoleFrontEnd::appendToLog(const QString &text)
+{
+    if (m_settings.logFile.isEmpty() || !isLoggedRow(text))
+        return;
+    // Opened and closed for every row, as the window does, so that the file is complete
+    // whenever the program stops.
+    QFile file(m_settings.logFile);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        if (!m_logWarned)
+            note(QStringLiteral("Could not open ") + m_settings.logFile);
+        m_logWarned = true;
+        return;
+    }
+    QTextStream stream(&file);
+    stream << logFileLine(QDateTime::currentDateTime(), text) << '\n';
+    stream.flush();
+    file.close();
+}
+
+void ConsoleFrontEnd::clearList()
+{
+    // The window empties its list when a version scan starts; a terminal keeps what it showed.
+}
+
+void ConsoleFrontEnd::progress(Bar &bar, const char *label, bool visible, int value)
+{
+    if (!visible) {
+        bar.visible = false;
+        bar.value = -1;
+        if (m_settings.outIsTerminal)
+            drawBar();
+        return;
+    }
+    const int shown = value > 100 ? 100 : (value < 0 ? 0 : value);
+    const bool changed = !bar.visible || shown != bar.value;
+    bar.visible = true;
+    bar.value = shown;
+    if (!changed)
+        return;
+    if (m_settings.outIsTerminal)
+        drawBar();
+    else
+        write(QString::fromLatin1(label) + QString::number(shown) + QStringLiteral("%\n"));
+}
+
+void ConsoleFrontEnd::updateProgressBar(bool bVisible, int nValue, bool, int, int)
+{
+    progress(m_task, "progress: ", bVisible, nValue);
+}
+
+void ConsoleFrontEnd::updateProgressBarAuto(bool bVisible, int nValue, bool, int, int)
+{
+    progress(m_overall, "overall progress: ", bVisible, nValue);
+}
+
+void ConsoleFrontEnd::updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev)
+{
+    m_devices = dev;
+    m_devicesReceived = true;
+}
+
+void ConsoleFrontEnd::enableControls(bool)
+{
+    // No controls: the end of a job is taken from its thread's end.
+}
+
+void ConsoleFrontEnd::boardUpdated(orvo::PanelStatus status, int attempts, qint64 durationMs)
+{
+    if (m_tracker)
+        m_tracker->boardUpdated(status, attempts, durationMs);
+}
+
+int ConsoleFrontEnd::messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn)
+{
+    clearBar();
+    QString text = textMsg;
+    text.replace(QLatin1Char('\n'), QStringLiteral("\n    "));
+    write(boxMark(icon) + QLatin1Char(' ') + textTitle + QStringLiteral(": ") + text + QLatin1Char('\n'));
+
+    uint answer = kButtonOk;
+    QString how;
+    const bool question = (flagBtn & kButtonYes) && (flagBtn & kButtonNo);
+    if (question) {
+        if (m_settings.answer == Answer::Yes) {
+            answer = kButtonYes;
+            how = QStringLiteral(" (--yes)");
+        } else if (m_settings.answer == Answer::No) {
+            answer = kButtonNo;
+            how = QStringLiteral(" (--no)");
+        } else if (m_settings.canPrompt) {
+            answer = askYesNo();
+        } else {
+            answer = kButtonNo;
+            how = QStringLiteral(": no terminal to ask, and neither --yes nor --no was given");
+        }
+        write(QStringLiteral("    answered ") + answerName(answer) + how + QLatin1Char('\n'));
+    } else if (!(flagBtn & kButtonOk) && flagBtn != 0) {
+        // Not a box the jobs show; take its first button, as pressing Enter would.
+        answer = flagBtn & (~flagBtn + 1);
+    }
+
+    QJsonObject box;
+    box[QStringLiteral("icon")] = icon;
+    box[QStringLiteral("title")] = textTitle;
+    box[QStringLiteral("text")] = textMsg;
+    box[QStringLiteral("answer")] = answerName(answer);
+    m_boxes.append(box);
+    drawBar();
+    return static_cast<int>(answer);
+}
+
+uint ConsoleFrontEnd::askYesNo()
+{
+    QByteArray input;
+    for (;;) {
+        write(QStringLiteral("    Continue? [y/N] "));
+        input.clear();
+        bool lineDone = false;
+        while (!lineDone) {
+            pollfd fds[2] = { { m_settings.inputFd, POLLIN, 0 }, { m_settings.interruptFd, POLLIN, 0 } };
+            const nfds_t count = m_settings.interruptFd >= 0 ? 2 : 1;
+            if (::poll(fds, count, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                return kButtonNo;
+            }
+            if (count == 2 && (fds[1].revents & POLLIN)) {
+                write(QStringLiteral("\n"));
+                if (m_onInterrupt)
+                    m_onInterrupt(); // drains the pipe and asks the job to stop
+                return kButtonNo;
+            }
+            if (!(fds[0].revents & (POLLIN | POLLHUP)))
+                continue;
+            char c = 0;
+            const ssize_t n = ::read(m_settings.inputFd, &c, 1);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                write(QStringLiteral("\n"));
+                return kButtonNo; // end of input
+            }
+            if (c == '\n')
+                lineDone = true;
+            else if (input.size() < 64)
+                input.append(c);
+        }
+        const QString reply = QString::fromLocal8Bit(input).trimmed().toLower();
+        if (reply == QLatin1String("y") || reply == QLatin1String("yes"))
+            return kButtonYes;
+        if (reply.isEmpty() || reply == QLatin1String("n") || reply == QLatin1String("no"))
+            return kButtonNo;
+    }
+}
+
+} // namespace orvo::cli

@@ -1,0 +1,102 @@
+#pragma once
+
+// The command line's side of the worker's signals: activity lines with their marks, progress
+// as a bar on a terminal or as percentage lines in a log, message boxes as a prompt or as a
+// given answer, and the window's log file.
+
+#include "clioptions.h"
+#include "clireport.h"
+#include "workerhost.h"
+
+#include <QJsonArray>
+#include <QString>
+
+#include <cstdio>
+#include <functional>
+
+namespace orvo {
+class Clock;
+}
+
+namespace orvo::cli {
+
+/// Standard button values of the message boxes.
+constexpr uint kButtonOk = 0x400;
+constexpr uint kButtonYes = 0x4000;
+constexpr uint kButtonNo = 0x10000;
+
+class ConsoleFrontEnd : public WorkerFrontEnd
+{
+    Q_OBJECT
+
+public:
+    struct Settings
+    {
+        std::FILE *out = stdout;
+        bool outIsTerminal = false; ///< draw a progress bar instead of percentage lines
+        bool canPrompt = false;     ///< stdin and stdout are a terminal
+        int inputFd = 0;            ///< where the prompt reads its answer
+        int interruptFd = -1;       ///< readable when Ctrl-C was pressed (self-pipe), or -1
+        Answer answer = Answer::Ask;
+        QString logFile;            ///< empty: no log file
+    };
+
+    ConsoleFrontEnd(const Settings &settings, Clock &clock, QObject *parent = nullptr);
+
+    int messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn) override;
+
+    /// Lines of the job now running go to this tracker as well (null: none).
+    void setTracker(JobTracker *tracker) { m_tracker = tracker; }
+    /// Called when the prompt saw Ctrl-C (the self-pipe was drained there).
+    void setInterruptHandler(std::function<void()> handler) { m_onInterrupt = std::move(handler); }
+
+    /// A line of the program's own, marked "--"; not logged (the window has no such lines).
+    void note(const QString &text);
+
+    const DeviceList &devices() const { return m_devices; }
+    bool devicesReceived() const { return m_devicesReceived; }
+    void resetDevices() { m_devicesReceived = false; }
+    /// Every activity line so far, as {icon, text} objects.
+    const QJsonArray &lines() const { return m_lines; }
+    /// The message boxes shown so far, as {icon, title, text, answer} objects.
+    const QJsonArray &boxes() const { return m_boxes; }
+
+public slots:
+    void insertListItem(int icon, QString text, int nIndex, bool bRemoveLastItem) override;
+    void clearList() override;
+    void updateProgressBar(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) override;
+    void updateProgressBarAuto(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) override;
+    void updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev) override;
+    void enableControls(bool bEnable) override;
+    void boardUpdated(orvo::PanelStatus status, int attempts, qint64 durationMs);
+
+private:
+    struct Bar
+    {
+        bool visible = false;
+        int value = -1; ///< last value shown; -1 after hiding, so the next show prints
+    };
+
+    void progress(Bar &bar, const char *label, bool visible, int value);
+    void write(const QString &text);
+    void clearBar();
+    void drawBar();
+    void appendToLog(const QString &text);
+    /// Reads y/n from the terminal; No on end of input or Ctrl-C.
+    uint askYesNo();
+
+    Settings m_settings;
+    Clock &m_clock;
+    JobTracker *m_tracker = nullptr;
+    std::function<void()> m_onInterrupt;
+    Bar m_task;
+    Bar m_overall;
+    bool m_barDrawn = false;
+    bool m_logWarned = false;
+    DeviceList m_devices;
+    bool m_devicesReceived = false;
+    QJsonArray m_lines;
+    QJsonArray m_boxes;
+};
+
+} // namespace orvo::cli

@@ -1,0 +1,398 @@
+#include "clioptions.h"
+
+#include "catalogue.h"
+
+
+namespace orvo::cli {
+
+namespace {
+
+struct CommandInfo
+{
+    Command command;
+    const char *name;
+    int arguments; ///< positional arguments after the command name
+    const char *usage;
+    const char *summary;
+    const char *description;
+};
+
+const CommandInfo kCommands[] = {
+    { Command::Scan, "scan", 0, "scan [--ip ADDR]...",
+      "find devices at the given addresses, or sweep the local subnets",
+      "Finds devices. With --ip (up to four times) only those addresses are asked; without it\n"
+      "the /24 subnet of every IPv4 address of this computer is swept, host by host. The\n"
+      "subnets are named before the sweep starts.\n" },
+    { Command::Versions, "versions", 1, "versions DEVICE",
+      "list every board's firmware version",
+      "Reads the firmware version of every board of the device and compares it with the\n"
+      "version this release carries.\n" },
+    { Command::AutoUpdate, "auto-update", 1, "auto-update DEVICE [--yes|--no] [--force]",
+      "update every out-of-date board",
+      "Reads every board's version and, after asking, updates every board that is out of\n"
+      "date, parents before children, each with up to two attempts.\n"
+      "  --yes      answer the question Yes\n"
+      "  --no       answer the question No (only the version scan runs)\n"
+      "  --force    update every board, also those that report this release's version\n"
+      "Without --yes or --no the question is asked on the terminal; without a terminal it is\n"
+      "answered No.\n" },
+    { Command::Check, "check", 2, "check DEVICE PANEL",
+      "check one board",
+      "Checks one board: whether it answers, boot mode, firmware version and processor.\n" },
+    { Command::Update, "update", 2, "update DEVICE PANEL",
+      "update one board",
+      "Updates the firmware of one board through its boot loader.\n" },
+    { Command::Reset, "reset", 2, "reset DEVICE PANEL [--check]",
+      "reset one board",
+      "Resets one board and waits for it to restart.\n"
+      "  --check    check the board afterwards\n" },
+    { Command::Rename, "rename", 2, "rename DEVICE NAME",
+      "rename the device",
+      "Gives the device a new name of at most 21 characters.\n" },
+    { Command::Identify, "identify", 1, "identify DEVICE",
+      "make the device identify itself",
+      "Makes the device identify itself. The device does not acknowledge the request.\n" },
+    { Command::Panels, "panels", 1, "panels TYPE",
+      "list the catalogue positions of a device type",
+      "Lists the catalogue positions of a device type: number, name, slot (panel, channel,\n"
+      "board type, board address), firmware file and this release's version.\n"
+      "TYPE: 0 \"6170 Console\", 1 \"3350 QRT\", 2 \"Lumivox KVR10\", 3 \"Lumivox TX512\",\n"
+      "4 \"Lumivox KVR30\", or a unique part of the name (console, qrt, kvr10, ...).\n" },
+};
+
+const char *const kProgram = "orvo-updater-cli";
+
+const char *const kArgumentsHelp = "DEVICE  IPv4 address of the device; it is asked for its record first.\n"
+                                   "PANEL   catalogue position number (see `panels`) or the board's name, any case.\n";
+
+const char *const kOptionsHelp = "Options:\n"
+                                 "  --port N        TCP port of the devices (default 51000)\n"
+                                 "  --firmware DIR  firmware folder (default: HexFiles in the parent of the\n"
+                                 "                  program's folder)\n"
+                                 "  --log FILE      append the time-stamped activity lines to FILE\n"
+                                 "  --json FILE     write a machine-readable report to FILE when the command ends\n"
+                                 "  --debug         show the worker's debug lines on stderr\n"
+                                 "  -h, --help      this help; after a command, the command's help\n";
+
+const char *const kExitHelp = "Exit status:\n"
+                              "  0  the command did what was asked\n"
+                              "  1  the job ran but failed: a board did not answer the check, the reset could\n"
+                              "     not be sent, the rename was not confirmed, or the device type has no\n"
+                              "     catalogue\n"
+                              "  2  bad arguments\n"
+                              "  3  no device answered\n"
+                              "  4  the update failed on N boards (N is printed)\n"
+                              "  5  cancelled: the question was answered No, or Ctrl-C\n"
+                              "Ctrl-C stops the running job at its next step; the job still sends its closing\n"
+                              "lines. A second Ctrl-C ends the program at once.\n";
+
+const CommandInfo *findCommand(Command command)
+{
+    for (const CommandInfo &info : kCommands) {
+        if (info.command == command)
+            return &info;
+    }
+    return nullptr;
+}
+
+const CommandInfo *findCommand(const QString &name)
+{
+    for (const CommandInfo &info : kCommands) {
+        if (name == QLatin1String(info.name))
+            return &info;
+    }
+    return nullptr;
+}
+
+// The options that take a value.
+bool takesValue(const QString &name)
+{
+    static const QStringList names = { QStringLiteral("--port"), QStringLiteral("--firmware"), QStringLiteral("--log"),
+                                       QStringLiteral("--json"), QStringLiteral("--speed-up"), QStringLiteral("--ip") };
+    return names.contains(name);
+}
+
+bool isFlag(const QString &name)
+{
+    static const QStringList names = { QStringLiteral("--yes"), QStringLiteral("--no"),    QStringLiteral("--force"),
+                                       QStringLiteral("--check"), QStringLiteral("--help"), QStringLiteral("-h"),
+                                       QStringLiteral("--debug") };
+    return names.contains(name);
+}
+
+std::optional<std::uint16_t> parsePort(const QString &text)
+{
+    bool ok = false;
+    const uint value = text.toUInt(&ok, 10);
+    if (!ok || value < 1 || value > 65535)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(value);
+}
+
+// Which command an option belongs to; Command::None for the global ones.
+Command ownerOf(const QString &option)
+{
+    if (option == QLatin1String("--ip"))
+        return Command::Scan;
+    if (option == QLatin1String("--yes") || option == QLatin1String("--no") || option == QLatin1String("--force"))
+        return Command::AutoUpdate;
+    if (option == QLatin1String("--check"))
+        return Command::Reset;
+    return Command::None;
+}
+
+} // namespace
+
+QString commandName(Command command)
+{
+    const CommandInfo *info = findCommand(command);
+    return info ? QString::fromLatin1(info->name) : QString();
+}
+
+QString usageLine(Command command)
+{
+    const CommandInfo *info = findCommand(command);
+    if (!info)
+        return QStringLiteral("Usage: %1 [options] COMMAND [arguments]   (%1 --help for the commands)")
+            .arg(QLatin1String(kProgram));
+    return QStringLiteral("Usage: %1 [options] %2").arg(QLatin1String(kProgram), QLatin1String(info->usage));
+}
+
+QString helpText(Command command)
+{
+    const CommandInfo *info = findCommand(command);
+    QString text;
+    if (info) {
+        text = usageLine(command) + QStringLiteral("\n\n") + QLatin1String(info->description);
+        if (info->arguments > 0 && command != Command::Panels)
+            text += QStringLiteral("\n") + QLatin1String(kArgumentsHelp);
+        return text + QStringLiteral("\n") + QLatin1String(kOptionsHelp) + QStringLiteral("\n")
+            + QLatin1String(kExitHelp);
+    }
+    text = QStringLiteral("Usage: %1 [options] COMMAND [arguments]\n\n").arg(QLatin1String(kProgram));
+    text += QStringLiteral("Finds Orvo devices on the network, reads and checks their boards and updates their\n"
+                           "firmware, with the same jobs as the Orvo Updater window.\n\nCommands:\n");
+    for (const CommandInfo &c : kCommands)
+        text += QStringLiteral("  %1\n      %2\n").arg(QLatin1String(c.usage), QLatin1String(c.summary));
+    text += QStringLiteral("\n") + QLatin1String(kArgumentsHelp) + QStringLiteral("\n") + QLatin1String(kOptionsHelp)
+        + QStringLiteral("\n") + QLatin1String(kExitHelp);
+    text += QStringLiteral("\n%1 COMMAND --help describes one command.\n").arg(QLatin1String(kProgram));
+    return text;
+}
+
+std::optional<QString> normaliseDeviceAddress(const QString &text)
+{
+    const QStringList fields = text.trimmed().split(QLatin1Char('.'));
+    if (fields.size() != 4)
+        return std::nullopt;
+    uint numbers[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        const QString &field = fields.at(i);
+        if (field.isEmpty() || field.size() > 3)
+            return std::nullopt;
+        for (const QChar c : field) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return std::nullopt;
+        }
+        numbers[i] = field.toUInt();
+        if (numbers[i] > 255)
+            return std::nullopt;
+    }
+    // 0.0.0.0 would reach this computer and 255.255.255.255 marks an unused manual entry; neither
+    // they nor the multicast range name one device.
+    if (numbers[0] == 0 || numbers[0] >= 224)
+        return std::nullopt;
+    return QStringLiteral("%1.%2.%3.%4").arg(numbers[0]).arg(numbers[1]).arg(numbers[2]).arg(numbers[3]);
+}
+
+std::optional<int> resolveDeviceType(const QString &text)
+{
+    const QString wanted = text.trimmed();
+    bool isNumber = false;
+    const int number = wanted.toInt(&isNumber, 10);
+    if (isNumber)
+        return isKnownDeviceType(number) ? std::optional<int>(number) : std::nullopt;
+    if (wanted.isEmpty())
+        return std::nullopt;
+    std::optional<int> found;
+    for (int type = 0; type < DeviceTypeMax; ++type) {
+        const QString name = deviceTypeName(type);
+        if (name.compare(wanted, Qt::CaseInsensitive) == 0)
+            return type;
+        if (name.contains(wanted, Qt::CaseInsensitive)) {
+            if (found)
+                return std::nullopt; // ambiguous, such as "lumivox"
+            found = type;
+        }
+    }
+    return found;
+}
+
+std::optional<int> resolvePanel(int deviceType, const QString &text)
+{
+    const QString wanted = text.trimmed();
+    bool isNumber = false;
+    const int number = wanted.toInt(&isNumber, 10);
+    if (isNumber)
+        return isCataloguePosition(deviceType, number) ? std::optional<int>(number) : std::nullopt;
+    for (int i = 0; i < slotCount(deviceType); ++i) {
+        if (panelName(deviceType, i).compare(wanted, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return std::nullopt;
+}
+
+ParseResult parseArguments(const QStringList &arguments)
+{
+    ParseResult result;
+    Options &o = result.options;
+    QStringList positional;
+    QStringList optionsSeen;
+    bool yes = false;
+    bool no = false;
+    bool optionsEnded = false;
+    const CommandInfo *info = nullptr;
+
+    auto fail = [&result](const QString &error) {
+        result.ok = false;
+        result.error = error;
+        return result;
+    };
+
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &arg = arguments.at(i);
+        if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
+            if (!info) {
+                info = findCommand(arg);
+                if (!info)
+                    return fail(QStringLiteral("unknown command '%1'").arg(arg));
+                o.command = info->command;
+            } else {
+                positional << arg;
+            }
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        QString name = arg;
+        QString value;
+        bool hasValue = false;
+        const int eq = arg.indexOf(QLatin1Char('='));
+        if (arg.startsWith(QLatin1String("--")) && eq > 2) {
+            name = arg.left(eq);
+            value = arg.mid(eq + 1);
+            hasValue = true;
+        }
+        if (takesValue(name)) {
+            if (!hasValue) {
+                if (i + 1 >= arguments.size())
+                    return fail(QStringLiteral("option %1 needs a value").arg(name));
+                value = arguments.at(++i);
+            }
+        } else if (isFlag(name)) {
+            if (hasValue)
+                return fail(QStringLiteral("option %1 takes no value").arg(name));
+        } else {
+            return fail(QStringLiteral("unknown option '%1'").arg(arg));
+        }
+        optionsSeen << name;
+
+        if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+            o.help = true;
+        } else if (name == QLatin1String("--debug")) {
+            o.debug = true;
+        } else if (name == QLatin1String("--yes")) {
+            yes = true;
+        } else if (name == QLatin1String("--no")) {
+            no = true;
+        } else if (name == QLatin1String("--force")) {
+            o.force = true;
+        } else if (name == QLatin1String("--check")) {
+            o.checkAfterReset = true;
+        } else if (name == QLatin1String("--port")) {
+            const auto port = parsePort(value);
+            if (!port)
+                return fail(QStringLiteral("--port needs a number from 1 to 65535, not '%1'").arg(value));
+            o.port = *port;
+        } else if (name == QLatin1String("--firmware")) {
+            if (value.isEmpty())
+                return fail(QStringLiteral("--firmware needs a folder"));
+            o.firmwareDir = value;
+        } else if (name == QLatin1String("--log")) {
+            if (value.isEmpty())
+                return fail(QStringLiteral("--log needs a file name"));
+            o.logFile = value;
+        } else if (name == QLatin1String("--json")) {
+            if (value.isEmpty())
+                return fail(QStringLiteral("--json needs a file name"));
+            o.jsonFile = value;
+        } else if (name == QLatin1String("--speed-up")) {
+            bool ok = false;
+            const double factor = value.toDouble(&ok);
+            if (!ok || !(factor >= 1.0) || factor > 1.0e6)
+                return fail(QStringLiteral("--speed-up needs a factor from 1 to 1000000, not '%1'").arg(value));
+            o.speedUp = factor;
+        } else if (name == QLatin1String("--ip")) {
+            const auto address = normaliseDeviceAddress(value);
+            if (!address)
+                return fail(QStringLiteral("--ip needs the IPv4 address of a device, not '%1'").arg(value));
+            o.scanAddresses << *address;
+        }
+    }
+
+    // Help wins over everything else that is wrong, so that the user learns how to put it right.
+    if (o.help) {
+        result.ok = true;
+        return result;
+    }
+    if (!info)
+        return fail(QStringLiteral("no command given"));
+
+    for (const QString &option : qAsConst(optionsSeen)) {
+        const Command owner = ownerOf(option);
+        if (owner != Command::None && owner != o.command)
+            return fail(QStringLiteral("option %1 belongs to the command '%2'").arg(option, commandName(owner)));
+    }
+    if (yes && no)
+        return fail(QStringLiteral("--yes and --no exclude each other"));
+    o.answer = yes ? Answer::Yes : (no ? Answer::No : Answer::Ask);
+    if (o.scanAddresses.size() > kMaxManualAddresses)
+        return fail(QStringLiteral("at most %1 addresses can be scanned with --ip").arg(kMaxManualAddresses));
+
+    if (positional.size() < info->arguments)
+        return fail(QStringLiteral("'%1' needs %2").arg(commandName(o.command), QLatin1String(info->usage)));
+    if (positional.size() > info->arguments)
+        return fail(QStringLiteral("unexpected argument '%1'").arg(positional.at(info->arguments)));
+
+    if (o.command == Command::Panels) {
+        const auto type = resolveDeviceType(positional.at(0));
+        if (!type)
+            return fail(QStringLiteral("unknown or ambiguous device type '%1'").arg(positional.at(0)));
+        o.deviceType = *type;
+    } else if (info->arguments > 0) {
+        const auto address = normaliseDeviceAddress(positional.at(0));
+        if (!address)
+            return fail(QStringLiteral("DEVICE must be the IPv4 address of a device, not '%1'").arg(positional.at(0)));
+        o.device = *address;
+        if (o.command == Command::Rename) {
+            o.newName = positional.at(1);
+            if (o.newName.isEmpty())
+                return fail(QStringLiteral("the new name is empty"));
+            // The device keeps 21 bytes of the name in the local 8-bit encoding; a longer form
+            // would be cut, possibly inside a character.
+            if (o.newName.size() > kMaxDeviceNameLength
+                || o.newName.toLocal8Bit().size() > kMaxDeviceNameLength)
+                return fail(QStringLiteral("Name cannot be more than %1 characters").arg(kMaxDeviceNameLength));
+        } else if (info->arguments > 1) {
+            o.panel = positional.at(1);
+            if (o.panel.trimmed().isEmpty())
+                return fail(QStringLiteral("PANEL is empty"));
+        }
+    }
+    result.ok = true;
+    return result;
+}
+
+} // namespace orvo::cli

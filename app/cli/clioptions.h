@@ -1,0 +1,96 @@
+#pragma once
+
+// The command line of orvo-updater-cli: commands, options, their checks and the help texts.
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+namespace orvo::cli {
+
+enum class Command {
+    None,
+    Scan,
+    Versions,
+    AutoUpdate,
+    Check,
+    Update,
+    Reset,
+    Rename,
+    Identify,
+    Panels,
+};
+
+/// Exit status of the program; the same table is in --help and in the README.
+enum ExitStatus : int {
+    ExitOk = 0,            ///< the command did what was asked
+    ExitJobFailed = 1,     ///< the job ran but did not do what was asked (see the help text)
+    ExitBadArguments = 2,  ///< usage error; nothing was sent to a device
+    ExitNoDevice = 3,      ///< no device answered
+    ExitUpdateFailed = 4,  ///< the update failed on one or more boards
+    ExitCancelled = 5,     ///< the question was answered No, or the job was interrupted
+};
+
+/// How the auto update's question is answered.
+enum class Answer { Ask, Yes, No };
+
+constexpr int kMaxManualAddresses = 4;
+constexpr int kMaxDeviceNameLength = 21;
+
+struct Options
+{
+    Command command = Command::None;
+    bool help = false;
+
+    QStringList scanAddresses; ///< scan --ip, normalised dotted decimal, at most four
+    QString device;            ///< DEVICE, normalised dotted decimal
+    QString panel;             ///< PANEL as given; resolved once the device type is known
+    QString newName;           ///< rename NAME
+    int deviceType = -1;       ///< panels TYPE
+
+    Answer answer = Answer::Ask;
+    bool force = false;           ///< auto-update --force
+    bool checkAfterReset = false; ///< reset --check
+
+    std::uint16_t port = 51000;
+    QString firmwareDir; ///< empty: the product's folder next to the program
+    QString logFile;
+    QString jsonFile;
+    double speedUp = 1.0; ///< hidden, for tests and demonstrations: the worker's clock runs faster
+    bool debug = false;   ///< the worker's debug lines go to stderr
+};
+
+struct ParseResult
+{
+    bool ok = false;
+    Options options;
+    QString error; ///< one line, without the usage text
+};
+
+/// Parses the arguments after the program name. Options may stand before or after the command;
+/// "--name=value" and "--name value" are both accepted.
+ParseResult parseArguments(const QStringList &arguments);
+
+/// "auto-update" etc.; empty for Command::None.
+QString commandName(Command command);
+
+/// The general help (Command::None) or one command's help.
+QString helpText(Command command);
+
+/// One-line usage of a command, or the general usage line.
+QString usageLine(Command command);
+
+/// "192.168.001.020" -> "192.168.1.20"; nothing unless four decimal fields of 0..255 that name
+/// a single host (not 0.x.x.x, not multicast or broadcast).
+std::optional<QString> normaliseDeviceAddress(const QString &text);
+
+/// A device type from its number 0..4, its name or a unique part of it, any case.
+std::optional<int> resolveDeviceType(const QString &text);
+
+/// A catalogue position offered for `deviceType` (what the window's panel list offers): its
+/// number, or its panel name in any case.
+std::optional<int> resolvePanel(int deviceType, const QString &text);
+
+} // namespace orvo::cli

@@ -1,0 +1,542 @@
+#include "clirunner.h"
+
+#include "catalogue.h"
+#include "clock.h"
+#include "firmwarefiles.h"
+#include "workerhost.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkInterface>
+#include <QSaveFile>
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace orvo::cli {
+
+namespace {
+
+int g_interruptPipe[2] = { -1, -1 };
+volatile std::sig_atomic_t g_interrupts = 0;
+
+extern "C" void onInterruptSignal(int)
+{
+    const int savedErrno = errno;
+    ++g_interrupts;
+    if (g_interrupts >= 2) {
+        static const char message[] = "\norvo-updater-cli: interrupted again, ending at once\n";
+        [[maybe_unused]] const ssize_t n = ::write(2, message, sizeof(message) - 1);
+        ::_exit(130);
+    }
+    const char c = 'i';
+    [[maybe_unused]] const ssize_t n = ::write(g_interruptPipe[1], &c, 1);
+    errno = savedErrno;
+}
+
+const QString kUnusedEntry = QStringLiteral("000.000.000.000");
+
+// The subnets the sweep of the network scan will visit, worked out the way the scan does it:
+// every IPv4 address of this computer but 127.0.0.1, once, provided that some interface that
+// is running, valid, not loopback and not point-to-point exists.
+QStringList sweepSubnets()
+{
+    bool anyInterface = false;
+    for (const QNetworkInterface &iface : QNetworkInterface::allInterfaces()) {
+        const auto flags = iface.flags();
+        if (iface.isValid() && (flags & QNetworkInterface::IsRunning) && !(flags & QNetworkInterface::IsLoopBack)
+            && !(flags & QNetworkInterface::IsPointToPoint))
+            anyInterface = true;
+    }
+    QStringList subnets;
+    if (!anyInterface)
+        return subnets;
+    QStringList seen;
+    for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
+        bool isIpv4 = false;
+        const quint32 ipv4 = address.toIPv4Address(&isIpv4);
+        if (!isIpv4 || ipv4 == 0 || address == QHostAddress(QHostAddress::LocalHost))
+            continue;
+        const QString text = address.toString();
+        if (seen.contains(text))
+            continue;
+        seen << text;
+        subnets << QHostAddress(ipv4 & 0xFFFFFF00u).toString() + QStringLiteral("/24 (this computer: ") + text
+                + QStringLiteral(")");
+    }
+    return subnets;
+}
+
+QString outcomeText(int status)
+{
+    switch (status) {
+    case ExitOk:
+        return QStringLiteral("ok");
+    case ExitJobFailed:
+        return QStringLiteral("job failed");
+    case ExitBadArguments:
+        return QStringLiteral("bad arguments");
+    case ExitNoDevice:
+        return QStringLiteral("no device answered");
+    case ExitUpdateFailed:
+        return QStringLiteral("update failed");
+    case ExitCancelled:
+        return QStringLiteral("cancelled");
+    default:
+        return QString();
+    }
+}
+
+// Whether `path` can be written, without leaving a new empty file behind.
+bool canWrite(const QString &path, bool append)
+{
+    const bool existed = QFileInfo::exists(path);
+    QFile file(path);
+    if (!file.open(append ? QIODevice::Append : QIODevice::ReadWrite))
+        return false;
+    file.close();
+    if (!existed && !append)
+        QFile::remove(path);
+    return true;
+}
+
+} // namespace
+
+int installInterruptPipe()
+{
+    if (g_interruptPipe[0] >= 0)
+        return g_interruptPipe[0];
+    if (::pipe(g_interruptPipe) != 0)
+        return -1;
+    for (int fd : g_interruptPipe) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    struct sigaction action = {};
+    action.sa_handler = onInterruptSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a prompt waiting in poll() wakes up
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, nullptr);
+    return g_interruptPipe[0];
+}
+
+Runner::Runner(const Options &options, int interruptFd, QObject *parent)
+    : QObject(parent), m_options(options), m_interruptFd(interruptFd)
+{
+}
+
+Runner::~Runner()
+{
+    // The host's destructor asks a running job to stop and waits for its thread; the front end
+    // it reports to must outlive it.
+    m_host.reset();
+    m_frontEnd.reset();
+}
+
+bool Runner::checkFiles(QString &error) const
+{
+    if (!m_options.firmwareDir.isEmpty() && !QFileInfo(m_options.firmwareDir).isDir()) {
+        error = QStringLiteral("--firmware: '%1' is not a folder").arg(m_options.firmwareDir);
+        return false;
+    }
+    if (!m_options.logFile.isEmpty() && !canWrite(m_options.logFile, true)) {
+        error = QStringLiteral("--log: cannot open '%1' for appending").arg(m_options.logFile);
+        return false;
+    }
+    if (!m_options.jsonFile.isEmpty() && !canWrite(m_options.jsonFile, false)) {
+        error = QStringLiteral("--json: cannot write '%1'").arg(m_options.jsonFile);
+        return false;
+    }
+    return true;
+}
+
+int Runner::run()
+{
+    QString error;
+    if (!checkFiles(error)) {
+        std::fprintf(stderr, "orvo-updater-cli: %s\n", qPrintable(error));
+        return ExitBadArguments;
+    }
+
+    if (m_options.speedUp > 1.0)
+        m_ownClock = std::make_unique<ScaledClock>(m_options.speedUp);
+    m_clock = m_ownClock ? m_ownClock.get() : &Clock::real();
+
+    ConsoleFrontEnd::Settings settings;
+    settings.out = stdout;
+    settings.outIsTerminal = ::isatty(1) == 1;
+    settings.canPrompt = settings.outIsTerminal && ::isatty(0) == 1;
+    settings.inputFd = 0;
+    settings.interruptFd = m_interruptFd;
+    settings.answer = m_options.answer;
+    settings.logFile = m_options.logFile;
+    m_frontEnd = std::make_unique<ConsoleFrontEnd>(settings, *m_clock);
+    m_frontEnd->setInterruptHandler([this] { onInterrupt(); });
+
+    if (m_interruptFd >= 0) {
+        m_notifier = new QSocketNotifier(m_interruptFd, QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &Runner::onInterrupt);
+    }
+
+    m_report[QStringLiteral("program")] = QStringLiteral("orvo-updater-cli");
+    m_report[QStringLiteral("version")] = QStringLiteral("7.35");
+    m_report[QStringLiteral("command")] = commandName(m_options.command);
+    m_report[QStringLiteral("startedAt")] = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+
+    const int status = execute();
+    const int final = m_interrupted ? int(ExitCancelled) : status;
+    writeJson(final);
+    return final;
+}
+
+int Runner::execute()
+{
+    if (m_options.command == Command::Panels)
+        return listPanels();
+
+    qRegisterMetaType<orvo::PanelStatus>();
+    m_host = std::make_unique<WorkerHost>(*m_clock, m_frontEnd.get());
+    Worker *worker = m_host->worker();
+    connect(worker, &Worker::frW_boardUpdated, m_frontEnd.get(), &ConsoleFrontEnd::boardUpdated);
+    worker->devicePort = m_options.port;
+    worker->firmwareFolder = m_options.firmwareDir.isEmpty()
+        ? firmwareFolderPath()
+        : QDir(m_options.firmwareDir).absolutePath() + QLatin1Char('/');
+    m_report[QStringLiteral("firmwareFolder")] = worker->firmwareFolder;
+    m_report[QStringLiteral("port")] = m_options.port;
+
+    if (m_options.command == Command::Scan)
+        return scan();
+    return deviceCommand();
+}
+
+void Runner::onInterrupt()
+{
+    if (m_interruptFd >= 0) {
+        char buffer[16];
+        while (::read(m_interruptFd, buffer, sizeof buffer) > 0) {
+        }
+    }
+    if (m_interrupted)
+        return;
+    m_interrupted = true;
+    if (m_host && m_host->worker()->isWorking()) {
+        m_host->worker()->abort();
+        m_frontEnd->note(QStringLiteral("Interrupted: the job stops at its next step and sends its closing lines "
+                                        "(Ctrl-C again ends the program at once)"));
+    } else {
+        m_frontEnd->note(QStringLiteral("Interrupted"));
+    }
+}
+
+void Runner::runJob(int mode, const std::function<void(Worker &)> &setInputs)
+{
+    QEventLoop loop;
+    // The thread's end is queued behind every signal the job sent, so when the loop quits the
+    // front end has seen all of them.
+    const QMetaObject::Connection done = connect(m_host->thread(), &QThread::finished, &loop, &QEventLoop::quit);
+    if (m_host->request(mode, [&setInputs](Worker &w) { setInputs(w); }))
+        loop.exec();
+    disconnect(done);
+}
+
+std::optional<int> Runner::lookUpDevice(const QString &address)
+{
+    // The window's user scans first and picks the device from the list; here the scan asks the
+    // one address, as a manual scan with a single entry.
+    m_frontEnd->resetDevices();
+    runJob(ScanNetwork, [&address](Worker &w) {
+        w.manualIpEnabled = true;
+        w.manualIp[0] = address;
+        for (int i = 1; i < kMaxManualAddresses; ++i)
+            w.manualIp[i] = kUnusedEntry;
+    });
+    const DeviceList &devices = m_frontEnd->devices();
+    for (int i = 0; i < devices.size(); ++i) {
+        if (ipText(devices.at(i)) == address)
+            return i;
+    }
+    if (devices.size() == 1) {
+        m_frontEnd->note(QStringLiteral("The device at %1 reports the address %2; the jobs use that address, as the "
+                                        "window does")
+                             .arg(address, ipText(devices.at(0))));
+        return 0;
+    }
+    return std::nullopt;
+}
+
+int Runner::scan()
+{
+    QJsonArray addresses;
+    for (const QString &a : qAsConst(m_options.scanAddresses))
+        addresses.append(a);
+    m_report[QStringLiteral("addresses")] = addresses;
+    if (m_options.scanAddresses.isEmpty()) {
+        const QStringList subnets = sweepSubnets();
+        if (subnets.isEmpty()) {
+            m_frontEnd->note(QStringLiteral("No IPv4 address of this computer to sweep: nothing will be asked"));
+        } else {
+            m_frontEnd->note(QStringLiteral("Sweeping the /24 subnet of each IPv4 address of this computer, one "
+                                            "address after the other:"));
+            for (const QString &s : subnets)
+                m_frontEnd->note(QStringLiteral("  ") + s);
+        }
+    }
+    runJob(ScanNetwork, [this](Worker &w) {
+        w.manualIpEnabled = !m_options.scanAddresses.isEmpty();
+        for (int i = 0; i < kMaxManualAddresses; ++i)
+            w.manualIp[i] = i < m_options.scanAddresses.size() ? m_options.scanAddresses.at(i) : kUnusedEntry;
+    });
+    QJsonArray devices;
+    for (const OrvoDiscoveryInfo &record : m_frontEnd->devices())
+        devices.append(deviceJson(record));
+    m_report[QStringLiteral("devices")] = devices;
+    return m_frontEnd->devices().isEmpty() ? ExitNoDevice : ExitOk;
+}
+
+int Runner::deviceCommand()
+{
+    m_report[QStringLiteral("address")] = m_options.device;
+    const std::optional<int> index = lookUpDevice(m_options.device);
+    if (m_interrupted)
+        return ExitCancelled;
+    if (!index) {
+        m_frontEnd->note(QStringLiteral("No device answered at %1 (port %2)").arg(m_options.device).arg(m_options.port));
+        return ExitNoDevice;
+    }
+    const OrvoDiscoveryInfo record = m_frontEnd->devices().at(*index);
+    m_deviceBefore = record;
+    const int deviceType = static_cast<int>(record.type());
+
+    int panelIndex = 0; // the window selects the first row of the panel list with the device
+    const bool needsPanel = m_options.command == Command::Check || m_options.command == Command::Update
+        || m_options.command == Command::Reset;
+    if (needsPanel) {
+        if (!isKnownDeviceType(deviceType)) {
+            m_frontEnd->note(QStringLiteral("The device's type %1 has no panel catalogue").arg(deviceType));
+            return ExitJobFailed;
+        }
+        const std::optional<int> panel = resolvePanel(deviceType, m_options.panel);
+        if (!panel) {
+            m_frontEnd->note(QStringLiteral("'%1' is no panel of a %2; `orvo-updater-cli panels %3` lists them")
+                                 .arg(m_options.panel, deviceTypeName(deviceType))
+                                 .arg(deviceType));
+            return ExitBadArguments;
+        }
+        panelIndex = *panel;
+    }
+
+    m_tracker = std::make_unique<JobTracker>(m_options.command, deviceType, panelIndex);
+    m_frontEnd->setTracker(m_tracker.get());
+    m_frontEnd->resetDevices();
+
+    // What each of the window's handlers stores before it requests its job.
+    const int selected = *index;
+    const bool needsUpdate = record.needsUpdate() != 0;
+    const Options &o = m_options;
+    auto select = [selected, deviceType, panelIndex](Worker &w) {
+        w.selectedDevice = selected;
+        w.deviceType = deviceType;
+        w.panelIndex = panelIndex;
+    };
+    switch (o.command) {
+    case Command::Versions:
+        runJob(GetVersions, select);
+        break;
+    case Command::AutoUpdate:
+        runJob(AutoUpdate, [&](Worker &w) {
+            select(w);
+            if (needsUpdate)
+                w.refreshDeviceInfo = true;
+            w.forceUpdate = o.force;
+        });
+        break;
+    case Command::Check:
+        runJob(CheckPanel, select);
+        break;
+    case Command::Update:
+        runJob(UpdatePanel, [&](Worker &w) {
+            select(w);
+            if (isKnownDeviceType(deviceType) && panelIndex == 0 && needsUpdate)
+                w.refreshDeviceInfo = true;
+        });
+        break;
+    case Command::Reset:
+        runJob(ResetPanel, [&](Worker &w) {
+            select(w);
+            w.checkAfterReset = o.checkAfterReset;
+        });
+        break;
+    case Command::Rename:
+        runJob(RenameDevice, [&](Worker &w) {
+            select(w);
+            w.newDeviceName = o.newName;
+        });
+        break;
+    case Command::Identify:
+        runJob(IdentifyDevice, select);
+        break;
+    default:
+        return ExitBadArguments;
+    }
+    m_frontEnd->setTracker(nullptr);
+    return finishDeviceCommand(record, panelIndex);
+}
+
+int Runner::finishDeviceCommand(const OrvoDiscoveryInfo &record, int panelIndex)
+{
+    const JobTracker &t = *m_tracker;
+    QJsonArray boards;
+    for (const BoardReport &b : t.boards())
+        boards.append(boardJson(t.deviceType(), b));
+    m_report[QStringLiteral("boards")] = boards;
+    const bool newRecord = m_frontEnd->devicesReceived() && !m_frontEnd->devices().isEmpty();
+    std::optional<OrvoDiscoveryInfo> after;
+    if (newRecord) {
+        for (const OrvoDiscoveryInfo &r : m_frontEnd->devices()) {
+            if (r.mac() == record.mac())
+                after = r;
+        }
+        if (after)
+            m_report[QStringLiteral("deviceAfter")] = deviceJson(*after);
+    }
+
+    if (m_interrupted)
+        return ExitCancelled;
+    if (t.refused())
+        return ExitJobFailed;
+
+    switch (m_options.command) {
+    case Command::Versions:
+        return t.scanFinished() ? ExitOk : ExitJobFailed;
+    case Command::AutoUpdate: {
+        if (t.updateCancelled())
+            return ExitCancelled;
+        const int failed = t.failedBoards() ? *t.failedBoards() : t.boardsFailed();
+        m_report[QStringLiteral("failedBoards")] = failed;
+        if (failed > 0) {
+            m_frontEnd->note(QStringLiteral("Update failed on %1 boards").arg(failed));
+            return ExitUpdateFailed;
+        }
+        return t.updateFinished() ? ExitOk : ExitJobFailed;
+    }
+    case Command::Check: {
+        for (const BoardReport &b : t.boards()) {
+            if (b.position == panelIndex && b.found.value_or(false))
+                return ExitOk;
+        }
+        return ExitJobFailed;
+    }
+    case Command::Update: {
+        for (const BoardReport &b : t.boards()) {
+            if (b.position != panelIndex || !b.result)
+                continue;
+            m_report[QStringLiteral("failedBoards")] = *b.result == UpdateSuccessful ? 0 : 1;
+            if (*b.result == UpdateSuccessful)
+                return ExitOk;
+            m_frontEnd->note(QStringLiteral("Update failed on 1 board"));
+            return ExitUpdateFailed;
+        }
+        return ExitJobFailed;
+    }
+    case Command::Reset: {
+        for (const BoardReport &b : t.boards()) {
+            if (b.position != panelIndex)
+                continue;
+            if (!b.resetSent.value_or(false))
+                return ExitJobFailed;
+            if (m_options.checkAfterReset && !b.found.value_or(false))
+                return ExitJobFailed;
+            return ExitOk;
+        }
+        return ExitJobFailed;
+    }
+    case Command::Rename: {
+        // The job sends no line; the device's answer, the new record, tells whether it worked.
+        if (after && after->nameBytes() == m_options.newName.toLocal8Bit()) {
+            m_frontEnd->note(QStringLiteral("Renamed the device at %1 to \"%2\"").arg(ipText(*after), after->name()));
+            return ExitOk;
+        }
+        m_frontEnd->note(QStringLiteral("The device did not confirm the new name"));
+        return ExitJobFailed;
+    }
+    case Command::Identify:
+        m_frontEnd->note(QStringLiteral("Identify request sent to %1 (the device does not acknowledge it)")
+                             .arg(ipText(record)));
+        return ExitOk;
+    default:
+        return ExitOk;
+    }
+}
+
+int Runner::listPanels()
+{
+    const int type = m_options.deviceType;
+    const int count = slotCount(type);
+    QString text = deviceTypeName(type) + QStringLiteral(": %1 positions\n").arg(count);
+    text += QStringLiteral(" No  Name                       Panel Chan Type Addr  Version  File\n");
+    QJsonArray boards;
+    for (int i = 0; i < count; ++i) {
+        const PanelSlot slot = panelSlot(type, i);
+        const int build = buildVersion(type, slot.boardType);
+        text += QStringLiteral("%1  %2 %3 %4 %5 %6  %7  %8\n")
+                    .arg(i, 3)
+                    .arg(panelName(type, i), -26)
+                    .arg(slot.panel, 5)
+                    .arg(slot.channel, 4)
+                    .arg(slot.boardType, 4)
+                    .arg(slot.boardAddress, 4)
+                    .arg(build, 7)
+                    .arg(firmwareFile(type, i));
+        QJsonObject b;
+        b[QStringLiteral("position")] = i;
+        b[QStringLiteral("name")] = panelName(type, i);
+        b[QStringLiteral("address")] = slotJson(slot);
+        b[QStringLiteral("file")] = firmwareFile(type, i);
+        b[QStringLiteral("buildVersion")] = build;
+        b[QStringLiteral("fpga")] = isFpgaBoard(type, slot.boardType);
+        boards.append(b);
+    }
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+    m_report[QStringLiteral("deviceType")] = type;
+    m_report[QStringLiteral("typeName")] = deviceTypeName(type);
+    m_report[QStringLiteral("panels")] = boards;
+    return ExitOk;
+}
+
+void Runner::writeJson(int status)
+{
+    if (m_options.jsonFile.isEmpty())
+        return;
+    m_report[QStringLiteral("exitStatus")] = status;
+    m_report[QStringLiteral("outcome")] = outcomeText(status);
+    m_report[QStringLiteral("interrupted")] = m_interrupted;
+    m_report[QStringLiteral("finishedAt")] = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+    m_report[QStringLiteral("device")] = m_deviceBefore ? QJsonValue(deviceJson(*m_deviceBefore))
+                                                        : QJsonValue(QJsonValue::Null);
+    if (m_frontEnd) {
+        m_report[QStringLiteral("lines")] = m_frontEnd->lines();
+        m_report[QStringLiteral("messageBoxes")] = m_frontEnd->boxes();
+    }
+    QSaveFile file(m_options.jsonFile);
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(m_report).toJson()) < 0 || !file.commit())
+        std::fprintf(stderr, "orvo-updater-cli: could not write the report to %s\n", qPrintable(m_options.jsonFile));
+}
+
+} // namespace orvo::cli

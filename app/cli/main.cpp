@@ -1,0 +1,47 @@
+// orvo-updater-cli: the command-line front end over the same worker and jobs as the window.
+
+#include "clioptions.h"
+#include "clirunner.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+bool g_showDebug = false;
+
+// The worker's debug lines are for developers; the user's lines come through the front end.
+void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtDebugMsg && !g_showDebug)
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvo"));
+    QCoreApplication::setApplicationName(QStringLiteral("Orvo Updater"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("7.35"));
+
+    using namespace orvo::cli;
+    const ParseResult parsed = parseArguments(app.arguments().mid(1));
+    if (!parsed.ok) {
+        std::fprintf(stderr, "orvo-updater-cli: %s\n%s\n", qPrintable(parsed.error),
+                     qPrintable(usageLine(parsed.options.command)));
+        return ExitBadArguments;
+    }
+    if (parsed.options.help) {
+        std::fputs(qPrintable(helpText(parsed.options.command)), stdout);
+        return ExitOk;
+    }
+    g_showDebug = parsed.options.debug;
+    qInstallMessageHandler(messageHandler);
+
+    Runner runner(parsed.options, installInterruptPipe());
+    return runner.run();
+}
