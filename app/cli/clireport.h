@@ -4,6 +4,7 @@
 // activity line, the log file's line format, and the per-board record that the JSON report
 // and the exit status are built from.
 
+#include "catalogue.h"
 #include "clioptions.h"
 #include "devicerecord.h"
 #include "worker.h"
