@@ -1,0 +1,141 @@
+// Helper of tst_netscan, run only inside the network namespaces that netscan.sh creates.
+//
+//   netscan_helper devices <port> <address>...   simulated devices on the given addresses until
+//                                                stdin closes (at most 180 s)
+//   netscan_helper sweep <port> <own address>    the network scan without manual addresses, with
+//                                                a simulated device on the program's own address
+//
+// The sweep probes every host of the /24 of each workstation address, so it refuses to run unless
+// the only IPv4 address besides 127.0.0.1 is <own address>: that holds inside the test namespace
+// and nowhere else.
+
+#include "../testfrontend.h"
+#include "catalogue.h"
+#include "clock.h"
+#include "simulator.h"
+#include "workerhost.h"
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QTextStream>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+using namespace orvo;
+
+namespace {
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+int usage()
+{
+    std::cerr << "usage: netscan_helper devices <port> <address>... | sweep <port> <own address>\n";
+    return 2;
+}
+
+bool startDevices(devsim::Simulator &sim, std::uint16_t port, const QStringList &addresses)
+{
+    for (const QString &a : addresses) {
+        devsim::DeviceConfig c = devsim::defaultDevice(LumivoxKvr10, a);
+        c.name = QByteArray("Unit ") + a.toLatin1();
+        sim.addDevice(c);
+    }
+    QString error;
+    if (!sim.start(port, &error)) {
+        std::cerr << "simulator: " << error.toStdString() << "\n";
+        return false;
+    }
+    return true;
+}
+
+int runDevices(std::uint16_t port, const QStringList &addresses)
+{
+    devsim::Simulator sim;
+    if (!startDevices(sim, port, addresses))
+        return 1;
+    out() << "ready" << Qt::endl;
+    // Serve until the script closes our stdin; a bounded wait in case it never does.
+    std::string ignored;
+    const qint64 limitMs = 180000;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < limitMs && std::getline(std::cin, ignored)) {
+    }
+    return 0;
+}
+
+// True only when the workstation has no IPv4 address other than 127.0.0.1 and `own`.
+bool insideTestNamespace(const QString &own)
+{
+    bool ownSeen = false;
+    for (const QHostAddress &a : QNetworkInterface::allAddresses()) {
+        if (a.protocol() != QAbstractSocket::IPv4Protocol)
+            continue;
+        if (a == QHostAddress(QHostAddress::LocalHost))
+            continue;
+        if (a.toString() != own) {
+            std::cerr << "refusing to sweep: this host has the address " << a.toString().toStdString() << "\n";
+            return false;
+        }
+        ownSeen = true;
+    }
+    if (!ownSeen)
+        std::cerr << "refusing to sweep: " << own.toStdString() << " is not an address of this host\n";
+    return ownSeen;
+}
+
+int runSweep(std::uint16_t port, const QString &own)
+{
+    if (!insideTestNamespace(own))
+        return 3;
+    // A device on the program's own address: a probe of the own host number would find it.
+    devsim::Simulator ownDevice;
+    if (!startDevices(ownDevice, port, { own }))
+        return 1;
+
+    registerMetaTypes();
+    test::TestFrontEnd front;
+    WorkerHost host(Clock::real(), &front); // real time: a host that is not there costs its 30 ms
+    host.worker()->devicePort = port;
+    const bool done = test::runJob(host, ScanNetwork, [](Worker &w) { w.manualIpEnabled = false; }, 170000);
+
+    for (const QString &line : front.lines)
+        out() << "LINE " << line << Qt::endl;
+    for (const test::ProgressCall &p : front.progress)
+        out() << "PROGRESS " << int(p.visible) << ',' << p.value << ',' << int(p.showText) << ',' << p.min << ','
+              << p.max << Qt::endl;
+    for (const DeviceList &list : front.deviceLists) {
+        out() << "LIST " << list.size() << Qt::endl;
+        for (const OrvoDiscoveryInfo &record : list)
+            out() << "FOUND " << ipText(record) << Qt::endl;
+    }
+    out() << "OWNCONN " << ownDevice.snapshot(0).connections << Qt::endl;
+    out() << "ENABLES " << front.enables.size() << Qt::endl;
+    return done ? 0 : 4;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.size() < 3)
+        return usage();
+    bool ok = false;
+    const uint port = args.at(1).toUInt(&ok);
+    if (!ok || port == 0 || port > 65535)
+        return usage();
+    if (args.at(0) == QLatin1String("devices"))
+        return runDevices(static_cast<std::uint16_t>(port), args.mid(2));
+    if (args.at(0) == QLatin1String("sweep") && args.size() == 3)
+        return runSweep(static_cast<std::uint16_t>(port), args.at(2));
+    return usage();
+}
