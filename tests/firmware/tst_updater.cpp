@@ -1,0 +1,749 @@
+#include "firmwarefiles.h"
+#include "hexfile.h"
+#include "hexrecords.h"
+#include "imagecheck.h"
+#include "protocol/catalogue.h"
+#include "protocol/clock.h"
+#include "protocol/panellink.h"
+#include "simulator.h"
+#include "updater.h"
+
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+using namespace orvo;
+using namespace orvo::testing;
+using devsim::BoardState;
+using devsim::FaultKind;
+
+namespace {
+
+// Time runs this much faster for the update and the simulated device alike, so a 30 s restart
+// wait takes 30 ms.
+constexpr double kSpeedUp = 1000.0;
+
+// Console positions used below.
+constexpr int kMonitorInterface = 0; // panel 2 channel 0: carries the device's network
+constexpr int kChannelMaster = 4;    // HEX board, board type 1
+constexpr int kChannelFpga = 7;      // FPGA board, board type 4
+
+struct Line
+{
+    int icon;
+    QString text;
+};
+
+class Recorder : public UpdateReporter
+{
+public:
+    QList<Line> lines;
+    QList<QList<int>> progressCalls;
+    std::function<void(const QString &)> onLine;
+    std::function<void(const QList<int> &)> onProgress;
+
+    void listLine(int icon, const QString &text) override
+    {
+        lines.append({ icon, text });
+        if (onLine)
+            onLine(text);
+    }
+    void progress(bool visible, int value, bool showText, int min, int max) override
+    {
+        const QList<int> call { visible ? 1 : 0, value, showText ? 1 : 0, min, max };
+        progressCalls.append(call);
+        if (onProgress)
+            onProgress(call);
+    }
+    QStringList texts() const
+    {
+        QStringList out;
+        for (const Line &l : lines)
+            out << QString::number(l.icon) + QLatin1Char(' ') + l.text;
+        return out;
+    }
+    int count(const QString &text) const
+    {
+        int n = 0;
+        for (const Line &l : lines)
+            n += l.text == text ? 1 : 0;
+        return n;
+    }
+};
+
+// A simulated device of one type on loopback, the link to it and a firmware folder.
+struct Rig
+{
+    explicit Rig(int type = Console6170, const std::function<void(devsim::DeviceConfig &)> &tweak = {})
+        : deviceType(type)
+    {
+        devsim::DeviceConfig config = devsim::defaultDevice(type, QStringLiteral("127.0.0.1"));
+        if (tweak)
+            tweak(config);
+        sim.addDevice(config);
+        started = sim.start(0, &error);
+        link.setTarget({ QStringLiteral("127.0.0.1"), sim.port(0), std::uint16_t(type) });
+        link.setCatalogueType(type);
+        // A refused connection or a closed one without a reply is known at once; the 1 ms polls
+        // that follow only cost time here, where every such case is a vanished device.
+        ExchangeTimeouts t;
+        t.panelConnectPolls = 20;
+        t.panelWritePolls = 20;
+        t.panelReplyPolls = 20;
+        link.setTimeouts(t);
+    }
+
+    QString folder() const { return dir.path() + QStringLiteral("/HexFiles/"); }
+
+    QByteArray write(const QString &relative, const QByteArray &content)
+    {
+        const QString path = folder() + relative;
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly))
+            return QByteArray();
+        f.write(content);
+        return QFile::encodeName(path);
+    }
+
+    PanelUpdateRequest request(int position, const QByteArray &path, std::uint8_t picType = 0, bool verbose = true)
+    {
+        const PanelSlot slot = panelSlot(deviceType, position);
+        PanelUpdateRequest r;
+        r.path = path;
+        r.deviceType = deviceType;
+        r.panelIndex = position;
+        r.panel = slot.panel;
+        r.channel = slot.channel;
+        r.boardType = slot.boardType;
+        r.boardAddress = slot.boardAddress;
+        r.picType = picType;
+        r.verbose = verbose;
+        return r;
+    }
+
+    // As the update job does it: the file for the fitted variant, then the update.
+    int updateAsJob(int position, QByteArray *pathUsed = nullptr)
+    {
+        const PanelSlot slot = panelSlot(deviceType, position);
+        const FirmwareFileChoice file = firmwareFilePath(
+            folder(), deviceType, position, slot.channel, slot.panel, slot.boardType, slot.boardAddress,
+            [this](std::uint8_t c, std::uint8_t p, std::uint8_t t, std::uint8_t a) { return link.queryPicType(c, p, t, a); });
+        if (pathUsed)
+            *pathUsed = file.path;
+        return updatePanelFirmware(link, rec, request(position, file.path, file.picType));
+    }
+
+    int update(int position, const QByteArray &path, std::uint8_t picType = 0)
+    {
+        return updatePanelFirmware(link, rec, request(position, path, picType));
+    }
+
+    devsim::BoardSnapshot board(int position) const { return sim.snapshot(0).boards[std::size_t(position)]; }
+
+    int deviceType;
+    QTemporaryDir dir;
+    ScaledClock clock { kSpeedUp };
+    devsim::Simulator sim { kSpeedUp };
+    bool abort = false;
+    PanelLink link { clock, [this] { return abort; } };
+    Recorder rec;
+    bool started = false;
+    QString error;
+};
+
+QString violationText(const Rig &rig)
+{
+    QStringList out;
+    for (const devsim::Violation &v : rig.sim.violations())
+        out << v.what;
+    return out.join(QStringLiteral("; "));
+}
+
+#define VERIFY_RIG(rig) QVERIFY2((rig).started, qPrintable((rig).error))
+#define VERIFY_NO_VIOLATION(rig) QVERIFY2((rig).sim.violations().isEmpty(), qPrintable(violationText(rig)))
+
+using Image = std::map<std::uint32_t, std::uint8_t>;
+
+// A small image of 20 data records of 16 bytes from just below 0x1D100000 across it.
+QByteArray edgeImage(std::uint32_t dMaxAdr, Image *expected)
+{
+    return makeHexImage(20, 16, dMaxAdr, expected, 0x1D0FFF80);
+}
+
+QString versionLine(int v) { return QStringLiteral("Panel/board found!  Firmware version: ") + QString::number(v); }
+
+} // namespace
+
+class tst_Updater : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void hexBoard2048();
+    void hexBoard1024SuffixedFile();
+    void hexBoardUnknownPart();
+    void fpgaBoard();
+    void boardAlreadyInBootLoader();
+    void checksumRefusals_data();
+    void checksumRefusals();
+    void eraseRetries_data();
+    void eraseRetries();
+    void noBootLoader();
+    void staysInBootLoader();
+    void recheckFindsApplication();
+    void fpgaVersionZero();
+    void otherVersionWarns();
+    void restartWaitProbe();
+    void noRecordInWindow();
+    void aborts_data();
+    void aborts();
+    void suffixedFileMissing();
+    void damagedFiles_data();
+    void damagedFiles();
+    void verboseOff();
+    void cutAtEveryStep();
+};
+
+void tst_Updater::hexBoard2048()
+{
+    Rig rig;
+    VERIFY_RIG(rig);
+    Image expected;
+    const QByteArray path = rig.write(QStringLiteral("6170/CentralProcessorPIC.hex"), edgeImage(kFlashEnd2048, &expected));
+    QTest::ignoreMessage(QtDebugMsg, "DMaxAdr: 1d200000");
+    QCOMPARE(rig.updateAsJob(kChannelMaster), int(UpdateSuccessful));
+
+    const devsim::BoardSnapshot b = rig.board(kChannelMaster);
+    QCOMPARE(b.hexImage, expected);
+    QCOMPARE(b.hexImage.size(), std::size_t(20 * 16));
+    QCOMPARE(b.enterRequests, 1);
+    QCOMPARE(b.erases, 1);
+    QCOMPARE(b.leaveRequests, 1);
+    QCOMPARE(b.state, BoardState::Running);
+    const int build = buildVersion(Console6170, 1);
+    QCOMPARE(rig.rec.texts(),
+             QStringList({ "2 Updating firmware on Channel Master 1-8...", "2 Initialising firmware update...",
+                           "2 Firmware file: CentralProcessorPIC.hex (" + QString::number(build) + ")",
+                           "2 Contacting panel/board...", "2 " + versionLine(build), "2 Panel/board is not in Boot mode",
+                           "2 Panel/board will now enter Boot mode...  Please wait!",
+                           "2 Erasing program memory...  Please wait!", "2 Successfully erased program memory!",
+                           "2 Updating program memory...  Please wait!", "2 Finishing firmware update...",
+                           "2 Panel/board will now exit Boot mode...  Please wait!", "2 Contacting panel/board...",
+                           "2 " + versionLine(build), "0 " }));
+    // The update ends with the programming bar full and then hidden.
+    QCOMPARE(rig.rec.progressCalls.last(), QList<int>({ 0, 0, 1, 0, 100 }));
+    QVERIFY(rig.rec.progressCalls.contains(QList<int>({ 1, 100, 1, 0, 100 })));
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::hexBoard1024SuffixedFile()
+{
+    Rig rig(Console6170, [](devsim::DeviceConfig &c) { c.boards[kChannelMaster].picVariant = 2; });
+    VERIFY_RIG(rig);
+    Image expected;
+    QByteArray lf = edgeImage(kFlashEnd1024, &expected);
+    lf.replace("\r\n", "\n");
+    // The base file is there too, with other data: it must not be the one sent.
+    rig.write(QStringLiteral("6170/CentralProcessorPIC.hex"), makeHexImage(4, 16, kFlashEnd2048, nullptr, 0x1D000000, 99));
+    const QByteArray suffixed = rig.write(QStringLiteral("6170/CentralProcessorPIC_PIC32MZ1024EFG144.hex"), lf);
+    QTest::ignoreMessage(QtDebugMsg, "DMaxAdr: 1d100000");
+    QByteArray used;
+    QCOMPARE(rig.updateAsJob(kChannelMaster, &used), int(UpdateSuccessful));
+    QCOMPARE(used, suffixed);
+    const devsim::BoardSnapshot b = rig.board(kChannelMaster);
+    QCOMPARE(b.hexImage, expected);
+    QVERIFY(!expected.empty());
+    QCOMPARE(b.hexImage.rbegin()->first, kFlashEnd1024 - 1); // nothing at or above the window end
+    QVERIFY(rig.rec.texts().contains(QStringLiteral("2 Firmware file: CentralProcessorPIC_PIC32MZ1024EFG144.hex (%1)")
+                                         .arg(buildVersion(Console6170, 1))));
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::hexBoardUnknownPart()
+{
+    // No answer to the PIC query: the base file and the window of a 2048 part.
+    Rig rig(Console6170, [](devsim::DeviceConfig &c) { c.boards[kChannelMaster].picVariant = -1; });
+    VERIFY_RIG(rig);
+    Image expected;
+    const QByteArray path = rig.write(QStringLiteral("6170/CentralProcessorPIC.hex"), edgeImage(kFlashEnd2048, &expected));
+    QTest::ignoreMessage(QtDebugMsg, "DMaxAdr: 1d200000");
+    QByteArray used;
+    QCOMPARE(rig.updateAsJob(kChannelMaster, &used), int(UpdateSuccessful));
+    QCOMPARE(used, path);
+    QCOMPARE(rig.board(kChannelMaster).picQueries, 10);
+    QCOMPARE(rig.board(kChannelMaster).hexImage, expected);
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::fpgaBoard()
+{
+    Rig rig;
+    VERIFY_RIG(rig);
+    const QByteArray image = patternBytes(1000, 5);
+    rig.write(QStringLiteral("6170/CentralProcessorFPGA.bin"), image);
+    QCOMPARE(rig.updateAsJob(kChannelFpga), int(UpdateSuccessful));
+    const devsim::BoardSnapshot b = rig.board(kChannelFpga);
+    QCOMPARE(b.fpgaImage, image);
+    QCOMPARE(b.recordsAccepted, 21); // 20 x 49 + 20
+    QCOMPARE(b.enterRequests, 0);
+    QCOMPARE(b.picQueries, 0);
+    QCOMPARE(b.leaveRequests, 1);
+    const QStringList texts = rig.rec.texts();
+    QVERIFY(texts.filter("Boot mode").isEmpty());
+    QCOMPARE(texts.filter("Firmware version: ").size(), 2);
+    // 1500 waiting ticks after the erase, then the bar is hidden.
+    const QList<int> firstTick { 1, 0, 0, 0, 0 };
+    const int start = rig.rec.progressCalls.indexOf(firstTick);
+    QVERIFY(start >= 0);
+    QCOMPARE(rig.rec.progressCalls.at(start + 1499), QList<int>({ 1, 100, 0, 0, 0 }));
+    QCOMPARE(rig.rec.progressCalls.at(start + 1500), QList<int>({ 0, 0, 1, 0, 100 }));
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::boardAlreadyInBootLoader()
+{
+    Rig rig(Console6170, [](devsim::DeviceConfig &c) { c.boards[kChannelMaster].state = BoardState::BootLoader; });
+    VERIFY_RIG(rig);
+    Image expected;
+    const QByteArray path = rig.write(QStringLiteral("6170/CentralProcessorPIC.hex"), edgeImage(kFlashEnd2048, &expected));
+    QCOMPARE(rig.update(kChannelMaster, path), int(UpdateSuccessful));
+    QCOMPARE(rig.board(kChannelMaster).enterRequests, 0);
+    QCOMPARE(rig.board(kChannelMaster).hexImage, expected);
+    QCOMPARE(rig.rec.count("Panel/board is in Boot mode!"), 1);
+    QVERIFY(rig.rec.texts().filter("enter Boot mode").isEmpty());
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::checksumRefusals_data()
+{
+    QTest::addColumn<int>("refusals");
+    QTest::addColumn<int>("result");
+    QTest::newRow("3") << 3 << int(UpdateSuccessful);
+    QTest::newRow("24: the 25th request is accepted") << 24 << int(UpdateSuccessful);
+    QTest::newRow("25: given up") << 25 << int(UpdateFailed);
+}
+
+void tst_Updater::checksumRefusals()
+{
+    QFETCH(int, refusals);
+    QFETCH(int, result);
+    Rig rig;
+    VERIFY_RIG(rig);
+    Image expected;
+    const QByteArray path = rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, &expected));
+    devsim::Fault f;
+    f.kind = FaultKind::ChecksumRefusals;
+    f.position = kChannelMaster;
+    f.param = refusals;
+    rig.sim.addFault(0, f);
+    QCOMPARE(rig.update(kChannelMaster, path), result);
+    QCOMPARE(rig.rec.count("Firmware download checksum error!"), refusals);
+    const devsim::BoardSnapshot b = rig.board(kChannelMaster);
+    if (result == UpdateSuccessful) {
+        QCOMPARE(b.hexImage, expected);
+    } else {
+        QCOMPARE(b.recordsAccepted, 0);
+        QCOMPARE(b.leaveRequests, 0);
+        QCOMPARE(rig.rec.lines.last().text, QStringLiteral("*** Error: Firmware update failed!"));
+    }
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::eraseRetries_data()
+{
+    QTest::addColumn<int>("unconfirmed"); // -1: never
+    QTest::addColumn<int>("result");
+    QTest::newRow("13 then Y") << 13 << int(UpdateSuccessful);
+    QTest::newRow("14") << 14 << int(UpdateConnectionProblem);
+    QTest::newRow("never") << -1 << int(UpdateConnectionProblem);
+}
+
+void tst_Updater::eraseRetries()
+{
+    QFETCH(int, unconfirmed);
+    QFETCH(int, result);
+    Rig rig(Console6170, [](devsim::DeviceConfig &c) { c.boards[kChannelMaster].state = BoardState::BootLoader; });
+    VERIFY_RIG(rig);
+    Image expected;
+    const QByteArray path = rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, &expected));
+    devsim::Fault f;
+    f.kind = FaultKind::EraseNeverConfirmed;
+    f.position = kChannelMaster;
+    f.startAt = 2; // the status query comes first
+    f.count = unconfirmed;
+    rig.sim.addFault(0, f);
+    QCOMPARE(rig.update(kChannelMaster, path), result);
+    const devsim::BoardSnapshot b = rig.board(kChannelMaster);
+    if (result == UpdateSuccessful) {
+        QCOMPARE(b.hexImage, expected);
+    } else {
+        QCOMPARE(b.requests, 1 + 14);
+        QCOMPARE(b.recordsAccepted, 0);
+        QCOMPARE(rig.rec.lines.last().text, QStringLiteral("*** Error: Could not connect/find the panel/board!"));
+    }
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::noBootLoader()
+{
+    Rig rig;
+    VERIFY_RIG(rig);
+    const QByteArray path = rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, nullptr));
+    devsim::Fault f;
+    f.kind = FaultKind::NeverAnswer;
+    f.position = kChannelMaster;
+    f.startAt = 3; // status, enter, then every boot-mode check
+    rig.sim.addFault(0, f);
+    QTest::ignoreMessage(QtDebugMsg, "Enter Boot mode downloadattempts (10/20): 0");
+    QCOMPARE(rig.update(kChannelMaster, path), int(UpdateFailed));
+    const devsim::BoardSnapshot b = rig.board(kChannelMaster);
+    QCOMPARE(b.requests, 2 + 10);
+    QCOMPARE(b.erases, 0);
+    QCOMPARE(rig.rec.lines.last().text, QStringLiteral("*** Error: Firmware update failed!"));
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::staysInBootLoader()
+{
+    Rig rig;
+    VERIFY_RIG(rig);
+    const QByteArray path = rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, nullptr));
+    devsim::Fault f;
+    f.kind = FaultKind::StayInBootLoader;
+    f.position = kChannelMaster;
+    rig.sim.addFault(0, f);
+    QTest::ignoreMessage(QtDebugMsg, "re-check");
+    QCOMPARE(rig.update(kChannelMaster, path), int(UpdateFailed));
+    const QStringList texts = rig.rec.texts();
+    QCOMPARE(texts.mid(texts.size() - 3),
+             QStringList({ "4 Panel/board is in Boot mode!", "0 ", "3 *** Error: Firmware update failed!" }));
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::recheckFindsApplication()
+{
+    // No answer in the ten verify rounds, then the re-check finds the application running.
+    Rig rig(Console6170, [](devsim::DeviceConfig &c) { c.boards[kChannelMaster].state = BoardState::BootLoader; });
+    VERIFY_RIG(rig);
+    const QByteArray path = rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, nullptr));
+    devsim::Fault f;
+    f.kind = FaultKind::NeverAnswer;
+    f.position = kChannelMaster;
+    f.startAt = 1 + 1 + 20 + 1 + 1; // status, erase, 20 records, leave, then the verify rounds
+    f.count = 10;
+    rig.sim.addFault(0, f);
+    QCOMPARE(rig.update(kChannelMaster, path), int(UpdateStillInBootMode));
+    const QStringList texts = rig.rec.texts();
+    const int build = buildVersion(Console6170, 1);
+    QCOMPARE(texts.mid(texts.size() - 4),
+             QStringList({ "2 " + versionLine(build), "4 Panel/board is in Boot mode!", "0 ",
+                           "4 *** Warning: Panel/board is still in Boot mode!  Please try the update again." }));
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::fpgaVersionZero()
+{
+    Rig rig;
+    VERIFY_RIG(rig);
+    const QByteArray path = rig.write(QStringLiteral("f.bin"), patternBytes(300, 1));
+    devsim::Fault f;
+    f.kind = FaultKind::VersionZeroAfterImage;
+    f.position = kChannelFpga;
+    rig.sim.addFault(0, f);
+    QCOMPARE(rig.update(kChannelFpga, path), int(UpdateFailed));
+    const QStringList texts = rig.rec.texts();
+    QCOMPARE(texts.mid(texts.size() - 3),
+             QStringList({ "4 Panel/board failed to update!  Firmware version: 0", "0 ",
+                           "3 *** Error: Panel/board failed to update!  Please try the update again." }));
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::otherVersionWarns()
+{
+    const int build = buildVersion(Console6170, 1);
+    Rig rig(Console6170, [build](devsim::DeviceConfig &c) { c.boards[kChannelMaster].newVersion = build + 3; });
+    VERIFY_RIG(rig);
+    const QByteArray path = rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, nullptr));
+    QCOMPARE(rig.update(kChannelMaster, path), int(UpdateSuccessful));
+    QCOMPARE(rig.rec.lines.last().icon, 4);
+    QCOMPARE(rig.rec.lines.last().text, QStringLiteral("Warning: Panel/board firmware version (%1) differs from build version (%2)")
+                                            .arg(build + 3)
+                                            .arg(build));
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::restartWaitProbe()
+{
+    // The monitor interface carries the device's network: the device is gone while the board
+    // restarts (2 s) and answers the probe at tick 3000 of 10500.
+    Rig rig;
+    VERIFY_RIG(rig);
+    Image expected;
+    const QByteArray path = rig.write(QStringLiteral("m.hex"), edgeImage(kFlashEnd2048, &expected));
+    QTest::ignoreMessage(QtDebugMsg, "[Device is running! 28%]");
+    QTest::ignoreMessage(QtDebugMsg, "[Device is running! 28%]");
+    QCOMPARE(rig.update(kMonitorInterface, path), int(UpdateSuccessful));
+    QCOMPARE(rig.board(kMonitorInterface).hexImage, expected);
+    QCOMPARE(rig.rec.count("Panel/board will now enter Boot mode and reconnect to the network...  Please wait!"), 1);
+    QCOMPARE(rig.rec.count("Panel/board will now exit Boot mode and reconnect to the network...  Please wait!"), 1);
+
+    // Each wait: ticks 1..3000 (0..28 %), then the fill 29..99, then the next stage.
+    QList<int> waiting;
+    for (const QList<int> &c : rig.rec.progressCalls) {
+        if (c.at(0) == 1 && c.at(2) == 0)
+            waiting << c.at(1);
+    }
+    QCOMPARE(waiting.size(), 2 * (3000 + 71));
+    for (int wait = 0; wait < 2; ++wait) {
+        const QList<int> one = waiting.mid(wait * 3071, 3071);
+        QCOMPARE(one.at(2999), 28);
+        QCOMPARE(one.at(3000), 29);
+        QCOMPARE(one.last(), 99);
+    }
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::noRecordInWindow()
+{
+    Rig rig;
+    VERIFY_RIG(rig);
+    const QByteArray path = rig.write(QStringLiteral("boot.hex"),
+                                      joinLines({ extendedAddress(0x1FC0), hexRecord(0, 0, QByteArray(16, '\x01')),
+                                                  endOfFile() }));
+    QCOMPARE(rig.update(kChannelMaster, path), int(UpdateSuccessful));
+    const devsim::BoardSnapshot b = rig.board(kChannelMaster);
+    QCOMPARE(b.erases, 1);
+    QCOMPARE(b.recordsAccepted, 0);
+    QCOMPARE(b.leaveRequests, 1);
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::aborts_data()
+{
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("trigger"); // a list line, or "programming" for the programming bar at 30 %
+    QTest::addColumn<int>("occurrence");
+    QTest::addColumn<int>("boardVersion"); // -1: the build version
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("erases");
+    QTest::addColumn<int>("leaves");
+
+    QTest::newRow("restart wait before the boot-mode check")
+        << kChannelMaster << "Panel/board will now enter Boot mode...  Please wait!" << 1 << -1 << int(UpdateFailed) << 0 << 0;
+    QTest::newRow("erase rounds") << kChannelMaster << "Erasing program memory...  Please wait!" << 1 << -1
+                                  << int(UpdateConnectionProblem) << 0 << 0;
+    QTest::newRow("after the erase") << kChannelMaster << "Successfully erased program memory!" << 1 << -1
+                                     << int(UpdateFailed) << 1 << 0;
+    QTest::newRow("FPGA erase ticks") << kChannelFpga << "FPGA erase" << 1 << -1 << int(UpdateFailed) << 1 << 0;
+    QTest::newRow("programming") << kChannelMaster << "programming" << 1 << -1 << int(UpdateStillInBootMode) << 1 << 0;
+    QTest::newRow("programming FPGA") << kChannelFpga << "programming" << 1 << -1 << int(UpdateStillInBootMode) << 1 << 0;
+    QTest::newRow("programming FPGA answering version 0")
+        << kChannelFpga << "programming" << 1 << 0 << int(UpdateFailed) << 1 << 0;
+    QTest::newRow("restart wait after leaving") << kChannelMaster << "after leaving" << 1 << -1
+                                                << int(UpdateStillInBootMode) << 1 << 1;
+    QTest::newRow("verify rounds") << kChannelMaster << "Contacting panel/board..." << 2 << -1
+                                   << int(UpdateStillInBootMode) << 1 << 1;
+}
+
+void tst_Updater::aborts()
+{
+    QFETCH(int, position);
+    QFETCH(QString, trigger);
+    QFETCH(int, occurrence);
+    QFETCH(int, boardVersion);
+    QFETCH(int, result);
+    QFETCH(int, erases);
+    QFETCH(int, leaves);
+    Rig rig(Console6170, [&](devsim::DeviceConfig &c) {
+        if (boardVersion >= 0)
+            c.boards[std::size_t(position)].version = std::uint8_t(boardVersion);
+    });
+    VERIFY_RIG(rig);
+    const bool fpga = position == kChannelFpga;
+    const QByteArray path = rig.write(fpga ? QStringLiteral("f.bin") : QStringLiteral("a.hex"),
+                                      fpga ? patternBytes(49 * 20, 2) : edgeImage(kFlashEnd2048, nullptr));
+    int seen = 0;
+    rig.rec.onLine = [&](const QString &text) {
+        if (text == trigger && ++seen == occurrence)
+            rig.abort = true;
+    };
+    rig.rec.onProgress = [&](const QList<int> &c) {
+        if (trigger == QLatin1String("programming") && c.at(2) == 1 && c.at(0) == 1 && c.at(1) >= 30)
+            rig.abort = true;
+        // The FPGA's erase ticks are the waiting bar shown after the erase was confirmed.
+        // The leave request is seen by the board before the wait's first tick.
+        if (trigger == QLatin1String("after leaving") && c.at(2) == 0 && c.at(1) >= 10
+            && rig.board(position).leaveRequests == 1)
+            rig.abort = true;
+        if (trigger == QLatin1String("FPGA erase") && c.at(2) == 0 && rig.board(position).erases == 1 && c.at(1) >= 10)
+            rig.abort = true;
+    };
+    QCOMPARE(rig.update(position, path), result);
+    QVERIFY(rig.abort);
+    const devsim::BoardSnapshot b = rig.board(position);
+    QCOMPARE(b.erases, erases);
+    QCOMPARE(b.leaveRequests, leaves);
+    if (trigger == QLatin1String("programming")) {
+        QVERIFY(b.recordsAccepted > 0);
+        QVERIFY(b.recordsAccepted < 20);
+    }
+    QCOMPARE(rig.rec.progressCalls.last(), QList<int>({ 0, 0, 1, 0, 100 }));
+    QCOMPARE(rig.rec.lines.at(rig.rec.lines.size() - 2).icon, 0);
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::suffixedFileMissing()
+{
+    Rig rig(Console6170, [](devsim::DeviceConfig &c) { c.boards[kChannelMaster].picVariant = 2; });
+    VERIFY_RIG(rig);
+    rig.write(QStringLiteral("6170/CentralProcessorPIC.hex"), edgeImage(kFlashEnd2048, nullptr));
+    QByteArray used;
+    QCOMPARE(rig.updateAsJob(kChannelMaster, &used), int(UpdateFileMissing));
+    QVERIFY(used.endsWith("6170/CentralProcessorPIC_PIC32MZ1024EFG144.hex"));
+    const QStringList texts = rig.rec.texts();
+    QCOMPARE(texts.mid(texts.size() - 3),
+             QStringList({ "0 ", "3 *** Error: Could not open/find the firmware file!",
+                           "2 *** Please make sure the file: '" + QFile::decodeName(used) + "' exists" }));
+    const devsim::BoardSnapshot b = rig.board(kChannelMaster);
+    QCOMPARE(b.picQueries, 1);
+    QCOMPARE(b.requests, 1); // the PIC query of the job, nothing from the update
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::damagedFiles_data()
+{
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QByteArray>("content"); // "huge": a sparse file over 64 MiB; "none": no file
+    QTest::addColumn<QString>("damage");     // the damaged-file line, empty when only missing
+
+    const QByteArray good = edgeImage(kFlashEnd2048, nullptr);
+    const QList<QByteArray> lines = good.split('\n');
+    const auto replaced = [&](int line, const QByteArray &text) {
+        QList<QByteArray> l = lines;
+        l[line - 1] = text + '\r';
+        return l.join('\n');
+    };
+    QByteArray badSum = lines.at(5).chopped(1);
+    badSum[badSum.size() - 1] = badSum.at(badSum.size() - 1) == '0' ? '1' : '0';
+
+    QTest::newRow("checksum") << kChannelMaster << replaced(6, badSum)
+                              << "*** Error: Firmware file is damaged (line 6: checksum mismatch)!";
+    QTest::newRow("no colon") << kChannelMaster << replaced(4, lines.at(3).chopped(1).mid(1))
+                              << "*** Error: Firmware file is damaged (line 4: record does not start with ':')!";
+    QByteArray notHex = lines.at(4).chopped(1);
+    notHex[12] = 'x';
+    QTest::newRow("not hex") << kChannelMaster << replaced(5, notHex)
+                             << "*** Error: Firmware file is damaged (line 5: character that is no hexadecimal digit)!";
+    QTest::newRow("count") << kChannelMaster << replaced(5, lines.at(4).chopped(3) + "0")
+                           << "*** Error: Firmware file is damaged (line 5: byte count does not match the line)!";
+    QTest::newRow("50 data bytes") << kChannelMaster << replaced(5, hexRecord(0, 0, QByteArray(50, '\x01')))
+                                   << "*** Error: Firmware file is damaged (line 5: more than 49 data bytes)!";
+    const QByteArray cut = good.left(good.size() * 2 / 3);
+    QTest::newRow("cut off") << kChannelMaster << cut
+                             << QStringLiteral("*** Error: Firmware file is damaged (line %1: byte count does not "
+                                               "match the line)!")
+                                    .arg(cut.count('\n') + 1);
+    QTest::newRow("cut at a line end") << kChannelMaster << good.left(good.indexOf(":10", good.size() / 2))
+                                       << "*** Error: Firmware file is damaged (no end-of-file record)!";
+    QTest::newRow("too large") << kChannelFpga << QByteArray("huge")
+                               << "*** Error: Firmware file is damaged (file larger than 64 MiB)!";
+    QTest::newRow("empty HEX") << kChannelMaster << QByteArray() << QString();
+    QTest::newRow("empty FPGA image") << kChannelFpga << QByteArray() << QString();
+    QTest::newRow("missing") << kChannelMaster << QByteArray("none") << QString();
+}
+
+void tst_Updater::damagedFiles()
+{
+    QFETCH(int, position);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, damage);
+    Rig rig;
+    VERIFY_RIG(rig);
+    QByteArray path;
+    if (content == "huge") {
+        path = rig.write(QStringLiteral("huge.bin"), QByteArray());
+        QFile f(QFile::decodeName(path));
+        QVERIFY(f.resize(kMaxFirmwareFileSize + 1));
+    } else if (content == "none") {
+        path = QFile::encodeName(rig.folder() + QStringLiteral("none.hex"));
+    } else {
+        path = rig.write(QStringLiteral("file"), content);
+    }
+    QCOMPARE(rig.update(position, path), int(UpdateFileMissing));
+    QStringList expected { "0 ", "3 *** Error: Could not open/find the firmware file!",
+                           "2 *** Please make sure the file: '" + QFile::decodeName(path) + "' exists" };
+    if (!damage.isEmpty())
+        expected << "3 " + damage;
+    const QStringList texts = rig.rec.texts();
+    QVERIFY2(texts.mid(3) == expected, qPrintable(texts.join('\n')));
+    const devsim::DeviceSnapshot d = rig.sim.snapshot(0);
+    QCOMPARE(d.connections, 0);
+    QCOMPARE(d.requests, 0);
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::verboseOff()
+{
+    Rig rig;
+    VERIFY_RIG(rig);
+    const QByteArray path = rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, nullptr));
+    QCOMPARE(rig.update(kChannelMaster, path), int(UpdateSuccessful));
+    const QList<QList<int>> verboseProgress = rig.rec.progressCalls;
+    QVERIFY(!rig.rec.lines.isEmpty());
+
+    Recorder quiet;
+    QCOMPARE(updatePanelFirmware(rig.link, quiet, rig.request(kChannelMaster, path, 0, false)), int(UpdateSuccessful));
+    QVERIFY(quiet.lines.isEmpty());
+    QCOMPARE(quiet.progressCalls, verboseProgress);
+
+    Recorder quietMissing;
+    QCOMPARE(updatePanelFirmware(rig.link, quietMissing, rig.request(kChannelMaster, "/nonexistent/x.hex", 0, false)),
+             int(UpdateFileMissing));
+    QVERIFY(quietMissing.lines.isEmpty());
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::cutAtEveryStep()
+{
+    // The device vanishes before the n-th request of the update: status (1), enter (2), the
+    // first boot-mode check (3), erase (4), the 20 records (5..24), leave (25), the first
+    // verify round (26). Each run ends with the result its stage gives, and a following update
+    // with the device back brings the board to the new image.
+    const auto expectedResult = [](int n) {
+        if (n == 1)
+            return int(UpdateConnectionProblem); // no answer to the first status query
+        if (n == 4)
+            return int(UpdateConnectionProblem); // erase not confirmed
+        if (n <= 26)
+            return int(UpdateFailed); // enter not sent, no boot loader, record or leave not taken, no answer after leaving
+        return int(UpdateSuccessful);
+    };
+    Image expected;
+    const QByteArray image = edgeImage(kFlashEnd2048, &expected);
+    for (int n = 1; n <= 27; ++n) {
+        Rig rig;
+        VERIFY_RIG(rig);
+        const QByteArray path = rig.write(QStringLiteral("a.hex"), image);
+        devsim::Fault f;
+        f.kind = FaultKind::Vanish;
+        f.startAt = n;
+        const int faultId = rig.sim.addFault(0, f);
+        const int result = rig.update(kChannelMaster, path);
+        QVERIFY2(result == expectedResult(n),
+                 qPrintable(QStringLiteral("cut at %1: result %2").arg(n).arg(result)));
+        QCOMPARE(rig.sim.snapshot(0).requests, std::min(n - 1, 26));
+
+        rig.sim.removeFault(faultId);
+        QTRY_VERIFY(rig.sim.snapshot(0).listening);
+        rig.rec = Recorder();
+        QVERIFY2(rig.update(kChannelMaster, path) == UpdateSuccessful, qPrintable(rig.rec.texts().join('\n')));
+        QCOMPARE(rig.board(kChannelMaster).hexImage, expected);
+        QCOMPARE(rig.board(kChannelMaster).state, BoardState::Running);
+        VERIFY_NO_VIOLATION(rig);
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_Updater)
+#include "tst_updater.moc"
