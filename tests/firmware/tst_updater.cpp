@@ -140,6 +140,17 @@ struct Rig
         return updatePanelFirmware(link, rec, request(position, path, picType));
     }
 
+    int addFault(FaultKind kind, int position, int startAt = 1, int count = -1, int param = 0)
+    {
+        devsim::Fault f;
+        f.kind = kind;
+        f.position = position;
+        f.startAt = startAt;
+        f.count = count;
+        f.param = param;
+        return sim.addFault(0, f);
+    }
+
     devsim::BoardSnapshot board(int position) const { return sim.snapshot(0).boards[std::size_t(position)]; }
 
     int deviceType;
@@ -333,11 +344,7 @@ void tst_Updater::checksumRefusals()
     VERIFY_RIG(rig);
     Image expected;
     const QByteArray path = rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, &expected));
-    devsim::Fault f;
-    f.kind = FaultKind::ChecksumRefusals;
-    f.position = kChannelMaster;
-    f.param = refusals;
-    rig.sim.addFault(0, f);
+    rig.addFault(FaultKind::ChecksumRefusals, kChannelMaster, 1, -1, refusals);
     QCOMPARE(rig.update(kChannelMaster, path), result);
     QCOMPARE(rig.rec.count("Firmware download checksum error!"), refusals);
     const devsim::BoardSnapshot b = rig.board(kChannelMaster);
@@ -368,12 +375,8 @@ void tst_Updater::eraseRetries()
     VERIFY_RIG(rig);
     Image expected;
     const QByteArray path = rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, &expected));
-    devsim::Fault f;
-    f.kind = FaultKind::EraseNeverConfirmed;
-    f.position = kChannelMaster;
-    f.startAt = 2; // the status query comes first
-    f.count = unconfirmed;
-    rig.sim.addFault(0, f);
+    // The status query comes first.
+    rig.addFault(FaultKind::EraseNeverConfirmed, kChannelMaster, 2, unconfirmed);
     QCOMPARE(rig.update(kChannelMaster, path), result);
     const devsim::BoardSnapshot b = rig.board(kChannelMaster);
     if (result == UpdateSuccessful) {
@@ -391,11 +394,8 @@ void tst_Updater::noBootLoader()
     Rig rig;
     VERIFY_RIG(rig);
     const QByteArray path = rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, nullptr));
-    devsim::Fault f;
-    f.kind = FaultKind::NeverAnswer;
-    f.position = kChannelMaster;
-    f.startAt = 3; // status, enter, then every boot-mode check
-    rig.sim.addFault(0, f);
+    // Status, enter, then every boot-mode check.
+    rig.addFault(FaultKind::NeverAnswer, kChannelMaster, 3);
     QTest::ignoreMessage(QtDebugMsg, "Enter Boot mode downloadattempts (10/20): 0");
     QCOMPARE(rig.update(kChannelMaster, path), int(UpdateFailed));
     const devsim::BoardSnapshot b = rig.board(kChannelMaster);
@@ -410,10 +410,7 @@ void tst_Updater::staysInBootLoader()
     Rig rig;
     VERIFY_RIG(rig);
     const QByteArray path = rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, nullptr));
-    devsim::Fault f;
-    f.kind = FaultKind::StayInBootLoader;
-    f.position = kChannelMaster;
-    rig.sim.addFault(0, f);
+    rig.addFault(FaultKind::StayInBootLoader, kChannelMaster);
     QTest::ignoreMessage(QtDebugMsg, "re-check");
     QCOMPARE(rig.update(kChannelMaster, path), int(UpdateFailed));
     const QStringList texts = rig.rec.texts();
@@ -428,12 +425,8 @@ void tst_Updater::recheckFindsApplication()
     Rig rig(Console6170, [](devsim::DeviceConfig &c) { c.boards[kChannelMaster].state = BoardState::BootLoader; });
     VERIFY_RIG(rig);
     const QByteArray path = rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, nullptr));
-    devsim::Fault f;
-    f.kind = FaultKind::NeverAnswer;
-    f.position = kChannelMaster;
-    f.startAt = 1 + 1 + 20 + 1 + 1; // status, erase, 20 records, leave, then the verify rounds
-    f.count = 10;
-    rig.sim.addFault(0, f);
+    // Status, erase, 20 records, leave, then the verify rounds.
+    rig.addFault(FaultKind::NeverAnswer, kChannelMaster, 1 + 1 + 20 + 1 + 1, 10);
     QCOMPARE(rig.update(kChannelMaster, path), int(UpdateStillInBootMode));
     const QStringList texts = rig.rec.texts();
     const int build = buildVersion(Console6170, 1);
@@ -448,10 +441,7 @@ void tst_Updater::fpgaVersionZero()
     Rig rig;
     VERIFY_RIG(rig);
     const QByteArray path = rig.write(QStringLiteral("f.bin"), patternBytes(300, 1));
-    devsim::Fault f;
-    f.kind = FaultKind::VersionZeroAfterImage;
-    f.position = kChannelFpga;
-    rig.sim.addFault(0, f);
+    rig.addFault(FaultKind::VersionZeroAfterImage, kChannelFpga);
     QCOMPARE(rig.update(kChannelFpga, path), int(UpdateFailed));
     const QStringList texts = rig.rec.texts();
     QCOMPARE(texts.mid(texts.size() - 3),
@@ -726,10 +716,7 @@ void tst_Updater::cutAtEveryStep()
         Rig rig;
         VERIFY_RIG(rig);
         const QByteArray path = rig.write(QStringLiteral("a.hex"), image);
-        devsim::Fault f;
-        f.kind = FaultKind::Vanish;
-        f.startAt = n;
-        const int faultId = rig.sim.addFault(0, f);
+        const int faultId = rig.addFault(FaultKind::Vanish, -1, n);
         const int result = rig.update(kChannelMaster, path);
         QVERIFY2(result == expectedResult(n),
                  qPrintable(QStringLiteral("cut at %1: result %2").arg(n).arg(result)));
