@@ -83,6 +83,8 @@ void ConsoleFrontEnd::clearBar()
 
 void ConsoleFrontEnd::drawBar()
 {
+    if (!m_settings.outIsTerminal)
+        return;
     if (!m_task.visible && !m_overall.visible) {
         clearBar();
         return;
