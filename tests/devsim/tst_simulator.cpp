@@ -127,6 +127,7 @@ private slots:
     void afterLeaveFaults_data();
     void afterLeaveFaults();
     void discoveryType5();
+    void refuseConnections_data();
     void refuseConnections();
     void vanishAndComeBack();
     void stateJson();
@@ -800,13 +801,21 @@ void tst_Simulator::discoveryType5()
     QCOMPARE(get32(r.reply, 12), 4u);
 }
 
+void tst_Simulator::refuseConnections_data()
+{
+    QTest::addColumn<FaultKind>("kind");
+    QTest::newRow("refuses connections") << FaultKind::RefuseConnections;
+    QTest::newRow("vanishes") << FaultKind::Vanish;
+}
+
 void tst_Simulator::refuseConnections()
 {
+    QFETCH(FaultKind, kind);
     Device d(Device::config(orvo::LumivoxKvr10));
     QVERIFY(d.started);
     Fault f;
-    f.kind = FaultKind::RefuseConnections;
-    f.startAt = 2; // the first request is still served
+    f.kind = kind;
+    f.startAt = 2; // the first request is still served, its reply included
     const int id = d.sim.addFault(d.id, f);
     QCOMPARE(d.send(header(0, 0, 0xFFFF)).reply.size(), 123);
     QTRY_VERIFY(!d.sim.snapshot(d.id).listening);

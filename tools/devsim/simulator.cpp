@@ -433,12 +433,20 @@ struct Simulator::Impl
             DeviceRt &d = *devices[static_cast<std::size_t>(dev)];
             if (d.acceptor != acceptor)
                 return; // closed since (restart, fault): this acceptor is done
-            if (!ec) {
-                ++d.connections;
-                d.connectionsOpen.remove_if([](const std::weak_ptr<Connection> &w) { return w.expired(); });
-                d.connectionsOpen.push_back(conn);
-                startConnection(conn);
+            if (ec) {
+                // A failed accept (say, out of descriptors) is retried after a pause, not in a loop.
+                auto pause = std::make_shared<asio::steady_timer>(io, kRebindRetry);
+                pause->async_wait([this, dev, acceptor, pause](const boost::system::error_code &ec2) {
+                    std::lock_guard<std::mutex> lock2(mutex);
+                    if (!ec2 && !stopping && devices[static_cast<std::size_t>(dev)]->acceptor == acceptor)
+                        accept(dev, acceptor);
+                });
+                return;
             }
+            ++d.connections;
+            d.connectionsOpen.remove_if([](const std::weak_ptr<Connection> &w) { return w.expired(); });
+            d.connectionsOpen.push_back(conn);
+            startConnection(conn);
             accept(dev, acceptor);
         });
     }
@@ -528,6 +536,11 @@ struct Simulator::Impl
         boost::system::error_code ec;
         const std::size_t extra = conn->socket.available(ec);
         const Plan plan = handle(conn->device, conn->request, !ec && extra > 0);
+        if (!plan.hold) {
+            // Its reply is under way: a device that vanishes after this request still sends it.
+            devices[static_cast<std::size_t>(conn->device)]->connectionsOpen.remove_if(
+                [&conn](const std::weak_ptr<Connection> &w) { return w.lock() == conn; });
+        }
         deliver(conn, plan);
         updateListening(conn->device);
     }
@@ -652,7 +665,7 @@ struct Simulator::Impl
         case wire::KindRename:
             ++d.renames;
             d.name = wire::renameName(request);
-            event(dev, -1, QStringLiteral("rename ") + QString::fromLatin1(d.name));
+            event(dev, -1, QStringLiteral("rename"));
             plan.reply = record(d, active);
             break;
         case wire::KindIdentify:
