@@ -97,7 +97,8 @@ void tst_FirmwareFiles::load()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("fw ü.hex")); // outside ASCII on purpose
-    const QByteArray bytes("\x00\x01:020000041D00DD\r\n\xFF", 22);
+    static const char raw[] = "\x00\x01:020000041D00DD\r\n\xFF";
+    const QByteArray bytes(raw, int(sizeof raw) - 1); // NUL bytes and a non-ASCII byte kept
     if (kind == QLatin1String("file") || kind == QLatin1String("empty") || kind == QLatin1String("unreadable")) {
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
