@@ -455,6 +455,17 @@ void tst_Simulator::requestInSegments()
     const Result r = exchange(d.address, d.port, { q.left(5), q.mid(5, 30), q.mid(35) });
     QVERIFY(isReply(r.reply, d.type, 'j', kConsoleChannelMaster));
     QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
+
+    // A connection closed before any byte is no violation; one closed half-way through is.
+    QVERIFY(exchange(d.address, d.port, QList<QByteArray> {}, 5000, 0, true).peerClosed);
+    QVERIFY(d.sim.violations().isEmpty());
+    const Result cut = exchange(d.address, d.port, { q.left(30) }, 5000, 0, true);
+    QVERIFY(cut.peerClosed);
+    QVERIFY(cut.reply.isEmpty());
+    const QList<Violation> v = d.sim.violations();
+    QCOMPARE(v.size(), 1);
+    QCOMPARE(v[0].what, QStringLiteral("short request: 30 bytes"));
+    QCOMPARE(v[0].bytes, q.left(30));
 }
 
 void tst_Simulator::restartingBoardIgnores()
