@@ -2,9 +2,9 @@
 
 #include "catalogue.h"
 #include "clock.h"
+#include "tsanannotations.h"
 
 #include <QAbstractSocket>
-#include <QMutexLocker>
 #include <QThread>
 #include <QtDebug>
 
@@ -49,7 +49,7 @@ Worker::~Worker() = default;
 void Worker::requestWork(int mode, int /*unused*/)
 {
     {
-        QMutexLocker locker(&mutex);
+        AnnotatedLock locker(mutex);
         working = true;
         abortRequested = false;
         this->mode = mode;
@@ -61,7 +61,7 @@ void Worker::requestWork(int mode, int /*unused*/)
 
 void Worker::abort()
 {
-    QMutexLocker locker(&mutex);
+    AnnotatedLock locker(mutex);
     if (working) {
         abortRequested = true;
         debugLine(QStringLiteral("Request worker aborting in Thread [abort()] ") + threadIdText());
@@ -70,25 +70,25 @@ void Worker::abort()
 
 bool Worker::isWorking() const
 {
-    QMutexLocker locker(&mutex);
+    AnnotatedLock locker(mutex);
     return working;
 }
 
 bool Worker::isAbortRequested() const
 {
-    QMutexLocker locker(&mutex);
+    AnnotatedLock locker(mutex);
     return abortRequested;
 }
 
 QByteArray Worker::currentFirmwareFile() const
 {
-    QMutexLocker locker(&mutex);
+    AnnotatedLock locker(mutex);
     return m_currentFirmwareFile;
 }
 
 void Worker::setCurrentFirmwareFile(const QByteArray &path)
 {
-    QMutexLocker locker(&mutex);
+    AnnotatedLock locker(mutex);
     m_currentFirmwareFile = path;
 }
 
@@ -97,7 +97,7 @@ void Worker::doWork()
     debugLine(QStringLiteral("Starting worker process in Thread [doWork()] ") + threadIdText());
     int requested = -1;
     {
-        QMutexLocker locker(&mutex);
+        AnnotatedLock locker(mutex);
         requested = mode;
     }
 
@@ -138,11 +138,13 @@ void Worker::doWork()
     }
 
     {
-        QMutexLocker locker(&mutex);
+        AnnotatedLock locker(mutex);
         working = false;
     }
     debugLine(QStringLiteral("Worker process finished in Thread [doWork()] ") + threadIdText());
     emit finished();
+    // Whoever has waited for this thread to end sees everything the job did.
+    tsanRelease(this);
 }
 
 void Worker::discardClient()

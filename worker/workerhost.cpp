@@ -1,10 +1,41 @@
 #include "workerhost.h"
 
 #include "devicerecord.h"
+#include "tsanannotations.h"
 
+#include <QEvent>
 #include <QtDebug>
 
 namespace orvo {
+
+namespace {
+
+/// Receives the blocking message-box call in the front end's thread. The call reads its
+/// arguments from the worker thread's stack; the event queue that hands the call over and the
+/// semaphore that keeps the worker waiting until it is done both synchronise inside Qt, out of
+/// the sanitizer's sight. The acquire before and the release after the whole call, paired with
+/// a release and an acquire in the worker thread around the emission, state that ordering.
+class MessageBoxRelay : public QObject
+{
+public:
+    MessageBoxRelay(const void *token, QObject *parent) : QObject(parent), m_token(token) {}
+
+    bool event(QEvent *e) override
+    {
+        const bool call = e->type() == QEvent::MetaCall;
+        if (call)
+            tsanAcquire(m_token);
+        const bool handled = QObject::event(e);
+        if (call)
+            tsanRelease(m_token);
+        return handled;
+    }
+
+private:
+    const void *m_token;
+};
+
+} // namespace
 
 WorkerHost::WorkerHost(Clock &clock, WorkerFrontEnd *frontEnd, QObject *parent) : QObject(parent)
 {
@@ -29,7 +60,7 @@ WorkerHost::WorkerHost(Clock &clock, WorkerFrontEnd *frontEnd, QObject *parent) 
 WorkerHost::~WorkerHost()
 {
     m_worker->abort();
-    m_thread->wait();
+    waitForIdle();
     qDebug("%s", qUtf8Printable(QStringLiteral("Deleting thread and worker in Thread ") + threadIdText()));
     delete m_thread;
     delete m_worker;
@@ -49,12 +80,19 @@ void WorkerHost::attach(WorkerFrontEnd *frontEnd)
     connect(w, &Worker::frW_EnableControls, frontEnd, &WorkerFrontEnd::enableControls);
     // The one question the worker asks: the worker thread blocks in the emission until the
     // front end has answered and the answer is stored, which orders the write before the read.
+    auto *relay = new MessageBoxRelay(&w->msgBoxResult, frontEnd);
+    // Runs in the worker thread just before the call is handed over (connections run in order).
     connect(
-        w, &Worker::frWorker_showMessageBox, frontEnd,
+        w, &Worker::frWorker_showMessageBox, w, [w] { tsanRelease(&w->msgBoxResult); }, Qt::DirectConnection);
+    connect(
+        w, &Worker::frWorker_showMessageBox, relay,
         [w, frontEnd](int icon, QString textTitle, QString textMsg, uint flagBtn) {
             w->msgBoxResult = frontEnd->messageBox(icon, textTitle, textMsg, flagBtn);
         },
         Qt::BlockingQueuedConnection);
+    // Runs in the worker thread right after the blocking call above has returned.
+    connect(
+        w, &Worker::frWorker_showMessageBox, w, [w] { tsanAcquire(&w->msgBoxResult); }, Qt::DirectConnection);
 }
 
 bool WorkerHost::beginRequest()
@@ -66,13 +104,14 @@ bool WorkerHost::beginRequest()
     // No job runs, so this abort changes nothing; the wait covers the last moments of the
     // previous job, after it cleared its busy flag and before its thread ended.
     m_worker->abort();
-    m_thread->wait();
+    waitForIdle();
     return true;
 }
 
 void WorkerHost::waitForIdle()
 {
     m_thread->wait();
+    tsanAcquire(m_worker); // pairs with the release at the end of doWork
 }
 
 } // namespace orvo

@@ -1,5 +1,6 @@
 #include "catalogue.h"
 #include "clock.h"
+#include "debuglines.h"
 #include "loopbackpeers.h"
 #include "panellink.h"
 #include "simulator.h"
@@ -9,7 +10,6 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 
 using namespace orvo;
 namespace sim = orvo::devsim;
@@ -25,51 +25,6 @@ int audioBoardPosition()
 {
     return findPanelIndex(Console6170, kAudioBoard).value_or(-1);
 }
-
-/// Collects the debug lines of this process while alive.
-class DebugLines
-{
-public:
-    DebugLines()
-    {
-        current() = this;
-        m_previous = qInstallMessageHandler(&DebugLines::handler);
-    }
-    ~DebugLines()
-    {
-        qInstallMessageHandler(m_previous);
-        current() = nullptr;
-    }
-    QStringList starting(const QString &prefix) const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        QStringList out;
-        for (const QString &l : m_lines) {
-            if (l.startsWith(prefix))
-                out << l;
-        }
-        return out;
-    }
-
-private:
-    static DebugLines *&current()
-    {
-        static DebugLines *p = nullptr;
-        return p;
-    }
-    static void handler(QtMsgType type, const QMessageLogContext &ctx, const QString &msg)
-    {
-        if (DebugLines *self = current()) {
-            std::lock_guard<std::mutex> lock(self->m_mutex);
-            self->m_lines << msg;
-            if (type != QtDebugMsg && self->m_previous)
-                self->m_previous(type, ctx, msg);
-        }
-    }
-    mutable std::mutex m_mutex;
-    QStringList m_lines;
-    QtMessageHandler m_previous = nullptr;
-};
 
 /// A scaled clock that counts its sleeps, to tell how many 1 ms polls an exchange made.
 class CountingClock final : public Clock
@@ -149,7 +104,7 @@ private:
     std::unique_ptr<ScaledClock> m_clock;
     std::unique_ptr<PanelLink> m_link;
     std::atomic<bool> m_abort { false };
-    std::unique_ptr<DebugLines> m_debug;
+    std::unique_ptr<test::DebugLines> m_debug;
 };
 
 void tst_PanelLink::init()
@@ -157,7 +112,7 @@ void tst_PanelLink::init()
     m_abort = false;
     m_clock = std::make_unique<ScaledClock>(1000);
     m_link = std::make_unique<PanelLink>(*m_clock, [this] { return m_abort.load(); });
-    m_debug = std::make_unique<DebugLines>();
+    m_debug = std::make_unique<test::DebugLines>();
     startSimulator(sim::defaultDevice(Console6170, kDeviceAddress));
 }
 

@@ -1,0 +1,480 @@
+#include "catalogue.h"
+#include "clock.h"
+#include "debuglines.h"
+#include "simulator.h"
+#include "testfrontend.h"
+#include "workerhost.h"
+
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+using namespace orvo;
+using namespace orvo::test;
+namespace sim = orvo::devsim;
+
+namespace {
+
+const QString kDeviceAddress = QStringLiteral("127.0.0.3");
+const PanelSlot kAudioBoard { 0, 1, 2, 1 }; // "Channel AudioBoard 13-16" of the console
+
+int audioBoardPosition()
+{
+    return findPanelIndex(Console6170, kAudioBoard).value_or(-1);
+}
+
+/// A fast clock with a gate: while the gate is closed, a thread that sleeps (or, with
+/// `holdSocketWaits`, that is about to start a blocking socket wait) stops there until it opens.
+/// It lets a test hold a job at a known point without depending on how fast anything runs.
+class GateClock final : public Clock
+{
+public:
+    time_point now() const override { return m_inner.now(); }
+
+    void sleepUntil(time_point deadline) override
+    {
+        pass(false);
+        m_inner.sleepUntil(deadline);
+    }
+
+    int socketWaitMs(int ms) const override
+    {
+        pass(true);
+        return m_inner.socketWaitMs(ms);
+    }
+
+    void close(bool holdSocketWaits)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+        m_holdSocketWaits = holdSocketWaits;
+    }
+    void open()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = false;
+        m_changed.notify_all();
+    }
+    /// Blocks until a thread waits at the closed gate; false after `realMs`.
+    bool waitForArrival(int realMs = 20000)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(realMs), [this] { return m_waiting > 0; });
+    }
+    int sleeps() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_sleeps;
+    }
+
+private:
+    void pass(bool socketWait) const
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!socketWait)
+            ++m_sleeps;
+        if (!m_closed || (socketWait && !m_holdSocketWaits))
+            return;
+        ++m_waiting;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return !m_closed; });
+        --m_waiting;
+    }
+
+    ScaledClock m_inner { 1000 };
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    bool m_closed = false;
+    bool m_holdSocketWaits = false;
+    mutable int m_waiting = 0;
+    mutable int m_sleeps = 0;
+};
+
+const QString kStart = QStringLiteral("Starting worker process in Thread [doWork()] ");
+const QString kFinish = QStringLiteral("Worker process finished in Thread [doWork()] ");
+const QString kRequest = QStringLiteral("Request worker start in Thread [requestWork()] ");
+const QString kAbort = QStringLiteral("Request worker aborting in Thread [abort()] ");
+const QString kDelete = QStringLiteral("Deleting thread and worker in Thread ");
+
+/// Index of the first message that starts with `prefix`, -1 if none.
+int indexOf(const QStringList &messages, const QString &prefix)
+{
+    for (int i = 0; i < messages.size(); ++i) {
+        if (messages.at(i).startsWith(prefix))
+            return i;
+    }
+    return -1;
+}
+
+/// Turns the event loop until the host's thread has ended (bounded).
+bool waitUntilIdle(WorkerHost &host)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (host.thread()->isRunning() || host.worker()->isWorking()) {
+        QTest::qWait(2);
+        if (timer.elapsed() > 60000)
+            return false;
+    }
+    QCoreApplication::sendPostedEvents();
+    return true;
+}
+
+} // namespace
+
+class tst_Worker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void aSecondRequestIsRefusedWhileAJobRuns();
+    void requestWorkClearsAnEarlierAbort();
+    void abortWithoutAJobChangesNothing();
+    void destroyingTheHostEndsALongJobAtItsNextPoll();
+    void modeOutsideTheTableRunsNoJob_data();
+    void modeOutsideTheTableRunsNoJob();
+    void versionScanIsFramedByTheControls();
+    void autoUpdateRefreshesTheDeviceRecord();
+    void probeDeviceAt_data();
+    void probeDeviceAt();
+    void requestInfoReplacesTheSelectedRecord();
+    void requestInfoAgainstAVanishedDeviceEmitsTheUnchangedList();
+    void requestInfoWithoutASelectionEmitsTheList();
+    void messageBoxAnswerReachesTheWorker();
+    void discardClientDeletesOnlySockets();
+
+private:
+    /// Starts the simulator with one console at kDeviceAddress, builds the host and selects the
+    /// console's audio board.
+    void setUpRig(Clock &clock, const sim::DeviceConfig &device);
+    void select(Worker &w) const;
+
+    std::unique_ptr<sim::Simulator> m_sim;
+    std::unique_ptr<TestFrontEnd> m_front;
+    std::unique_ptr<WorkerHost> m_host;
+    std::unique_ptr<DebugLines> m_debug;
+    std::unique_ptr<GateClock> m_clock;
+    OrvoDiscoveryInfo m_record;
+};
+
+void tst_Worker::init()
+{
+    m_debug = std::make_unique<DebugLines>();
+    m_clock = std::make_unique<GateClock>();
+    setUpRig(*m_clock, sim::defaultDevice(Console6170, kDeviceAddress));
+}
+
+void tst_Worker::cleanup()
+{
+    if (m_clock)
+        m_clock->open();
+    m_host.reset();
+    m_front.reset();
+    if (m_sim) {
+        const auto violations = m_sim->violations();
+        for (const auto &v : violations)
+            qWarning() << "violation:" << v.device << v.what << v.bytes.toHex();
+        QVERIFY(violations.isEmpty());
+    }
+    m_sim.reset();
+    m_debug.reset();
+}
+
+void tst_Worker::setUpRig(Clock &clock, const sim::DeviceConfig &device)
+{
+    m_sim = std::make_unique<sim::Simulator>(1.0);
+    m_sim->addDevice(device);
+    QString error;
+    QVERIFY2(m_sim->start(0, &error), qPrintable(error));
+    m_front = std::make_unique<TestFrontEnd>();
+    m_host = std::make_unique<WorkerHost>(clock, m_front.get());
+    m_host->worker()->devicePort = m_sim->port(0);
+
+    // The record the device would give a scan.
+    m_record.setHeader(111, kMagic, KindDeviceInfo, static_cast<std::uint16_t>(device.type));
+    m_record.setType(device.type);
+    m_record.setName("Before");
+    m_record.setMac(device.mac);
+    m_record.setIp({ { 127, 0, 0, 3 } });
+    m_host->worker()->foundDevices = { m_record };
+}
+
+void tst_Worker::select(Worker &w) const
+{
+    w.selectedDevice = 0;
+    w.deviceType = Console6170;
+    w.panelIndex = audioBoardPosition();
+}
+
+void tst_Worker::aSecondRequestIsRefusedWhileAJobRuns()
+{
+    // Hold the check at its first socket wait: it has certainly started and not yet ended.
+    m_clock->close(true);
+    QVERIFY(m_host->request(CheckPanel, [this](Worker &w) { select(w); }));
+    QVERIFY(m_clock->waitForArrival());
+    QVERIFY(m_host->worker()->isWorking());
+
+    m_debug->clear();
+    bool touched = false;
+    QVERIFY(!m_host->request(GetVersions, [&](Worker &) { touched = true; }));
+    QVERIFY(!touched);
+    QCOMPARE(m_debug->starting("worker still busy"), QStringList { "worker still busy" });
+    QVERIFY(m_debug->starting(kRequest).isEmpty());
+
+    // The first job runs to its end undisturbed.
+    m_clock->open();
+    QVERIFY(waitUntilIdle(*m_host));
+    QVERIFY(!m_host->worker()->isAbortRequested());
+    const QString name = panelName(Console6170, audioBoardPosition());
+    const QString build = QString::number(buildVersion(Console6170, kAudioBoard.boardType));
+    QVERIFY2(m_front->lines.contains(QStringLiteral("[2] ") + name + QStringLiteral(" Found!  Firmware version: ")
+                                     + build + QStringLiteral("  (") + build + QStringLiteral(")")),
+             qPrintable(m_front->lines.join('\n')));
+    QCOMPARE(m_front->enables, (QVector<bool> { false, true }));
+    QCOMPARE(m_sim->snapshot(0).boards[audioBoardPosition()].statusQueries, 1);
+
+    // Once idle, the next request is taken.
+    QVERIFY(runJob(*m_host, CheckPanel, [this](Worker &w) { select(w); }));
+}
+
+void tst_Worker::requestWorkClearsAnEarlierAbort()
+{
+    m_clock->close(true);
+    QVERIFY(m_host->request(CheckPanel, [this](Worker &w) { select(w); }));
+    QVERIFY(m_clock->waitForArrival());
+    m_host->worker()->abort();
+    QVERIFY(m_host->worker()->isAbortRequested());
+    QCOMPARE(m_debug->starting(kAbort).size(), 1);
+    m_clock->open();
+    QVERIFY(waitUntilIdle(*m_host));
+    QVERIFY(m_host->worker()->isAbortRequested()); // left over from the aborted job
+
+    m_clock->close(true);
+    QVERIFY(m_host->request(CheckPanel, [this](Worker &w) { select(w); }));
+    QVERIFY(m_clock->waitForArrival());
+    QVERIFY(!m_host->worker()->isAbortRequested());
+    m_clock->open();
+    QVERIFY(waitUntilIdle(*m_host));
+}
+
+void tst_Worker::abortWithoutAJobChangesNothing()
+{
+    Worker &w = *m_host->worker();
+    w.abort();
+    QVERIFY(!w.isAbortRequested());
+    QVERIFY(!w.isWorking());
+    QVERIFY(m_debug->starting(kAbort).isEmpty());
+    QVERIFY(w.currentFirmwareFile().isEmpty());
+}
+
+void tst_Worker::destroyingTheHostEndsALongJobAtItsNextPoll()
+{
+    // A board that takes the query and never answers: the check ends up in the 1 ms polls of
+    // the reply wait, where the gate holds it.
+    m_sim->addFault(0, { sim::FaultKind::AcceptNoAnswer, -1, 1, -1, 0 });
+    m_clock->close(false);
+    QVERIFY(m_host->request(CheckPanel, [this](Worker &w) { select(w); }));
+    QVERIFY(m_clock->waitForArrival());
+
+    // Opens the gate once the host's destructor has asked for the abort, and notes how many
+    // sleeps had begun by then.
+    Worker *worker = m_host->worker();
+    int sleepsAtAbort = -1;
+    std::thread opener([&] {
+        for (int i = 0; i < 20000 && !worker->isAbortRequested(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        sleepsAtAbort = m_clock->sleeps();
+        m_clock->open();
+    });
+    m_host.reset(); // aborts, waits for the thread without a limit, deletes
+    opener.join();
+
+    QVERIFY(sleepsAtAbort > 0);
+    QCOMPARE(m_clock->sleeps(), sleepsAtAbort); // no further poll after the abort
+    const QStringList messages = m_debug->messages();
+    const int aborting = indexOf(messages, kAbort);
+    const int finished = indexOf(messages, kFinish);
+    const int deleting = indexOf(messages, kDelete);
+    QVERIFY(aborting >= 0);
+    QVERIFY(finished > aborting);
+    QVERIFY(deleting > finished);
+
+    // The job still ran its closing steps.
+    QCoreApplication::sendPostedEvents();
+    const QString name = panelName(Console6170, audioBoardPosition());
+    QCOMPARE(m_front->lines.last(), QStringLiteral("[4] Warning!  Failed to Connect to ") + name);
+    QCOMPARE(m_front->enables, (QVector<bool> { false, true }));
+}
+
+void tst_Worker::modeOutsideTheTableRunsNoJob_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("-1") << -1;
+    QTest::newRow("8") << 8;
+    QTest::newRow("1000") << 1000;
+}
+
+void tst_Worker::modeOutsideTheTableRunsNoJob()
+{
+    QFETCH(int, mode);
+    QVERIFY(runJob(*m_host, mode));
+    const QStringList messages = m_debug->messages();
+    QCOMPARE(messages.size(), 3);
+    QVERIFY(messages.at(0).startsWith(kRequest));
+    QVERIFY(messages.at(1).startsWith(kStart));
+    QVERIFY(messages.at(2).startsWith(kFinish));
+    QVERIFY(m_front->trace.isEmpty());
+    QVERIFY(!m_host->worker()->isWorking());
+}
+
+void tst_Worker::versionScanIsFramedByTheControls()
+{
+    QVERIFY(runJob(*m_host, GetVersions, [this](Worker &w) { select(w); }));
+    QVERIFY(m_front->enables.size() >= 2);
+    QCOMPARE(m_front->trace.first(), QStringLiteral("enable 0"));
+    QCOMPARE(m_front->trace.last(), QStringLiteral("enable 1"));
+    QCOMPARE(m_front->enables.count(false), 1);
+    QCOMPARE(m_front->enables.count(true), 1);
+    QVERIFY(m_front->deviceLists.isEmpty());
+}
+
+void tst_Worker::autoUpdateRefreshesTheDeviceRecord()
+{
+    // Every board is up to date, so the run updates nothing; what matters here is the device
+    // refresh inside the enable/disable frame.
+    m_front->answers.enqueue(kNo);
+    QVERIFY(runJob(*m_host, AutoUpdate, [this](Worker &w) {
+        select(w);
+        w.refreshDeviceInfo = true;
+    }));
+    QVERIFY(!m_host->worker()->refreshDeviceInfo);
+    QCOMPARE(m_front->deviceLists.size(), 1);
+    QCOMPARE(m_front->deviceLists.first().size(), 1);
+    QCOMPARE(m_front->deviceLists.first().first().nameBytes(), QByteArray("6170 Console"));
+    QCOMPARE(m_front->traceOf({ "enable", "devices" }),
+             (QStringList { "enable 0", "devices", "enable 1" }));
+    QCOMPARE(m_debug->starting("RequestInfo(): "), QStringList { "RequestInfo(): 127.0.0.3   6170 Console" });
+}
+
+void tst_Worker::probeDeviceAt_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("addToList");
+    QTest::addColumn<bool>("type5");
+    QTest::addColumn<bool>("found");
+    QTest::newRow("found, listed") << kDeviceAddress << true << false << true;
+    QTest::newRow("found, not listed") << kDeviceAddress << false << false << true;
+    QTest::newRow("header type 5") << kDeviceAddress << true << true << false;
+    QTest::newRow("nobody there") << QStringLiteral("127.0.0.4") << true << false << false;
+}
+
+void tst_Worker::probeDeviceAt()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, addToList);
+    QFETCH(bool, type5);
+    QFETCH(bool, found);
+    if (type5)
+        m_sim->addFault(0, { sim::FaultKind::DiscoveryType5, -1, 1, -1, 0 });
+    // The probe runs in the calling thread here; the worker thread is not needed for it.
+    Worker &w = *m_host->worker();
+    w.foundDevices.clear();
+    QCOMPARE(w.probeDeviceAt(address, addToList), found);
+    QCOMPARE(w.foundDevices.size(), found && addToList ? 1 : 0);
+    const QStringList lines = m_debug->starting("*** Found Device: ");
+    if (found) {
+        QCOMPARE(lines, QStringList { QStringLiteral("*** Found Device: ") + address + "   6170 Console" });
+        // A second answer from the same device replaces its entry.
+        QVERIFY(w.probeDeviceAt(address, addToList));
+        QCOMPARE(w.foundDevices.size(), addToList ? 1 : 0);
+    } else {
+        QVERIFY(lines.isEmpty());
+    }
+}
+
+void tst_Worker::requestInfoReplacesTheSelectedRecord()
+{
+    Worker &w = *m_host->worker();
+    OrvoDiscoveryInfo other = m_record;
+    other.setMac({ { 1, 2, 3, 4, 5, 6 } });
+    w.foundDevices = { other, m_record };
+    w.selectedDevice = 1;
+    QSignalSpy spy(&w, &Worker::frWorker_updateDevicesCombo);
+    w.RequestInfo();
+    QCOMPARE(spy.size(), 1);
+    const auto list = spy.first().first().value<DeviceList>();
+    QCOMPARE(list.size(), 2);
+    QCOMPARE(list.at(0), other);
+    QCOMPARE(list.at(1).nameBytes(), QByteArray("6170 Console"));
+    QCOMPARE(list, w.foundDevices);
+    QCOMPARE(m_debug->starting("RequestInfo(): "), QStringList { "RequestInfo(): 127.0.0.3   6170 Console" });
+    QCOMPARE(m_sim->snapshot(0).infoRequests, 1);
+}
+
+void tst_Worker::requestInfoAgainstAVanishedDeviceEmitsTheUnchangedList()
+{
+    m_sim->addFault(0, { sim::FaultKind::Vanish, -1, 1, -1, 0 });
+    QTRY_VERIFY(!m_sim->snapshot(0).listening);
+    Worker &w = *m_host->worker();
+    w.selectedDevice = 0;
+    QSignalSpy spy(&w, &Worker::frWorker_updateDevicesCombo);
+    w.RequestInfo();
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(spy.first().first().value<DeviceList>(), DeviceList { m_record });
+    QCOMPARE(w.foundDevices, DeviceList { m_record });
+    QVERIFY(m_debug->starting("RequestInfo(): ").isEmpty());
+}
+
+void tst_Worker::requestInfoWithoutASelectionEmitsTheList()
+{
+    Worker &w = *m_host->worker();
+    w.selectedDevice = 5;
+    QSignalSpy spy(&w, &Worker::frWorker_updateDevicesCombo);
+    w.RequestInfo();
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(m_sim->snapshot(0).connections, 0);
+}
+
+void tst_Worker::messageBoxAnswerReachesTheWorker()
+{
+    // The emission blocks its thread until the front end has answered in its own thread.
+    m_front->answers.enqueue(kYes);
+    Worker *w = m_host->worker();
+    w->msgBoxResult = 0;
+    std::atomic<bool> returned { false };
+    std::thread asker([&] {
+        emit w->frWorker_showMessageBox(3, QStringLiteral("Title"), QStringLiteral("Text"), 0x4000 | 0x10000);
+        returned = true;
+    });
+    QTRY_VERIFY(returned.load());
+    asker.join();
+    QCOMPARE(w->msgBoxResult, kYes);
+    QCOMPARE(m_front->boxes.size(), 1);
+    QCOMPARE(m_front->boxes.first().title, QStringLiteral("Title"));
+    QCOMPARE(m_front->boxes.first().buttons, uint(0x4000 | 0x10000));
+}
+
+void tst_Worker::discardClientDeletesOnlySockets()
+{
+    Worker w(*m_clock);
+    QPointer<QTcpSocket> socket = new QTcpSocket;
+    QPointer<QObject> other = new QObject;
+    connect(socket.data(), &QTcpSocket::disconnected, &w, &Worker::discardClient);
+    connect(other.data(), &QObject::objectNameChanged, &w, &Worker::discardClient);
+    other->setObjectName("x");
+    emit socket->disconnected();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(socket.isNull());
+    QVERIFY(!other.isNull());
+    delete other.data();
+}
+
+QTEST_GUILESS_MAIN(tst_Worker)
+#include "tst_worker.moc"
