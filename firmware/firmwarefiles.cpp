@@ -12,7 +12,8 @@ namespace orvo {
 
 QString firmwareFolderPath()
 {
-    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/../HexFiles") + QStringLiteral("/");
+    QString folder = QCoreApplication::applicationDirPath();
+    folder.append(QLatin1String("/../HexFiles/"));
     QString absolute = QFileInfo(folder).absoluteFilePath();
     if (!absolute.endsWith(QLatin1Char('/')))
         absolute += QLatin1Char('/');
