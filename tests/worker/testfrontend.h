@@ -9,8 +9,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QQueue>
 #include <QRegularExpression>
 #include <QStringList>
@@ -19,6 +17,7 @@
 #include <QVector>
 
 #include <functional>
+#include <mutex>
 
 namespace orvo::test {
 
@@ -245,12 +244,15 @@ public:
 
     QStringList messages() const
     {
-        QMutexLocker lock(&m_mutex);
-        return m_messages;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        QStringList copy;
+        for (const QString &m : m_messages)
+            copy << m;
+        return copy;
     }
     void clear()
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_messages.clear();
     }
     /// Messages that contain `part`.
@@ -276,14 +278,15 @@ private:
         if (!self)
             return;
         {
-            QMutexLocker lock(&self->m_mutex);
+            std::lock_guard<std::mutex> lock(self->m_mutex);
             self->m_messages << message;
         }
         if (type != QtDebugMsg && type != QtInfoMsg && self->m_previous)
             self->m_previous(type, context, message);
     }
 
-    mutable QMutex m_mutex;
+    // A std::mutex rather than a QMutex: the thread sanitizer sees its ordering.
+    mutable std::mutex m_mutex;
     QStringList m_messages;
     QtMessageHandler m_previous = nullptr;
 };

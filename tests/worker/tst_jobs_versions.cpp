@@ -141,6 +141,8 @@ private slots:
     void twoBoardsFailTwice();
     void forceUpdateWritesCurrentBoards();
     void fpgaUpdatedDespiteFreshBuildVersion();
+    void versionWarningAfterUpdate();
+    void boardThatDoesNotAnswerCountsAsFailed();
     void abortEndsTheUpdateAtOnce();
     void refreshDeviceInfoAfterAutoUpdate();
     void fullConsoleUpdate();
@@ -489,6 +491,49 @@ void tst_JobsVersions::fpgaUpdatedDespiteFreshBuildVersion()
     QCOMPARE(s.boards[7].erases, 1);
     QVERIFY(holdsImage(s.boards[7], rig.firmware.image(Console6170, 7)));
     QCOMPARE(s.boards[16].erases, 0);
+}
+
+void tst_JobsVersions::versionWarningAfterUpdate()
+{
+    JobRig rig;
+    devsim::DeviceConfig unit = devsim::defaultDevice(LumivoxKvr10, kAddress);
+    unit.name = "Booth";
+    unit.boards[0].version = 10;
+    unit.boards[0].newVersion = 11; // this release carries 12
+    QVERIFY(rig.startWith(unit));
+    rig.front.answers.enqueue(kYes);
+    QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+
+    QStringList expected = header(QStringLiteral("Lumivox KVR10 [Booth]"), false);
+    expected << required(LumivoxKvr10, 0, 10) << kUpdatingBanner << updating(LumivoxKvr10, 0, 10)
+             << QStringLiteral("[1]^ Update Successful!    ") + statusText(LumivoxKvr10, 0, 11) + QStringLiteral("{T}")
+             << QStringLiteral("[4] Warning: Interface Processor firmware version (11) differs from build version (12)")
+             << kFinished;
+    ORVO_COMPARE_LINES(rig.front.lines, expected);
+    QCOMPARE(rig.front.boxes.last().text, QStringLiteral("Auto Update has finished!"));
+}
+
+void tst_JobsVersions::boardThatDoesNotAnswerCountsAsFailed()
+{
+    // A board that does not answer the scan is listed as out of date with version 0, is tried
+    // twice, and is counted as failed: the device never passes as up to date.
+    JobRig rig;
+    devsim::DeviceConfig c = console(0);
+    c.boards[17].fitted = false;
+    QVERIFY(rig.startWith(c));
+    rig.front.answers.enqueue(kYes);
+    QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+
+    QStringList expected = header(QStringLiteral("6170 Console [Desk]"), false);
+    expected << scanLines(Console6170, positions(0, 20), { { 17, 0 } }) << kUpdatingBanner;
+    expected << updating(Console6170, 17, 0)
+             << QStringLiteral("[8]^ There was a problem connecting to the panel/board!    ")
+            + statusText(Console6170, 17, 0);
+    expected << kFinished << QStringLiteral("[0] ")
+             << QStringLiteral("[3] WARNING!  Firmware update FAILED on 1 panels/boards!");
+    ORVO_COMPARE_LINES(rig.front.lines, expected);
+    QCOMPARE(rig.front.boxes.size(), 2);
+    QCOMPARE(rig.front.boxes[1].icon, 3);
 }
 
 void tst_JobsVersions::abortEndsTheUpdateAtOnce()
