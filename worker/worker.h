@@ -52,7 +52,8 @@ struct DurationParts
     qint64 milliseconds = 0;
 };
 DurationParts splitDuration(qint64 ms);
-/// "   [m mins, s secs]", "   [s secs]" or empty: the time suffix of one board's update.
+/// "   [h hrs, m mins, s secs]" (an hour or more), "   [m mins, s secs]", "   [s secs]" or empty: the
+/// time suffix of one board's update.
 QString panelTimeText(qint64 ms);
 /// "     [h hrs, m mins, s secs]", "     [m mins, s secs]", "     [s secs]" or empty.
 QString totalTimeText(qint64 ms);
