@@ -28,13 +28,30 @@ const std::uint8_t *bytesOf(const QByteArray &a)
     return reinterpret_cast<const std::uint8_t *>(a.constData());
 }
 
+/// Lets this thread's event dispatcher look at the socket once without blocking. The worker
+/// thread runs no event loop while a job runs, so without this a poll would never see the
+/// connection complete, the request leave or the reply arrive.
+void driveSocket()
+{
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+bool isSettling(const QTcpSocket &socket)
+{
+    return socket.state() == QAbstractSocket::ConnectingState || socket.state() == QAbstractSocket::HostLookupState;
+}
+
 /// Waits up to `realMs` real milliseconds for a connection attempt to settle (connected or
 /// failed). QAbstractSocket::waitForConnected gives up the attempt when it times out, which
 /// would leave nothing for the following polls to find; a short local event loop waits for the
-/// same notifier without that side effect.
+/// same notifier without that side effect. A connection that is already there (the usual case
+/// on a LAN) is taken at once, so that the request follows the handshake without delay.
 void waitForConnectionSettled(QTcpSocket &socket, int realMs)
 {
-    if (socket.state() != QAbstractSocket::ConnectingState && socket.state() != QAbstractSocket::HostLookupState)
+    if (!isSettling(socket))
+        return;
+    driveSocket();
+    if (!isSettling(socket))
         return;
     QEventLoop loop;
     QTimer timer;
@@ -46,14 +63,6 @@ void waitForConnectionSettled(QTcpSocket &socket, int realMs)
     });
     timer.start(realMs);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
-}
-
-/// Lets this thread's event dispatcher look at the socket once without blocking. The worker
-/// thread runs no event loop while a job runs, so without this a poll would never see the
-/// connection complete, the request leave or the reply arrive.
-void driveSocket()
-{
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 /// Disposes of an exchange's socket at once, connected or not: the worker thread has no event
