@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <cmath>
 #include <cstdio>
 #include <list>
@@ -18,6 +19,10 @@
 #include <optional>
 #include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
 
 namespace orvo::devsim {
 
@@ -353,6 +358,8 @@ struct Simulator::Impl
         const tcp::endpoint endpoint(address, port);
         acceptor->open(endpoint.protocol(), ec);
         if (!ec)
+            closeOnExec(acceptor->native_handle());
+        if (!ec)
             acceptor->set_option(tcp::acceptor::reuse_address(true), ec);
         if (!ec)
             acceptor->bind(endpoint, ec);
@@ -423,6 +430,20 @@ struct Simulator::Impl
         }
     }
 
+    // A program started by a test (or by the simulator's host) must not inherit the listening
+    // socket: it would keep the port bound after the device closed it for a restart.
+    template <typename Handle>
+    static void closeOnExec(Handle fd)
+    {
+#ifndef _WIN32
+        const int flags = ::fcntl(fd, F_GETFD);
+        if (flags >= 0)
+            ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+#else
+        (void)fd; // Windows sockets are not inherited unless asked for
+#endif
+    }
+
     void accept(int dev, const std::shared_ptr<tcp::acceptor> &acceptor)
     {
         auto conn = std::make_shared<Connection>(io, dev);
@@ -443,6 +464,7 @@ struct Simulator::Impl
                 });
                 return;
             }
+            closeOnExec(conn->socket.native_handle());
             ++d.connections;
             d.connectionsOpen.remove_if([](const std::weak_ptr<Connection> &w) { return w.expired(); });
             d.connectionsOpen.push_back(conn);
@@ -1079,7 +1101,7 @@ int Simulator::deviceCount() const
 
 int Simulator::addFault(int device, const Fault &fault)
 {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    std::unique_lock<std::mutex> lock(d->mutex);
     if (!d->device(device))
         return -1;
     const int id = d->nextFaultId++;
@@ -1088,31 +1110,27 @@ int Simulator::addFault(int device, const Fault &fault)
     f.fault = fault;
     d->faults.emplace(id, std::move(f));
     d->event(device, fault.position, QStringLiteral("fault on: ") + faultKindName(fault.kind));
-    asio::post(d->io, [this, device] {
-        std::lock_guard<std::mutex> lock(d->mutex);
-        d->updateListening(device);
-    });
+    lock.unlock();
+    updateListeningNow(device);
     return id;
 }
 
 void Simulator::removeFault(int faultId)
 {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    std::unique_lock<std::mutex> lock(d->mutex);
     auto it = d->faults.find(faultId);
     if (it == d->faults.end())
         return;
     const int device = it->second.device;
     d->event(device, it->second.fault.position, QStringLiteral("fault off: ") + faultKindName(it->second.fault.kind));
     d->faults.erase(it); // a pending vanish timer finds its fault gone
-    asio::post(d->io, [this, device] {
-        std::lock_guard<std::mutex> lock(d->mutex);
-        d->updateListening(device);
-    });
+    lock.unlock();
+    updateListeningNow(device);
 }
 
 void Simulator::clearFaults(int device)
 {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    std::unique_lock<std::mutex> lock(d->mutex);
     for (auto it = d->faults.begin(); it != d->faults.end();) {
         if (it->second.device == device)
             it = d->faults.erase(it);
@@ -1122,10 +1140,30 @@ void Simulator::clearFaults(int device)
     if (!d->device(device))
         return;
     d->event(device, -1, QStringLiteral("faults cleared"));
-    asio::post(d->io, [this, device] {
+    lock.unlock();
+    updateListeningNow(device);
+}
+
+// Faults that stop or restart listening take effect before the call returns, so that a test's
+// next connection already sees them. The acceptor belongs to the I/O thread, so the change is
+// made there and waited for (bounded, in case the simulator is stopping).
+void Simulator::updateListeningNow(int device)
+{
+    if (d->thread.get_id() == std::this_thread::get_id()) {
         std::lock_guard<std::mutex> lock(d->mutex);
         d->updateListening(device);
+        return;
+    }
+    auto done = std::make_shared<std::promise<void>>();
+    auto finished = done->get_future();
+    asio::post(d->io, [this, device, done] {
+        {
+            std::lock_guard<std::mutex> lock(d->mutex);
+            d->updateListening(device);
+        }
+        done->set_value();
     });
+    finished.wait_for(std::chrono::seconds(2));
 }
 
 void Simulator::setBoard(int device, int position, const BoardConfig &board)

@@ -177,6 +177,8 @@ public:
     void clearViolations();
 
 private:
+    void updateListeningNow(int device);
+
     struct Impl;
     std::unique_ptr<Impl> d;
 };
