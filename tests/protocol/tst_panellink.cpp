@@ -1,6 +1,6 @@
 #include "catalogue.h"
 #include "clock.h"
-#include "debuglines.h"
+#include "debugcapture.h"
 #include "loopbackpeers.h"
 #include "panellink.h"
 #include "simulator.h"
@@ -104,7 +104,7 @@ private:
     std::unique_ptr<ScaledClock> m_clock;
     std::unique_ptr<PanelLink> m_link;
     std::atomic<bool> m_abort { false };
-    std::unique_ptr<test::DebugLines> m_debug;
+    std::unique_ptr<test::DebugCapture> m_debug;
 };
 
 void tst_PanelLink::init()
@@ -112,7 +112,7 @@ void tst_PanelLink::init()
     m_abort = false;
     m_clock = std::make_unique<ScaledClock>(1000);
     m_link = std::make_unique<PanelLink>(*m_clock, [this] { return m_abort.load(); });
-    m_debug = std::make_unique<test::DebugLines>();
+    m_debug = std::make_unique<test::DebugCapture>();
     startSimulator(sim::defaultDevice(Console6170, kDeviceAddress));
 }
 

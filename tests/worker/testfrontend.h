@@ -5,6 +5,7 @@
 // connections) and runJob() below, which requests a job and keeps the event loop turning until
 // the job's thread has ended, so that blocking message boxes are answered meanwhile.
 
+#include "debugcapture.h"
 #include "workerhost.h"
 
 #include <QCoreApplication>
@@ -17,7 +18,6 @@
 #include <QVector>
 
 #include <functional>
-#include <mutex>
 
 namespace orvo::test {
 
@@ -223,72 +223,5 @@ inline bool runJob(WorkerHost &host, int mode, const std::function<void(Worker &
     QCoreApplication::processEvents();
     return true;
 }
-
-/// Collects the debug output of every thread while it is alive; warnings and worse still reach
-/// the test log.
-class DebugCapture
-{
-public:
-    DebugCapture()
-    {
-        instance() = this;
-        m_previous = qInstallMessageHandler(&DebugCapture::handler);
-    }
-    ~DebugCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        instance() = nullptr;
-    }
-    DebugCapture(const DebugCapture &) = delete;
-    DebugCapture &operator=(const DebugCapture &) = delete;
-
-    QStringList messages() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        QStringList copy;
-        for (const QString &m : m_messages)
-            copy << m;
-        return copy;
-    }
-    void clear()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_messages.clear();
-    }
-    /// Messages that contain `part`.
-    QStringList matching(const QString &part) const
-    {
-        QStringList out;
-        for (const QString &m : messages()) {
-            if (m.contains(part))
-                out << m;
-        }
-        return out;
-    }
-
-private:
-    static DebugCapture *&instance()
-    {
-        static DebugCapture *current = nullptr;
-        return current;
-    }
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        DebugCapture *self = instance();
-        if (!self)
-            return;
-        {
-            std::lock_guard<std::mutex> lock(self->m_mutex);
-            self->m_messages << message;
-        }
-        if (type != QtDebugMsg && type != QtInfoMsg && self->m_previous)
-            self->m_previous(type, context, message);
-    }
-
-    // A std::mutex rather than a QMutex: the thread sanitizer sees its ordering.
-    mutable std::mutex m_mutex;
-    QStringList m_messages;
-    QtMessageHandler m_previous = nullptr;
-};
 
 } // namespace orvo::test

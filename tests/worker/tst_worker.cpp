@@ -1,6 +1,6 @@
 #include "catalogue.h"
 #include "clock.h"
-#include "debuglines.h"
+#include "debugcapture.h"
 #include "simulator.h"
 #include "testfrontend.h"
 #include "workerhost.h"
@@ -159,14 +159,14 @@ private:
     std::unique_ptr<sim::Simulator> m_sim;
     std::unique_ptr<TestFrontEnd> m_front;
     std::unique_ptr<WorkerHost> m_host;
-    std::unique_ptr<DebugLines> m_debug;
+    std::unique_ptr<DebugCapture> m_debug;
     std::unique_ptr<GateClock> m_clock;
     OrvoDiscoveryInfo m_record;
 };
 
 void tst_Worker::init()
 {
-    m_debug = std::make_unique<DebugLines>();
+    m_debug = std::make_unique<DebugCapture>();
     m_clock = std::make_unique<GateClock>();
     setUpRig(*m_clock, sim::defaultDevice(Console6170, kDeviceAddress));
 }

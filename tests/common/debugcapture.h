@@ -12,21 +12,21 @@
 
 namespace orvo::test {
 
-class DebugLines
+class DebugCapture
 {
 public:
-    DebugLines()
+    DebugCapture()
     {
         current() = this;
-        m_previous = qInstallMessageHandler(&DebugLines::handler);
+        m_previous = qInstallMessageHandler(&DebugCapture::handler);
     }
-    ~DebugLines()
+    ~DebugCapture()
     {
         qInstallMessageHandler(m_previous);
         current() = nullptr;
     }
-    DebugLines(const DebugLines &) = delete;
-    DebugLines &operator=(const DebugLines &) = delete;
+    DebugCapture(const DebugCapture &) = delete;
+    DebugCapture &operator=(const DebugCapture &) = delete;
 
     QStringList messages() const
     {
@@ -41,23 +41,33 @@ public:
     /// Messages that start with `prefix`.
     QStringList starting(const QString &prefix) const
     {
+        return selected([&](const QString &l) { return l.startsWith(prefix); });
+    }
+    /// Messages that contain `part`.
+    QStringList matching(const QString &part) const
+    {
+        return selected([&](const QString &l) { return l.contains(part); });
+    }
+
+private:
+    template <typename Predicate>
+    QStringList selected(Predicate keep) const
+    {
         QStringList out;
         for (const QString &l : messages()) {
-            if (l.startsWith(prefix))
+            if (keep(l))
                 out << l;
         }
         return out;
     }
-
-private:
-    static DebugLines *&current()
+    static DebugCapture *&current()
     {
-        static DebugLines *p = nullptr;
+        static DebugCapture *p = nullptr;
         return p;
     }
     static void handler(QtMsgType type, const QMessageLogContext &ctx, const QString &msg)
     {
-        DebugLines *self = current();
+        DebugCapture *self = current();
         if (!self)
             return;
         {
