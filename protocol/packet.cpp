@@ -28,52 +28,44 @@ PacketHeader PacketHeader::decode(const std::uint8_t *in)
 
 namespace {
 
-QByteArray headerOnly(std::uint16_t kind, std::uint16_t deviceType)
+/// A message of `kind`: the header, then `length` body bytes, the first `n` of them (at most
+/// `length`) copied from `body` and the rest zero.
+QByteArray message(std::uint16_t kind, std::uint16_t deviceType, std::size_t length, const void *body = nullptr,
+                   std::size_t n = 0)
 {
-    std::array<std::uint8_t, kHeaderSize> bytes {};
+    QByteArray bytes(static_cast<int>(kHeaderSize + length), '\0');
+    auto *out = reinterpret_cast<std::uint8_t *>(bytes.data());
     PacketHeader h;
-    h.length = 0;
+    h.length = static_cast<std::uint32_t>(length);
     h.kind = kind;
     h.deviceType = deviceType;
-    h.encode(bytes.data());
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()));
+    h.encode(out);
+    if (body && n > 0)
+        std::memcpy(out + kHeaderSize, body, std::min(n, length));
+    return bytes;
 }
 
 QByteArray panelPacket(std::uint16_t deviceType, const PanelBody &body)
 {
-    std::array<std::uint8_t, kPanelPacketSize> bytes {};
-    PacketHeader h;
-    h.length = kBodySize;
-    h.kind = KindPanelCommand;
-    h.deviceType = deviceType;
-    h.encode(bytes.data());
-    std::copy(body.begin(), body.end(), bytes.begin() + kHeaderSize);
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()));
+    return message(KindPanelCommand, deviceType, kBodySize, body.data(), body.size());
 }
 
 } // namespace
 
 QByteArray buildDeviceInfoRequest(std::uint16_t deviceType)
 {
-    return headerOnly(KindDeviceInfo, deviceType);
+    return message(KindDeviceInfo, deviceType, 0);
 }
 
 QByteArray buildIdentifyRequest(std::uint16_t deviceType)
 {
-    return headerOnly(KindIdentify, deviceType);
+    return message(KindIdentify, deviceType, 0);
 }
 
 QByteArray buildRenameRequest(std::uint16_t deviceType, const QByteArray &name8bit)
 {
-    std::array<std::uint8_t, kRenamePacketSize> bytes {};
-    PacketHeader h;
-    h.length = kNameFieldSize;
-    h.kind = KindRename;
-    h.deviceType = deviceType;
-    h.encode(bytes.data());
     const auto n = std::min<std::size_t>(kMaxNameLength, static_cast<std::size_t>(name8bit.size()));
-    std::memcpy(bytes.data() + kHeaderSize, name8bit.constData(), n);
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()));
+    return message(KindRename, deviceType, kNameFieldSize, name8bit.constData(), n);
 }
 
 QByteArray buildPanelRequest(std::uint16_t deviceType, std::uint8_t route, std::uint8_t channel,
