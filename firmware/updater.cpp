@@ -392,6 +392,22 @@ int PanelUpdate::outcome()
 
 } // namespace
 
+PanelUpdateRequest makePanelUpdateRequest(const QByteArray &path, int deviceType, int panelIndex,
+                                          const PanelSlot &slot, std::uint8_t picType, bool verbose)
+{
+    PanelUpdateRequest request;
+    request.path = path;
+    request.deviceType = deviceType;
+    request.panelIndex = panelIndex;
+    request.panel = slot.panel;
+    request.channel = slot.channel;
+    request.boardType = slot.boardType;
+    request.boardAddress = slot.boardAddress;
+    request.picType = picType;
+    request.verbose = verbose;
+    return request;
+}
+
 int updatePanelFirmware(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request)
 {
     PanelUpdate update(link, reporter, request);

@@ -8,6 +8,7 @@
 namespace orvo {
 
 class PanelLink;
+struct PanelSlot;
 
 /// Where an update (and a reset wait) reports: activity lines and the task progress bar.
 class UpdateReporter
@@ -34,6 +35,11 @@ struct PanelUpdateRequest
     std::uint8_t picType = 12; ///< 0..11, 12 unknown
     bool verbose = true;       ///< step lines to the activity list
 };
+
+/// The update of the board at `slot`, catalogue position `panelIndex` of `deviceType`, with the
+/// file at `path` (8-bit).
+PanelUpdateRequest makePanelUpdateRequest(const QByteArray &path, int deviceType, int panelIndex,
+                                          const PanelSlot &slot, std::uint8_t picType, bool verbose);
 
 /// Takes one board through the boot-loader update and returns its result code (UpdateResult).
 /// Talks to the board only through `link`; the file is checked before any contact.

@@ -21,21 +21,4 @@ inline FirmwareFileChoice resolveFirmwareFile(Worker &worker, int panelIndex, co
                             });
 }
 
-/// The update of the board at `slot` with the chosen file.
-inline PanelUpdateRequest makeUpdateRequest(const FirmwareFileChoice &file, int deviceType, int panelIndex,
-                                            const PanelSlot &slot, bool verbose)
-{
-    PanelUpdateRequest request;
-    request.path = file.path;
-    request.deviceType = deviceType;
-    request.panelIndex = panelIndex;
-    request.panel = slot.panel;
-    request.channel = slot.channel;
-    request.boardType = slot.boardType;
-    request.boardAddress = slot.boardAddress;
-    request.picType = file.picType;
-    request.verbose = verbose;
-    return request;
-}
-
 } // namespace orvo

@@ -80,7 +80,8 @@ void Worker::jobUpdatePanel()
     blank();
 
     const Clock::time_point start = clock().now();
-    const PanelUpdateRequest request = makeUpdateRequest(file, deviceType, panelIndex, slot, true);
+    const PanelUpdateRequest request
+        = makePanelUpdateRequest(file.path, deviceType, panelIndex, slot, file.picType, true);
     const int result = updatePanelFirmware(link(), *this, request);
 
     line(5 + result, panelName(deviceType, panelIndex) + QStringLiteral(":  ") + updateResultMessage(result)

@@ -132,7 +132,8 @@ bool Worker::updateOnePanel(PanelStatus &status)
     const PanelSlot slot { status.panel, status.channel, status.boardType, status.boardAddress };
     const FirmwareFileChoice file = resolveFirmwareFile(*this, status.panelIndex, slot);
     setCurrentFirmwareFile(file.path);
-    const PanelUpdateRequest request = makeUpdateRequest(file, deviceType, status.panelIndex, slot, false);
+    const PanelUpdateRequest request
+        = makePanelUpdateRequest(file.path, deviceType, status.panelIndex, slot, file.picType, false);
     status.result = static_cast<std::uint32_t>(updatePanelFirmware(link(), *this, request));
 
     if (isAbortRequested())

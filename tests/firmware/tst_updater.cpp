@@ -109,18 +109,7 @@ struct Rig
 
     PanelUpdateRequest request(int position, const QByteArray &path, std::uint8_t picType = 0, bool verbose = true)
     {
-        const PanelSlot slot = panelSlot(deviceType, position);
-        PanelUpdateRequest r;
-        r.path = path;
-        r.deviceType = deviceType;
-        r.panelIndex = position;
-        r.panel = slot.panel;
-        r.channel = slot.channel;
-        r.boardType = slot.boardType;
-        r.boardAddress = slot.boardAddress;
-        r.picType = picType;
-        r.verbose = verbose;
-        return r;
+        return makePanelUpdateRequest(path, deviceType, position, panelSlot(deviceType, position), picType, verbose);
     }
 
     // As the update job does it: the file for the fitted variant, then the update.
