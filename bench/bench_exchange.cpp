@@ -8,143 +8,30 @@
 //     every exchange makes and disposes of its own socket, and the worker thread has no event
 //     loop that would run deferred deletions.
 //
-// The simulator runs in a child process so that its own bookkeeping does not count here.
+// The simulator runs in a child process so that its own bookkeeping does not count here. The
+// baseline client is the same one the update benchmark measures against (benchsupport.h).
 //
 // Usage: orvo-bench-exchange [rounds] [queries-per-round] [memory-exchanges]
 
+#include "benchsupport.h"
 #include "catalogue.h"
 #include "clock.h"
 #include "panellink.h"
-#include "simulator.h"
-
-#include <boost/asio/connect.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/read.hpp>
-#include <boost/asio/write.hpp>
 
 #include <QCoreApplication>
-#include <QFile>
 
 #include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace orvo;
-namespace devsim = orvo::devsim;
+using namespace orvo::bench;
 
 namespace {
 
 const PanelSlot kAudioBoard { 0, 1, 2, 1 }; // "Channel AudioBoard 13-16" of the console
 const char kAddress[] = "127.0.0.2";
-
-long vmHwmKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
-/// Child: serves one console until the parent closes `in`, then reports its violation count.
-[[noreturn]] void serveSimulator(int in, int out)
-{
-    devsim::Simulator sim(1.0);
-    sim.addDevice(devsim::defaultDevice(Console6170, QString::fromLatin1(kAddress)));
-    QString error;
-    std::uint16_t port = 0;
-    if (sim.start(0, &error))
-        port = sim.port(0);
-    if (write(out, &port, sizeof port) != static_cast<ssize_t>(sizeof port))
-        _exit(1);
-    char c;
-    while (read(in, &c, 1) > 0) {
-    }
-    sim.stop();
-    const int violations = sim.violations().size();
-    const ssize_t n = write(out, &violations, sizeof violations);
-    _exit(n == static_cast<ssize_t>(sizeof violations) ? 0 : 1);
-}
-
-struct Child
-{
-    pid_t pid = -1;
-    int toChild = -1;
-    int fromChild = -1;
-};
-
-bool startSimulator(Child &child, std::uint16_t &port)
-{
-    int down[2], up[2];
-    if (pipe(down) != 0 || pipe(up) != 0)
-        return false;
-    child.pid = fork();
-    if (child.pid < 0)
-        return false;
-    if (child.pid == 0) {
-        close(down[1]);
-        close(up[0]);
-        serveSimulator(down[0], up[1]);
-    }
-    close(down[0]);
-    close(up[1]);
-    child.toChild = down[1];
-    child.fromChild = up[0];
-    return read(child.fromChild, &port, sizeof port) == static_cast<ssize_t>(sizeof port) && port != 0;
-}
-
-int stopSimulator(Child &child)
-{
-    close(child.toChild);
-    int violations = -1;
-    if (read(child.fromChild, &violations, sizeof violations) != static_cast<ssize_t>(sizeof violations))
-        violations = -1;
-    close(child.fromChild);
-    int status = 0;
-    waitpid(child.pid, &status, 0);
-    return violations;
-}
-
-/// The baseline: connect, send the request, receive exactly 76 bytes, close; no time-outs, no
-/// checks beyond the length.
-class RawClient
-{
-public:
-    RawClient(std::uint16_t port, QByteArray request)
-        : m_endpoint(boost::asio::ip::make_address(kAddress), port), m_request(std::move(request))
-    {
-    }
-
-    bool query()
-    {
-        boost::system::error_code ec;
-        boost::asio::ip::tcp::socket socket(m_io);
-        socket.connect(m_endpoint, ec);
-        if (ec)
-            return false;
-        boost::asio::write(socket, boost::asio::buffer(m_request.constData(), m_request.size()), ec);
-        if (ec)
-            return false;
-        std::array<char, kPanelPacketSize> reply {};
-        const std::size_t n = boost::asio::read(socket, boost::asio::buffer(reply), ec);
-        socket.close(ec);
-        return n == reply.size();
-    }
-
-private:
-    boost::asio::io_context m_io;
-    boost::asio::ip::tcp::endpoint m_endpoint;
-    QByteArray m_request;
-};
 
 bool linkQuery(PanelLink &link)
 {
@@ -157,12 +44,12 @@ bool linkQuery(PanelLink &link)
 template <typename Query>
 double timedRound(int count, Query &&query, int &failures)
 {
-    const auto start = std::chrono::steady_clock::now();
+    const Wall::time_point start = Wall::now();
     for (int i = 0; i < count; ++i) {
         if (!query())
             ++failures;
     }
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return seconds(start, Wall::now());
 }
 
 int argOr(int argc, char **argv, int index, int fallback)
@@ -179,9 +66,8 @@ int main(int argc, char **argv)
     const int memoryExchanges = argOr(argc, argv, 3, 100000);
 
     // Fork before Qt or any thread exists.
-    Child child;
-    std::uint16_t port = 0;
-    if (!startSimulator(child, port)) {
+    SimulatorProcess simulator;
+    if (!simulator.start(devsim::defaultDevice(Console6170, QString::fromLatin1(kAddress)), 1.0)) {
         std::fprintf(stderr, "cannot start the simulator\n");
         return 1;
     }
@@ -189,12 +75,13 @@ int main(int argc, char **argv)
     int status = 0;
     {
         QCoreApplication app(argc, argv);
+        const std::uint16_t port = simulator.port();
         PanelLink link(Clock::real(), [] { return false; });
         link.setTarget({ QString::fromLatin1(kAddress), port, Console6170 });
         link.setCatalogueType(Console6170);
-        RawClient raw(port, buildPanelRequest(Console6170, RouteBootStatus, kAudioBoard.channel, kAudioBoard.panel, 4,
-                                              CmdStatusQuery, 0, kAudioBoard.boardType, kAudioBoard.boardAddress,
-                                              nullptr));
+        RawExchange raw(kAddress, port,
+                        buildPanelRequest(Console6170, RouteBootStatus, kAudioBoard.channel, kAudioBoard.panel, 4,
+                                          CmdStatusQuery, 0, kAudioBoard.boardType, kAudioBoard.boardAddress, nullptr));
 
         // Memory first, counted from the first exchange of the process: the same exchange, many
         // times over.
@@ -210,7 +97,7 @@ int main(int argc, char **argv)
 
         // Warm-up of the baseline: its first connections pay for lazy initialisation.
         int failures = 0;
-        timedRound(200, [&] { return raw.query(); }, failures);
+        timedRound(200, [&] { return raw.run(); }, failures);
 
         // Short rounds in alternating order, so that both clients see the same load on a shared
         // machine; the median of the per-round ratios is the figure that load changes move least.
@@ -221,9 +108,9 @@ int main(int argc, char **argv)
             double l = 0, w = 0;
             if (r % 2 == 0) {
                 l = timedRound(perRound, [&] { return linkQuery(link); }, linkFailures);
-                w = timedRound(perRound, [&] { return raw.query(); }, rawFailures);
+                w = timedRound(perRound, [&] { return raw.run(); }, rawFailures);
             } else {
-                w = timedRound(perRound, [&] { return raw.query(); }, rawFailures);
+                w = timedRound(perRound, [&] { return raw.run(); }, rawFailures);
                 l = timedRound(perRound, [&] { return linkQuery(link); }, linkFailures);
             }
             linkSeconds += l;
@@ -243,7 +130,7 @@ int main(int argc, char **argv)
             status = 1;
     }
 
-    const int violations = stopSimulator(child);
+    const int violations = simulator.stop();
     std::printf("simulator: %d protocol violations\n", violations);
     return violations == 0 ? status : 1;
 }

@@ -1,0 +1,215 @@
+#pragma once
+
+// What both benchmarks share: the device simulator in a child process, the raw exchange they
+// measure the program against, and the process's peak memory.
+
+#include "packet.h"
+#include "simulator.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+
+namespace orvo::bench {
+
+using Wall = std::chrono::steady_clock;
+
+inline double seconds(Wall::time_point from, Wall::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
+/// Peak resident memory of this process in kB (VmHWM), -1 when it cannot be read.
+inline long vmHwmKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+/// Counters of one simulated board, and the simulator's protocol violations; -1 where unknown.
+struct SimulatorStats
+{
+    int recordsAccepted = -1;
+    int checksumErrors = -1;
+    int violations = -1;
+};
+
+/// One simulated device served by a forked child, so that the simulator's own bookkeeping
+/// counts neither in this process's memory nor in its threads. Start it before Qt or any thread
+/// exists. The parent talks to the child over two pipes: the port comes first; then 's' and a
+/// position byte ask for the counters of that board (three ints back); the end of the pipe stops
+/// the simulator, and the child sends its violation count and exits.
+class SimulatorProcess
+{
+public:
+    SimulatorProcess() = default;
+    SimulatorProcess(const SimulatorProcess &) = delete;
+    SimulatorProcess &operator=(const SimulatorProcess &) = delete;
+    ~SimulatorProcess() { stop(); }
+
+    /// Forks the child serving `device` at `speedUp`; false when it did not start listening.
+    bool start(const devsim::DeviceConfig &device, double speedUp)
+    {
+        int down[2], up[2];
+        if (pipe(down) != 0)
+            return false;
+        if (pipe(up) != 0) {
+            close(down[0]);
+            close(down[1]);
+            return false;
+        }
+        m_pid = fork();
+        if (m_pid < 0) {
+            for (int fd : { down[0], down[1], up[0], up[1] })
+                close(fd);
+            return false;
+        }
+        if (m_pid == 0) {
+            close(down[1]);
+            close(up[0]);
+            serve(device, speedUp, down[0], up[1]);
+        }
+        close(down[0]);
+        close(up[1]);
+        m_toChild = down[1];
+        m_fromChild = up[0];
+        return readAll(&m_port, sizeof m_port) && m_port != 0;
+    }
+
+    std::uint16_t port() const { return m_port; }
+
+    /// The counters of the board at catalogue `position`.
+    bool stats(int position, SimulatorStats &out)
+    {
+        const char command[2] = { 's', char(position) };
+        int values[3] = { -1, -1, -1 };
+        if (write(m_toChild, command, sizeof command) != static_cast<ssize_t>(sizeof command)
+            || !readAll(values, sizeof values))
+            return false;
+        out = { values[0], values[1], values[2] };
+        return true;
+    }
+
+    /// Stops the child and waits for it; its protocol violations, or -1 when it did not say.
+    int stop()
+    {
+        if (m_pid <= 0)
+            return -1;
+        close(m_toChild); // the child's end of input: it stops serving
+        int violations = -1;
+        if (!readAll(&violations, sizeof violations))
+            violations = -1;
+        close(m_fromChild);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        return violations;
+    }
+
+private:
+    [[noreturn]] static void serve(const devsim::DeviceConfig &device, double speedUp, int in, int out)
+    {
+        devsim::Simulator sim(speedUp);
+        sim.addDevice(device);
+        const std::uint16_t port = sim.start() ? sim.port(0) : 0;
+        if (write(out, &port, sizeof port) != static_cast<ssize_t>(sizeof port))
+            _exit(1);
+        char command = 0;
+        while (read(in, &command, 1) == 1) {
+            std::uint8_t position = 0;
+            if (command != 's' || read(in, &position, 1) != 1)
+                continue;
+            int values[3] = { -1, -1, int(sim.violations().size()) };
+            if (position < devsim::kPositions) {
+                const devsim::BoardSnapshot b = sim.snapshot(0).boards[position];
+                values[0] = b.recordsAccepted;
+                values[1] = b.checksumErrors;
+            }
+            if (write(out, values, sizeof values) != static_cast<ssize_t>(sizeof values))
+                break;
+        }
+        sim.stop();
+        const int violations = sim.violations().size();
+        const ssize_t n = write(out, &violations, sizeof violations);
+        _exit(n == static_cast<ssize_t>(sizeof violations) ? 0 : 1);
+    }
+
+    bool readAll(void *to, std::size_t size) { return read(m_fromChild, to, size) == static_cast<ssize_t>(size); }
+
+    pid_t m_pid = -1;
+    int m_toChild = -1;
+    int m_fromChild = -1;
+    std::uint16_t m_port = 0;
+};
+
+/// The baseline of both benchmarks: one exchange as plainly as blocking sockets do it. Connect,
+/// send the request, receive exactly 76 bytes, close; no time-outs, no checks beyond the length.
+class RawExchange
+{
+public:
+    RawExchange(const char *address, std::uint16_t port, QByteArray request)
+        : m_request(std::move(request))
+    {
+        m_addr.sin_family = AF_INET;
+        m_addr.sin_port = htons(port);
+        inet_pton(AF_INET, address, &m_addr.sin_addr);
+    }
+
+    /// One exchange; false, with failure() naming the step, when one fails.
+    bool run()
+    {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0)
+            return fail("no socket");
+        if (connect(fd, reinterpret_cast<const sockaddr *>(&m_addr), sizeof m_addr) != 0) {
+            close(fd);
+            return fail("connect failed");
+        }
+        if (send(fd, m_request.constData(), std::size_t(m_request.size()), 0) != m_request.size()) {
+            close(fd);
+            return fail("send failed");
+        }
+        std::size_t got = 0;
+        while (got < m_reply.size()) {
+            const ssize_t n = recv(fd, m_reply.data() + got, m_reply.size() - got, 0);
+            if (n <= 0)
+                break;
+            got += std::size_t(n);
+        }
+        close(fd);
+        return got == m_reply.size() || fail("short reply");
+    }
+
+    /// The reply of the last exchange.
+    const std::array<std::uint8_t, kPanelPacketSize> &reply() const { return m_reply; }
+    const char *failure() const { return m_failure; }
+
+private:
+    bool fail(const char *why)
+    {
+        m_failure = why;
+        return false;
+    }
+
+    sockaddr_in m_addr {};
+    QByteArray m_request;
+    std::array<std::uint8_t, kPanelPacketSize> m_reply {};
+    const char *m_failure = "";
+};
+
+} // namespace orvo::bench
