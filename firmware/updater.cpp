@@ -359,12 +359,17 @@ int PanelUpdate::outcome()
         m_reporter.listLine(0, QString());
 
     int result = UpdateSuccessful;
-    if (!m_fileOk) {
+    if (!m_fileOk && !m_damage.ok) {
+        // The file is there but must not reach the board: say what is wrong with it, not that
+        // it could not be found.
+        line(3, m_damage.errorLine());
+        line(2, QStringLiteral("*** Please replace the file: '") + QFile::decodeName(m_req.path)
+                 + QStringLiteral("'"));
+        result = UpdateFileMissing;
+    } else if (!m_fileOk) {
         line(3, QStringLiteral("*** Error: Could not open/find the firmware file!"));
         line(2, QStringLiteral("*** Please make sure the file: '") + QFile::decodeName(m_req.path)
                  + QStringLiteral("' exists"));
-        if (!m_damage.ok)
-            line(3, m_damage.errorLine());
         result = UpdateFileMissing;
     } else if (!m_contacted) {
         line(3, QStringLiteral("*** Error: Could not connect/find the panel/board!"));
