@@ -153,6 +153,7 @@ void ConsoleFrontEnd::progress(Bar &bar, const char *label, bool visible, int va
     if (!visible) {
         bar.visible = false;
         bar.value = -1;
+        bar.printed = -1;
         if (m_settings.outIsTerminal)
             drawBar();
         return;
@@ -163,10 +164,16 @@ void ConsoleFrontEnd::progress(Bar &bar, const char *label, bool visible, int va
     bar.value = shown;
     if (!changed)
         return;
-    if (m_settings.outIsTerminal)
+    if (m_settings.outIsTerminal) {
         drawBar();
-    else
+        return;
+    }
+    // A log or a pipe gets a line per tenth, and one when a new wait or download starts: a
+    // console's auto update would otherwise write thousands of percentage lines.
+    if (bar.printed < 0 || shown < bar.printed || shown / 10 != bar.printed / 10) {
+        bar.printed = shown;
         write(QString::fromLatin1(label) + QString::number(shown) + QStringLiteral("%\n"));
+    }
 }
 
 void ConsoleFrontEnd::updateProgressBar(bool bVisible, int nValue, bool, int, int)

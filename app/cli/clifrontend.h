@@ -75,6 +75,7 @@ private:
     {
         bool visible = false;
         int value = -1; ///< last value shown; -1 after hiding, so the next show prints
+        int printed = -1; ///< last value written as a line (output that is not a terminal)
     };
 
     void progress(Bar &bar, const char *label, bool visible, int value);

@@ -450,6 +450,17 @@ void tst_Cli::updateOneBoard()
     QCOMPARE(board.value(QStringLiteral("bootModeAfter")).toBool(), false);
     QCOMPARE(board.value(QStringLiteral("attempts")).toInt(), 1);
     QCOMPARE(m_sim->snapshot(0).boards[17].version, build);
+
+    // Without a terminal a bar is written once per tenth of the way, and again when a new wait or
+    // download starts: the device look-up, two restart waits and a download, not hundreds of lines.
+    const QStringList progress = run.all.filter(QRegularExpression(QStringLiteral("^progress: \\d+%$")));
+    QVERIFY2(progress.size() >= 3 && progress.size() <= 4 + 3 * 11, qPrintable(progress.join(QLatin1Char(' '))));
+    int last = -1;
+    for (const QString &l : progress) {
+        const int value = l.mid(10).chopped(1).toInt();
+        QVERIFY2(last < 0 || value < last || value / 10 != last / 10, qPrintable(l));
+        last = value;
+    }
 }
 
 void tst_Cli::updateFails()
