@@ -280,6 +280,11 @@ bool PanelUpdate::program()
                 }
                 ++nRW;
                 debugLine(QStringLiteral("nRW: ") + QString::number(nRW));
+                // A stop request must not wait for the remaining repeats: against a board that
+                // has gone quiet each one costs a full reply wait, two minutes in all, and the
+                // record stays unacknowledged either way.
+                if (aborted())
+                    break;
                 sleepMs(m_link, 500);
                 if (nRW >= kRecordAttempts)
                     break;

@@ -199,6 +199,8 @@ private slots:
     void noRecordInWindow();
     void aborts_data();
     void aborts();
+    void abortWhileRecordRepeated_data();
+    void abortWhileRecordRepeated();
     void suffixedFileMissing();
     void damagedFiles_data();
     void damagedFiles();
@@ -570,6 +572,42 @@ void tst_Updater::aborts()
     }
     QCOMPARE(rig.rec.progressCalls.last(), QList<int>({ 0, 0, 1, 0, 100 }));
     QCOMPARE(rig.rec.lines.at(rig.rec.lines.size() - 2).icon, 0);
+    VERIFY_NO_VIOLATION(rig);
+}
+
+void tst_Updater::abortWhileRecordRepeated_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("param");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("wrong answers") << int(FaultKind::WrongReplyCode) << 0
+                                   << "Incorrect response from panel/board!";
+    QTest::newRow("checksum refusals") << int(FaultKind::ChecksumRefusals) << 1000
+                                       << "Firmware download checksum error!";
+}
+
+void tst_Updater::abortWhileRecordRepeated()
+{
+    // A stop request during the repeats of one record ends them at once: the record stays
+    // unacknowledged, the board in its boot loader without a leave request.
+    QFETCH(int, fault);
+    QFETCH(int, param);
+    QFETCH(QString, refusal);
+    Rig rig(Console6170, [](devsim::DeviceConfig &c) { c.boards[kChannelMaster].state = BoardState::BootLoader; });
+    VERIFY_RIG(rig);
+    const QByteArray path = rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, nullptr));
+    // Status, erase, then the records.
+    rig.addFault(FaultKind(fault), kChannelMaster, 3, -1, param);
+    rig.rec.onLine = [&](const QString &text) {
+        if (text == refusal)
+            rig.abort = true;
+    };
+    QCOMPARE(rig.update(kChannelMaster, path), int(UpdateFailed));
+    QCOMPARE(rig.rec.count(refusal), 1);
+    const devsim::BoardSnapshot b = rig.board(kChannelMaster);
+    QCOMPARE(b.requests, 3);
+    QCOMPARE(b.leaveRequests, 0);
+    QCOMPARE(rig.rec.lines.last().text, QStringLiteral("*** Error: Firmware update failed!"));
     VERIFY_NO_VIOLATION(rig);
 }
 
