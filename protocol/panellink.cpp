@@ -156,12 +156,17 @@ bool PanelLink::exchangePanelPacket(std::uint8_t route, std::uint8_t channel, st
         const auto packetThere = [s = socket.get()] {
             return s->bytesAvailable() >= static_cast<qint64>(kPanelPacketSize);
         };
+        // Part of a reply followed by the end of the connection can never become a packet:
+        // that is the answer, as it was when the first data ended the wait.
+        const auto replyOver = [s = socket.get(), &packetThere, &connected] {
+            return packetThere() || (s->bytesAvailable() > 0 && !connected());
+        };
         const int replyWait = static_cast<int>(qMin<std::uint32_t>(replyWaitMs, INT_MAX));
         const QDeadlineTimer replyDeadline(m_clock.socketWaitMs(replyWait));
         while (!packetThere() && connected() && !replyDeadline.hasExpired())
             socket->waitForReadyRead(static_cast<int>(replyDeadline.remainingTime()));
-        if (!packetThere())
-            waitPolls(m_timeouts.panelReplyPolls, packetThere);
+        if (!replyOver())
+            waitPolls(m_timeouts.panelReplyPolls, replyOver);
 
         if (socket->bytesAvailable() != static_cast<qint64>(kPanelPacketSize))
             return false; // too little in time, or more than one packet: not a reply we know

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 using namespace orvo;
 namespace sim = orvo::devsim;
@@ -86,6 +87,8 @@ private slots:
     void replyDeviceTypeRule();
     void noReplyCommandsAreTrueOnceWritten_data();
     void noReplyCommandsAreTrueOnceWritten();
+    void pollsAfterAShortOrMissingReply_data();
+    void pollsAfterAShortOrMissingReply();
     void refusedConnectionIsFalse();
     void abortDuringTheConnectWaitEndsAtTheNextPoll();
     void abortDuringTheReplyWaitEndsAtTheNextPoll();
@@ -319,6 +322,40 @@ void tst_PanelLink::noReplyCommandsAreTrueOnceWritten()
     const std::array<std::uint8_t, 2> payload { { kAudioBoard.boardType, kAudioBoard.boardAddress } };
     QVERIFY(link().exchangeServicePacket(kAudioBoard.channel, kAudioBoard.panel, 2, CmdReset, payload.data()));
     QTRY_COMPARE(m_sim->snapshot(0).requests, 2);
+}
+
+void tst_PanelLink::pollsAfterAShortOrMissingReply_data()
+{
+    QTest::addColumn<int>("sent");
+    QTest::addColumn<bool>("holdOpen");
+    QTest::addColumn<int>("polls");
+    // A peer that holds the connection may still send the rest: the whole wait is spent. One
+    // that has closed after part of a reply cannot: that part is the answer at once. One that
+    // closed without a byte is polled for as any silent device.
+    QTest::newRow("40 bytes, held") << 40 << true << 7499;
+    QTest::newRow("40 bytes, closed") << 40 << false << 0;
+    QTest::newRow("nothing, held") << 0 << true << 7499;
+    QTest::newRow("nothing, closed") << 0 << false << 7499;
+}
+
+void tst_PanelLink::pollsAfterAShortOrMissingReply()
+{
+    QFETCH(int, sent);
+    QFETCH(bool, holdOpen);
+    QFETCH(int, polls);
+    std::vector<test::ScriptedPeer::Step> steps;
+    if (sent)
+        steps.push_back({ panelReply(Console6170, kAudioBoard, ReplyStatus, 0x57, 7).left(sent), 0 });
+    test::ScriptedPeer peer(kPanelPacketSize, steps, holdOpen);
+    CountingClock clock;
+    PanelLink counted(clock, {});
+    counted.setTarget({ QStringLiteral("127.0.0.1"), peer.port(), std::uint16_t(Console6170) });
+    counted.replyBody.fill(0xFF);
+    QVERIFY(!counted.exchangePanelPacket(RouteBootStatus, kAudioBoard.channel, kAudioBoard.panel, 4, CmdStatusQuery,
+                                         0, kAudioBoard.boardType, kAudioBoard.boardAddress, false, 5000));
+    QCOMPARE(clock.sleeps.load(), polls);
+    QCOMPARE(counted.replyBody[0], std::uint8_t(0xFF));
+    QCOMPARE(peer.received().size(), int(kPanelPacketSize));
 }
 
 void tst_PanelLink::refusedConnectionIsFalse()
