@@ -3,6 +3,7 @@
 #include "devicerecord.h"
 #include "tsanannotations.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QtDebug>
 
@@ -60,6 +61,7 @@ WorkerHost::WorkerHost(Clock &clock, WorkerFrontEnd *frontEnd, QObject *parent) 
 WorkerHost::~WorkerHost()
 {
     m_worker->abort();
+    withdrawMessageBoxes();
     waitForIdle();
     qDebug("%s", qUtf8Printable(QStringLiteral("Deleting thread and worker in Thread ") + threadIdText()));
     delete m_thread;
@@ -84,7 +86,8 @@ void WorkerHost::attach(WorkerFrontEnd *frontEnd)
     // Runs in the worker thread just before the call is handed over (connections run in order).
     connect(
         w, &Worker::frWorker_showMessageBox, w, [w] { tsanRelease(&w->msgBoxResult); }, Qt::DirectConnection);
-    connect(
+    m_messageBoxRelay = relay;
+    m_messageBoxCall = connect(
         w, &Worker::frWorker_showMessageBox, relay,
         [w, frontEnd](int icon, QString textTitle, QString textMsg, uint flagBtn) {
             w->msgBoxResult = frontEnd->messageBox(icon, textTitle, textMsg, flagBtn);
@@ -93,6 +96,20 @@ void WorkerHost::attach(WorkerFrontEnd *frontEnd)
     // Runs in the worker thread right after the blocking call above has returned.
     connect(
         w, &Worker::frWorker_showMessageBox, w, [w] { tsanAcquire(&w->msgBoxResult); }, Qt::DirectConnection);
+}
+
+void WorkerHost::withdrawMessageBoxes()
+{
+    // This thread is about to block until the job has ended, and a window that is closing has
+    // already left its event loop: a question the job has asked, or asks from now on, would never
+    // be answered, and the job would never reach its next abort check. Cut the connection (no new
+    // call is queued once this returns) and drop a call still queued, which lets the emission
+    // return unanswered with msgBoxResult unchanged. Only the relay's own thread may touch its
+    // queue; a relay in the middle of its call answers it as usual.
+    if (!m_messageBoxRelay || m_messageBoxRelay->thread() != QThread::currentThread())
+        return;
+    disconnect(m_messageBoxCall);
+    QCoreApplication::removePostedEvents(m_messageBoxRelay, QEvent::MetaCall);
 }
 
 bool WorkerHost::beginRequest()

@@ -69,10 +69,14 @@ public:
 
 private:
     bool beginRequest();
+    /// Lets a job's pending or coming question return unanswered, once nobody will answer it.
+    void withdrawMessageBoxes();
 
     QThread *m_thread = nullptr;
     Worker *m_worker = nullptr;
     QPointer<WorkerFrontEnd> m_frontEnd; ///< the one front end attached, if any
+    QPointer<QObject> m_messageBoxRelay;  ///< receives the worker's questions in the front end's thread
+    QMetaObject::Connection m_messageBoxCall; ///< the blocking connection to it
 };
 
 } // namespace orvo

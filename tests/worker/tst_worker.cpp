@@ -138,6 +138,7 @@ private slots:
     void requestWorkClearsAnEarlierAbort();
     void abortWithoutAJobChangesNothing();
     void destroyingTheHostEndsALongJobAtItsNextPoll();
+    void destroyingTheHostWhileAQuestionWaitsEndsTheJob();
     void modeOutsideTheTableRunsNoJob_data();
     void modeOutsideTheTableRunsNoJob();
     void versionScanIsFramedByTheControls();
@@ -311,6 +312,65 @@ void tst_Worker::destroyingTheHostEndsALongJobAtItsNextPoll()
     const QString name = panelName(Console6170, audioBoardPosition());
     QCOMPARE(m_front->lines.last(), QStringLiteral("[4] Warning!  Failed to Connect to ") + name);
     QCOMPARE(m_front->enables, (QVector<bool> { false, true }));
+}
+
+void tst_Worker::destroyingTheHostWhileAQuestionWaitsEndsTheJob()
+{
+    // The owner goes away while the job asks a question that its thread will not serve any
+    // more (it is blocked in the destructor's wait; a closing window has left its event loop):
+    // the question must come back unanswered, or neither thread ever moves again. The job asks
+    // at its first step here, from the worker thread, and this thread turns no event loop.
+    Worker *worker = m_host->worker();
+    std::atomic<bool> asking { false };
+    connect(
+        worker, &Worker::frW_EnableControls, worker,
+        [worker, &asking](bool bEnable) {
+            if (bEnable)
+                return;
+            asking = true;
+            emit worker->frWorker_showMessageBox(3, QStringLiteral("Title"), QStringLiteral("Question"),
+                                                 uint(kYes | kNo));
+        },
+        Qt::DirectConnection);
+    worker->msgBoxResult = 0;
+    QVERIFY(m_host->request(CheckPanel, [this](Worker &w) { select(w); }));
+    for (int i = 0; i < 20000 && !asking; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    QVERIFY(asking);
+
+    // Should the destructor hang, free it after a while so that the test fails instead: drop
+    // the queued call on the front end's side, where the host puts its receiver.
+    const QList<QObject *> receivers = m_front->findChildren<QObject *>(QString(), Qt::FindDirectChildrenOnly);
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool destroyed = false;
+    bool rescued = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!changed.wait_for(lock, std::chrono::seconds(30), [&] { return destroyed; })) {
+            rescued = true;
+            for (QObject *receiver : receivers)
+                QCoreApplication::removePostedEvents(receiver, QEvent::MetaCall);
+        }
+    });
+    m_host.reset();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        destroyed = true;
+    }
+    changed.notify_all();
+    watchdog.join();
+    QVERIFY(!rescued);
+
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(m_front->boxes.isEmpty());
+    QCOMPARE(m_front->enables, (QVector<bool> { false, true })); // the job ran to its end
+    const QStringList messages = m_debug->messages();
+    const int aborting = indexOf(messages, kAbort);
+    const int finished = indexOf(messages, kFinish);
+    QVERIFY(aborting >= 0);
+    QVERIFY(finished > aborting);
+    QVERIFY(indexOf(messages, kDelete) > finished);
 }
 
 void tst_Worker::modeOutsideTheTableRunsNoJob_data()
