@@ -168,8 +168,11 @@ bool Worker::updateOnePanel(PanelStatus &status)
 
 void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
 {
-    if (!prepareSelection(false))
+    if (!prepareSelection(false)) {
+        // The request's one-shot flag must not carry over into a later version scan.
+        forceUpdate = false;
         return;
+    }
     const OrvoDiscoveryInfo device = foundDevices.at(selectedDevice);
     const int count = visitedCount(deviceType, device);
 
@@ -280,6 +283,10 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         const Clock::time_point boardStart = clock().now();
         int attempts = 0;
         while (attempts < kAttemptsPerBoard) {
+            // A second attempt after an abort would ask the board for its PIC part again, and
+            // that query does not heed the abort: up to ten exchanges while the window closes.
+            if (attempts > 0 && isAbortRequested())
+                break;
             ++attempts;
             if (updateOnePanel(status))
                 break;

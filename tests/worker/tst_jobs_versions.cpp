@@ -7,6 +7,8 @@
 
 #include <QtTest>
 
+#include <atomic>
+
 using namespace orvo;
 using namespace orvo::test;
 
@@ -144,6 +146,7 @@ private slots:
     void versionWarningAfterUpdate();
     void boardThatDoesNotAnswerCountsAsFailed();
     void abortEndsTheUpdateAtOnce();
+    void abortDuringAnUpdateEndsItsAttempts();
     void refreshDeviceInfoAfterAutoUpdate();
     void fullConsoleUpdate();
 
@@ -557,6 +560,44 @@ void tst_JobsVersions::abortEndsTheUpdateAtOnce()
     QVERIFY(rig.worker().forceUpdate); // an aborted job leaves it
     QCOMPARE(rig.front.enables, QVector<bool>({ false, true }));
     QCOMPARE(rig.sim.snapshot(0).boards[16].erases, 0);
+}
+
+void tst_JobsVersions::abortDuringAnUpdateEndsItsAttempts()
+{
+    JobRig rig;
+    devsim::DeviceConfig c = console(0);
+    setVersion(c, 16, 4); // Channel Meter 1-8, build 5
+    setVersion(c, 17, 4); // Channel Meter 9-16, build 5
+    QVERIFY(rig.startWith(c));
+    // The window closes while the first board takes its image: the abort comes with the first
+    // programming progress value, in the worker thread, so that it lands inside the attempt.
+    std::atomic<bool> aborted { false };
+    Worker &worker = rig.worker();
+    QObject::connect(
+        &worker, &Worker::frWorker_updateProgressBar, &worker,
+        [&](bool visible, int, bool showText, int, int) {
+            if (visible && showText && !aborted.exchange(true))
+                worker.abort();
+        },
+        Qt::DirectConnection);
+    rig.front.answers.enqueue(kYes);
+    QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+    QVERIFY(aborted);
+
+    // The interrupted board keeps the result of its only attempt; nothing follows it.
+    QStringList expected = header(QStringLiteral("6170 Console [Desk]"), false);
+    expected << scanLines(Console6170, positions(0, 20), { { 16, 4 }, { 17, 4 } }) << kUpdatingBanner
+             << updating(Console6170, 16, 4)
+             << QStringLiteral("[7]^ ") + updateResultMessage(UpdateStillInBootMode) + QStringLiteral("   ")
+            + statusText(Console6170, 16, 4);
+    ORVO_COMPARE_LINES(rig.front.lines, expected);
+    QCOMPARE(rig.front.boxes.size(), 1);
+
+    const devsim::DeviceSnapshot s = rig.sim.snapshot(0);
+    QCOMPARE(s.boards[16].picQueries, 1); // no second attempt
+    QCOMPARE(s.boards[16].erases, 1);
+    QCOMPARE(s.boards[17].statusQueries, 1); // the scan's query only
+    QCOMPARE(s.boards[17].erases, 0);
 }
 
 void tst_JobsVersions::refreshDeviceInfoAfterAutoUpdate()
