@@ -400,6 +400,7 @@ void tst_JobsPanel::selectionThatAddressesNothing()
         w.panelIndex = panelIndex;
         w.checkAfterReset = true;
         w.refreshDeviceInfo = mode == UpdatePanel;
+        w.forceUpdate = mode == AutoUpdate;
         w.newDeviceName = QStringLiteral("x");
     }));
     QCOMPARE(rig.front.lines, QStringList({ warning }));
@@ -407,6 +408,9 @@ void tst_JobsPanel::selectionThatAddressesNothing()
     QVERIFY(rig.front.boxes.isEmpty());
     QCOMPARE(rig.sim.snapshot(0).requests, requestsBefore); // nothing was sent anywhere
     QVERIFY(!rig.worker().isWorking());
+    // One-shot flags of the request are used up even though nothing was done.
+    QVERIFY(!rig.worker().forceUpdate);
+    QVERIFY(!rig.worker().checkAfterReset || mode != ResetPanel);
 }
 
 QTEST_GUILESS_MAIN(tst_JobsPanel)
