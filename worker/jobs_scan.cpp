@@ -32,14 +32,17 @@ QString manualEntryAddress(const QString &entry)
     QStringList numbers;
     for (const QString &field : fields) {
         const QString digits = field.trimmed();
-        if (digits.isEmpty() || digits.size() > 3)
+        if (digits.isEmpty())
             return QString();
         for (const QChar c : digits) {
             if (c < QLatin1Char('0') || c > QLatin1Char('9'))
                 return QString();
         }
-        const uint value = digits.toUInt();
-        if (value > 255)
+        // Extra leading zeros are still the same number ("0127" is 127); a value too large for
+        // the conversion fails it rather than reading as 0.
+        bool converted = false;
+        const uint value = digits.toUInt(&converted);
+        if (!converted || value > 255)
             return QString();
         numbers << QString::number(value);
     }

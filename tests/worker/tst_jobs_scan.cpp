@@ -43,6 +43,8 @@ private slots:
     void malformedEntriesAreNamedAndSkipped_data();
     void malformedEntriesAreNamedAndSkipped();
     void malformedEntryAmongValidOnes();
+    void leadingZerosAreDropped_data();
+    void leadingZerosAreDropped();
     void rescanEmptiesTheList();
 
 private:
@@ -148,6 +150,7 @@ void tst_JobsScan::malformedEntriesAreNamedAndSkipped_data()
     QTest::newRow("empty field") << QStringLiteral("127.0..2");
     QTest::newRow("letters") << QStringLiteral("127.0.0.x2");
     QTest::newRow("sign") << QStringLiteral("127.0.0.-2");
+    QTest::newRow("beyond the conversion") << QStringLiteral("127.0.0.99999999999999999999");
     QTest::newRow("host name") << QStringLiteral("localhost");
     QTest::newRow("empty") << QString();
 }
@@ -194,6 +197,34 @@ void tst_JobsScan::malformedEntryAmongValidOnes()
         QStringLiteral("[2] #2:  Type: Lumivox KVR30  |  Lumivox KVR30  |  IP: 127.0.0.3"),
     };
     QCOMPARE(rig.front.lines, expected);
+}
+
+void tst_JobsScan::leadingZerosAreDropped_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("three digits") << QStringLiteral("127.000.000.002");
+    QTest::newRow("more than three digits") << QStringLiteral("0127.0.0000.0002");
+}
+
+void tst_JobsScan::leadingZerosAreDropped()
+{
+    // Only the value of a field counts: a hand-edited settings file may pad it further than the
+    // dialog does, and the entry is still a plain address.
+    QFETCH(QString, entry);
+    JobRig rig;
+    rig.sim.addDevice(devsim::defaultDevice(LumivoxKvr30, QStringLiteral("127.0.0.2")));
+    QVERIFY(rig.start());
+    QVERIFY(rig.run(ScanNetwork, manualEntries({ entry })));
+    const QStringList expected = {
+        QStringLiteral("[2] Scanning Network for Orvo Products..."),
+        QStringLiteral("[2] Manual IP Scan Enabled."),
+        QStringLiteral("[2] Scanning IP address: 127.0.0.2 ..."),
+        QStringLiteral("[2]^ Finished Network Scan"),
+        QStringLiteral("[2] Orvo Products Found: 1"),
+        QStringLiteral("[2] #1:  Type: Lumivox KVR30  |  Lumivox KVR30  |  IP: 127.0.0.2"),
+    };
+    QCOMPARE(rig.front.lines, expected);
+    QCOMPARE(rig.sim.snapshot(0).infoRequests, 1);
 }
 
 void tst_JobsScan::rescanEmptiesTheList()
