@@ -112,7 +112,9 @@ void Worker::doWork()
     case GetVersions:
         emit frW_EnableControls(false);
         scanAndUpdateDevice(requested == GetVersions, true);
-        if (requested == AutoUpdate && refreshDeviceInfo) {
+        // After an abort the window is closing: asking a device that may be gone for its record
+        // would hold the close for up to the blocking client's 27 s.
+        if (requested == AutoUpdate && refreshDeviceInfo && !isAbortRequested()) {
             refreshDeviceInfo = false;
             RequestInfo();
         }

@@ -581,7 +581,9 @@ void tst_JobsVersions::abortDuringAnUpdateEndsItsAttempts()
         },
         Qt::DirectConnection);
     rig.front.answers.enqueue(kYes);
-    QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+    const int infoRequestsBefore = rig.sim.snapshot(0).infoRequests;
+    // The device flagged an interface update: without the abort the job would ask for its record.
+    QVERIFY(rig.run(AutoUpdate, rig.select(0, 0, [](Worker &w) { w.refreshDeviceInfo = true; })));
     QVERIFY(aborted);
 
     // The interrupted board keeps the result of its only attempt; nothing follows it.
@@ -598,6 +600,7 @@ void tst_JobsVersions::abortDuringAnUpdateEndsItsAttempts()
     QCOMPARE(s.boards[16].erases, 1);
     QCOMPARE(s.boards[17].statusQueries, 1); // the scan's query only
     QCOMPARE(s.boards[17].erases, 0);
+    QCOMPARE(s.infoRequests, infoRequestsBefore); // no record asked for on the way out
 }
 
 void tst_JobsVersions::refreshDeviceInfoAfterAutoUpdate()
