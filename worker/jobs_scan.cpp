@@ -132,19 +132,18 @@ void Worker::manualScan(bool &replaceLast)
     }
 }
 
-void Worker::subnetScan(bool &replaceLast)
+QVector<SweepAddress> sweepAddresses()
 {
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    QStringList scannedAddresses;
-    for (const QNetworkInterface &iface : interfaces) {
+    QVector<SweepAddress> result;
+    QStringList seen;
+    for (const QNetworkInterface &iface : QNetworkInterface::allInterfaces()) {
         const QNetworkInterface::InterfaceFlags flags = iface.flags();
         if (!iface.isValid() || !(flags & QNetworkInterface::IsRunning) || (flags & QNetworkInterface::IsLoopBack)
             || (flags & QNetworkInterface::IsPointToPoint))
             continue;
         // Every qualifying interface reads the addresses of all interfaces, so each workstation
         // address is swept once, on the first qualifying interface.
-        const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
-        for (const QHostAddress &address : addresses) {
+        for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
             if (address == QHostAddress(QHostAddress::LocalHost))
                 continue;
             bool isIpv4 = false;
@@ -152,26 +151,34 @@ void Worker::subnetScan(bool &replaceLast)
             if (!isIpv4 || ipv4 == 0)
                 continue;
             const QString text = address.toString();
-            if (text.isEmpty() || scannedAddresses.contains(text))
+            if (text.isEmpty() || seen.contains(text))
                 continue;
-            scannedAddresses << text;
-            qDebug().noquote() << QStringLiteral("possible address: ") + iface.humanReadableName()
-                    + QStringLiteral("->") + text;
-            emit frW_insertListItem(2, QStringLiteral("Found an IP address associated with this computer: ") + text,
-                                    0, replaceLast);
-            replaceLast = false;
+            seen << text;
+            result.append({ iface.humanReadableName(), text, ipv4 });
+        }
+    }
+    return result;
+}
 
-            const quint32 subnet = ipv4 & 0xFFFFFF00u;
-            const int own = static_cast<int>(ipv4 & 0xFFu);
-            for (int n = 1; n <= 254; ++n) {
-                if (n == own)
-                    continue;
-                if (isAbortRequested())
-                    break;
-                probeDeviceAt(QHostAddress(subnet | static_cast<quint32>(n)).toString(), true);
-                replaceLast = true;
-                emit frWorker_updateProgressBar(true, sweepPercent(n), true, 0, 100);
-            }
+void Worker::subnetScan(bool &replaceLast)
+{
+    for (const SweepAddress &own : sweepAddresses()) {
+        qDebug().noquote() << QStringLiteral("possible address: ") + own.interfaceName + QStringLiteral("->")
+                + own.address;
+        emit frW_insertListItem(2, QStringLiteral("Found an IP address associated with this computer: ") + own.address,
+                                0, replaceLast);
+        replaceLast = false;
+
+        const quint32 subnet = own.ipv4 & 0xFFFFFF00u;
+        const int ownHost = static_cast<int>(own.ipv4 & 0xFFu);
+        for (int n = 1; n <= 254; ++n) {
+            if (n == ownHost)
+                continue;
+            if (isAbortRequested())
+                break;
+            probeDeviceAt(QHostAddress(subnet | static_cast<quint32>(n)).toString(), true);
+            replaceLast = true;
+            emit frWorker_updateProgressBar(true, sweepPercent(n), true, 0, 100);
         }
     }
 }

@@ -58,6 +58,19 @@ QString panelTimeText(qint64 ms);
 /// "     [h hrs, m mins, s secs]", "     [m mins, s secs]", "     [s secs]" or empty.
 QString totalTimeText(qint64 ms);
 
+/// A workstation address whose /24 subnet the network scan sweeps, and the interface it is
+/// reported on.
+struct SweepAddress
+{
+    QString interfaceName;
+    QString address;   ///< dotted IPv4 text
+    quint32 ipv4 = 0;  ///< the same address as a number, first octet highest
+};
+/// The addresses the subnet sweep handles, in order: every IPv4 address of the workstation but
+/// 127.0.0.1, once, on the first interface that is running, valid, not loopback and not
+/// point-to-point; none when no interface qualifies.
+QVector<SweepAddress> sweepAddresses();
+
 /// Id of the calling thread as it appears in the worker's debug lines ("0x7f3a...").
 QString threadIdText();
 

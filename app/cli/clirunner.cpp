@@ -12,7 +12,6 @@
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QNetworkInterface>
 #include <QSaveFile>
 #include <QSocketNotifier>
 #include <QThread>
@@ -45,34 +44,13 @@ extern "C" void onInterruptSignal(int)
 
 const QString kUnusedEntry = QStringLiteral("000.000.000.000");
 
-// The subnets the sweep of the network scan will visit, worked out the way the scan does it:
-// every IPv4 address of this computer but 127.0.0.1, once, provided that some interface that
-// is running, valid, not loopback and not point-to-point exists.
+// The subnets the sweep of the network scan will visit, from the scan's own list.
 QStringList sweepSubnets()
 {
-    bool anyInterface = false;
-    for (const QNetworkInterface &iface : QNetworkInterface::allInterfaces()) {
-        const auto flags = iface.flags();
-        if (iface.isValid() && (flags & QNetworkInterface::IsRunning) && !(flags & QNetworkInterface::IsLoopBack)
-            && !(flags & QNetworkInterface::IsPointToPoint))
-            anyInterface = true;
-    }
     QStringList subnets;
-    if (!anyInterface)
-        return subnets;
-    QStringList seen;
-    for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
-        bool isIpv4 = false;
-        const quint32 ipv4 = address.toIPv4Address(&isIpv4);
-        if (!isIpv4 || ipv4 == 0 || address == QHostAddress(QHostAddress::LocalHost))
-            continue;
-        const QString text = address.toString();
-        if (seen.contains(text))
-            continue;
-        seen << text;
-        subnets << QHostAddress(ipv4 & 0xFFFFFF00u).toString() + QStringLiteral("/24 (this computer: ") + text
-                + QStringLiteral(")");
-    }
+    for (const SweepAddress &own : sweepAddresses())
+        subnets << QHostAddress(own.ipv4 & 0xFFFFFF00u).toString() + QStringLiteral("/24 (this computer: ")
+                + own.address + QStringLiteral(")");
     return subnets;
 }
 
