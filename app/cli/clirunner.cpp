@@ -1,5 +1,7 @@
 #include "clirunner.h"
 
+#include "appidentity.h"
+
 #include "catalogue.h"
 #include "clock.h"
 #include "firmwarefiles.h"
@@ -171,7 +173,7 @@ int Runner::run()
     }
 
     m_report[QStringLiteral("program")] = QStringLiteral("orvo-updater-cli");
-    m_report[QStringLiteral("version")] = QStringLiteral("7.35");
+    m_report[QStringLiteral("version")] = kApplicationVersion;
     m_report[QStringLiteral("command")] = commandName(m_options.command);
     m_report[QStringLiteral("startedAt")] = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
 

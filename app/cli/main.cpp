@@ -1,5 +1,6 @@
 // orvo-updater-cli: the command-line front end over the same worker and jobs as the window.
 
+#include "appidentity.h"
 #include "clioptions.h"
 #include "clirunner.h"
 
@@ -24,9 +25,7 @@ void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &m
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvo"));
-    QCoreApplication::setApplicationName(QStringLiteral("Orvo Updater"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("7.35"));
+    orvo::setApplicationIdentity();
 
     using namespace orvo::cli;
     const ParseResult parsed = parseArguments(app.arguments().mid(1));
