@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QThread>
 
+#include <type_traits>
+
 namespace orvo {
 
 /// The window's side of the worker signals. The GUI, the command-line front end and the tests
@@ -49,13 +51,20 @@ public:
 
     /// The request protocol of every handler: refuses with the debug line "worker still busy"
     /// when a job runs; otherwise waits for the previous job's thread, lets `setInputs` store
-    /// the job's fields, and requests `mode`. Returns false when refused.
+    /// the job's fields, and requests `mode`. A `setInputs` that returns bool may decline with
+    /// false (a prompt the user cancelled): then nothing is requested. Returns whether the job
+    /// was requested.
     template <typename SetInputs>
     bool request(int mode, SetInputs &&setInputs)
     {
         if (!beginRequest())
             return false;
-        setInputs(*m_worker);
+        if constexpr (std::is_same_v<decltype(setInputs(*m_worker)), bool>) {
+            if (!setInputs(*m_worker))
+                return false;
+        } else {
+            setInputs(*m_worker);
+        }
         m_worker->requestWork(mode, 0);
         return true;
     }
