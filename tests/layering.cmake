@@ -1,0 +1,40 @@
+# Fails when a source file of a layer below the window includes a widget header.
+#   cmake -DSOURCE_DIR=<repo> -DWIDGET_HEADERS=<dir of QtWidgets> -P layering.cmake
+# The widget headers are every name that Qt installs in its QtWidgets include folder
+# (QPushButton, qpushbutton.h, ...), and the module header itself.
+cmake_minimum_required(VERSION 3.16)
+if(NOT SOURCE_DIR OR NOT WIDGET_HEADERS)
+  message(FATAL_ERROR "layering.cmake needs SOURCE_DIR and WIDGET_HEADERS")
+endif()
+
+file(GLOB widget_files RELATIVE ${WIDGET_HEADERS} ${WIDGET_HEADERS}/*)
+set(widget_names QtWidgets)
+foreach(f ${widget_files})
+  list(APPEND widget_names ${f})
+endforeach()
+list(LENGTH widget_names widget_count)
+if(widget_count LESS 100)
+  message(FATAL_ERROR "only ${widget_count} widget headers in ${WIDGET_HEADERS}: wrong folder")
+endif()
+
+set(violations "")
+foreach(layer protocol firmware worker app/cli tools/devsim)
+  file(GLOB_RECURSE sources ${SOURCE_DIR}/${layer}/*.h ${SOURCE_DIR}/${layer}/*.cpp)
+  foreach(source ${sources})
+    file(STRINGS ${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
+    foreach(line ${includes})
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]+)[>\"].*$" "\\1" header "${line}")
+      get_filename_component(name "${header}" NAME)
+      if(header MATCHES "^QtWidgets/" OR name IN_LIST widget_names)
+        file(RELATIVE_PATH rel ${SOURCE_DIR} ${source})
+        list(APPEND violations "${rel}: ${header}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(violations)
+  list(JOIN violations "\n  " text)
+  message(FATAL_ERROR "widget headers below the window layer:\n  ${text}")
+endif()
+message(STATUS "layering: no widget header below ui/ (${widget_count} names checked)")

@@ -1,0 +1,117 @@
+#pragma once
+
+// Shared by the window tests: a throw-away home for the data, settings and temporary folders,
+// and answering the modal boxes and dialogs that the window opens.
+
+#include "startup.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace orvo::test {
+
+/// Points HOME, the XDG folders and TMPDIR into a temporary folder for the whole test run,
+/// before the application object exists, so no test touches the real profile or lock file.
+class ThrowAwayHome
+{
+public:
+    ThrowAwayHome()
+    {
+        const QString root = m_dir.path();
+        for (const char *sub : { "data", "config", "cache", "tmp", "runtime" })
+            QDir(root).mkpath(QLatin1String(sub));
+        QFile::setPermissions(root + QStringLiteral("/runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                                      | QFileDevice::ExeOwner);
+        qputenv("HOME", root.toUtf8());
+        qputenv("XDG_DATA_HOME", (root + QStringLiteral("/data")).toUtf8());
+        qputenv("XDG_CONFIG_HOME", (root + QStringLiteral("/config")).toUtf8());
+        qputenv("XDG_CACHE_HOME", (root + QStringLiteral("/cache")).toUtf8());
+        qputenv("XDG_RUNTIME_DIR", (root + QStringLiteral("/runtime")).toUtf8());
+        qputenv("TMPDIR", (root + QStringLiteral("/tmp")).toUtf8());
+    }
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+/// Runs `answer` on the next modal widget that becomes active, from the event loop of whatever
+/// exec() opened it. Gives up after five seconds.
+inline void onNextModal(std::function<void(QWidget *)> answer)
+{
+    auto *timer = new QTimer(qApp);
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, tries, answer] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && modal->isVisible()) {
+            timer->deleteLater();
+            timer->stop();
+            answer(modal);
+        } else if (++*tries > 500) {
+            timer->deleteLater();
+            timer->stop();
+        }
+    });
+    timer->start(10);
+}
+
+/// Answers the next input dialog with `text` (accepted) or cancels it (`accept` false);
+/// `seen` receives the dialog's label text.
+inline void answerInputDialog(const QString &text, bool accept = true, QString *seen = nullptr)
+{
+    onNextModal([=](QWidget *w) {
+        auto *dialog = qobject_cast<QInputDialog *>(w);
+        if (!dialog)
+            return;
+        if (seen)
+            *seen = dialog->labelText();
+        dialog->setTextValue(text);
+        accept ? dialog->accept() : dialog->reject();
+    });
+}
+
+/// Presses `button` in the next message box; `seen` receives its icon, title and text.
+struct SeenBox
+{
+    int icon = -1;
+    QString title;
+    QString text;
+};
+inline void answerMessageBox(QMessageBox::StandardButton button, SeenBox *seen = nullptr)
+{
+    onNextModal([=](QWidget *w) {
+        auto *box = qobject_cast<QMessageBox *>(w);
+        if (!box)
+            return;
+        if (seen)
+            *seen = { box->icon(), box->windowTitle(), box->text() };
+        if (QAbstractButton *b = box->button(button))
+            b->click();
+    });
+}
+
+} // namespace orvo::test
+
+/// main() of a window test: the throw-away home first, then the application (offscreen unless
+/// told otherwise) with the program's resources.
+#define ORVO_UI_TEST_MAIN(TestClass)                                                                           \
+    int main(int argc, char *argv[])                                                                           \
+    {                                                                                                          \
+        orvo::test::ThrowAwayHome home;                                                                        \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                                    \
+            qputenv("QT_QPA_PLATFORM", "offscreen");                                                           \
+        QApplication app(argc, argv);                                                                          \
+        orvo::ui::initResources();                                                                             \
+        TestClass test;                                                                                        \
+        return QTest::qExec(&test, argc, argv);                                                                \
+    }

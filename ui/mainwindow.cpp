@@ -1,0 +1,553 @@
+#include "mainwindow.h"
+
+#include "catalogue.h"
+#include "clock.h"
+#include "firmwarefiles.h"
+#include "mainwindowform.h"
+#include "worker.h"
+#include "workerhost.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStyle>
+#include <QtDebug>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QInputDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QToolBar>
+
+namespace orvo::ui {
+
+namespace {
+
+/// Address of the support contact named in the Advanced Options password prompt.
+const QString kSupportAddress = QStringLiteral("service@orvo.example");
+/// Longest device name the devices store.
+constexpr int kMaxNameLength = 21;
+
+/// The title bar of the window's own message boxes and input dialogs: a fixed-size dialog
+/// without the context-help button.
+constexpr Qt::WindowFlags kInputDialogFlags = Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint;
+constexpr Qt::WindowFlags kMessageBoxFlags = Qt::Dialog | kInputDialogFlags;
+
+} // namespace
+
+/// Hands the worker's signals, queued into the GUI thread by the host, to the window's slots.
+class MainWindowFrontEnd final : public WorkerFrontEnd
+{
+public:
+    explicit MainWindowFrontEnd(MainWindow &window) : m_window(window) {}
+
+    int messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn) override
+    {
+        return m_window.execMessageBox(icon, textTitle, textMsg, flagBtn);
+    }
+    void insertListItem(int icon, QString text, int nIndex, bool bRemoveLastItem) override
+    {
+        m_window.insertListItem(icon, text, nIndex, bRemoveLastItem);
+    }
+    void clearList() override { m_window.ui->Log_listWidget->clear(); }
+    void updateProgressBar(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) override
+    {
+        m_window.updateProgressBar(bVisible, nValue, bShowText, nMin, nMax);
+    }
+    void updateProgressBarAuto(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) override
+    {
+        m_window.updateProgressBarAuto(bVisible, nValue, bShowText, nMin, nMax);
+    }
+    void updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev) override { m_window.updateDevicesCombo(dev); }
+    void enableControls(bool bEnable) override { m_window.EnableControls(bEnable); }
+
+private:
+    MainWindow &m_window;
+};
+
+MainWindow::MainWindow(QWidget *parent) : MainWindow(Clock::real(), parent)
+{
+}
+
+MainWindow::MainWindow(Clock &clock, QWidget *parent) : QMainWindow(parent), ui(std::make_unique<MainWindowForm>())
+{
+    ui->setupUi(this);
+
+    restoreSelection = false;
+    advancedUnlocked = false;
+    buildToolbar();
+    progressShown = false;
+    autoProgressShown = false;
+
+    ui->Log_listWidget->setIconSize(QSize(13, 13));
+    ui->Log_listWidget->setStyleSheet(QStringLiteral("font-family: MS Shell Dlg 2; font-size: 8pt;"));
+    ui->Log_listWidget->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    ui->Log_listWidget->setAutoScroll(true);
+    ui->Log_listWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ui->Log_listWidget->setSelectionMode(QAbstractItemView::NoSelection);
+    ui->Log_listWidget->setDragDropMode(QAbstractItemView::NoDragDrop);
+    ui->Log_listWidget->setDropIndicatorShown(false);
+    ui->Log_listWidget->setDefaultDropAction(Qt::IgnoreAction);
+
+    ui->LogEdit->hide();
+    ui->progressBar_Auto->hide();
+    ui->progressBar->hide();
+    ui->Rename_Button->hide();
+
+    actIdentify->setEnabled(false);
+    actInfo->setEnabled(true);
+    actRename->setEnabled(false);
+    actAutoUpdate->setEnabled(false);
+    actAdvOptions->setChecked(false);
+    toolBarAct_AdvOptions();
+    actAdvOptions->setEnabled(false);
+
+    ui->comboBox_FoundDevices->setEnabled(false);
+    manualIpEnabled = false;
+
+    prepareDataFolder();
+
+    frontEnd = std::make_unique<MainWindowFrontEnd>(*this);
+    host = std::make_unique<WorkerHost>(clock, frontEnd.get());
+    Worker *w = host->worker();
+    connect(w, &Worker::setLogEditText, ui->LogEdit, &QTextEdit::setPlainText);
+    connect(w, &Worker::appendLogEditText, ui->LogEdit, &QTextEdit::append);
+    connect(w, &Worker::ClearLogEdit, ui->LogEdit, &QTextEdit::clear);
+    w->firmwareFolder = firmwareFolderPath();
+    w->manualIpEnabled = manualIpEnabled;
+    for (int i = 0; i < 4; ++i)
+        w->manualIp[i] = manualIp[i];
+}
+
+MainWindow::~MainWindow()
+{
+    // Abort a running job, wait for its thread, then delete thread and worker.
+    host.reset();
+    frontEnd.reset();
+}
+
+Worker *MainWindow::worker() const
+{
+    return host->worker();
+}
+
+void MainWindow::buildToolbar()
+{
+    toolbar = new QToolBar(tr("Toolbar"), this);
+    toolbar->setObjectName(QStringLiteral("toolBar"));
+    toolbar->setIconSize(QSize(32, 32));
+    toolbar->setMovable(false);
+    toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
+    addToolBar(toolbar);
+
+    const auto action = [this](const char *image, const QString &text, const QString &tip, const QKeySequence &key,
+                               void (MainWindow::*slot)()) {
+        auto *a = new QAction(QIcon(QStringLiteral(":/images/") + QLatin1String(image)), text, this);
+        a->setToolTip(tip);
+        a->setShortcut(key);
+        connect(a, &QAction::triggered, this, slot);
+        toolbar->addAction(a);
+        return a;
+    };
+
+    actScanNetwork = action("ScanNetwork2.png", tr("Scan Network"), tr("Scan the Network for Orvo Products"),
+                            QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::toolBarAct_ScanNetwork);
+    toolbar->addSeparator();
+    actIP = action("IP.png", tr("Set IP"), tr("Set Manual IPs"), QKeySequence(Qt::CTRL | Qt::Key_M),
+                   &MainWindow::toolBarAct_IP);
+    toolbar->addSeparator();
+    actRename = action("Rename.png", tr("Rename"), tr("Rename the currently selected Orvo Product"),
+                       QKeySequence(Qt::CTRL | Qt::Key_N), &MainWindow::toolBarAct_Rename);
+    toolbar->addSeparator();
+    actIdentify = action("Identify.png", tr("Identify"), tr("Identify the currently selected Orvo Product"),
+                         QKeySequence(Qt::CTRL | Qt::Key_D), &MainWindow::toolBarAct_Identify);
+
+    auto *spacer = new QWidget(toolbar);
+    spacer->setObjectName(QStringLiteral("toolBarSpacer"));
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(spacer);
+
+    actAutoUpdate = action("UpdateAll.png", tr("Auto Update"),
+                           tr("Auto Update Firmware on all panels/boards for the selected Product"),
+                           QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), &MainWindow::toolBarAct_AutoUpdate);
+    toolbar->addSeparator();
+    actAdvOptions = action("AdvancedSettings.png", tr("Advanced"), tr("Click to show Advanced Options"),
+                           QKeySequence(Qt::CTRL | Qt::Key_A), &MainWindow::toolBarAct_AdvOptions);
+    actAdvOptions->setCheckable(true);
+    toolbar->addSeparator();
+    actInfo = action("Info.png", tr("About"), tr("Click to show Changelog/Version information"),
+                     QKeySequence(Qt::CTRL | Qt::Key_I), &MainWindow::toolBarAct_Info);
+}
+
+template <typename SetInputs>
+bool MainWindow::request(int mode, SetInputs &&setInputs)
+{
+    return host->request(mode, std::forward<SetInputs>(setInputs));
+}
+
+// ---- Data folder and settings ------------------------------------------------------------------
+
+namespace {
+
+const QString kSettingsGroup = QStringLiteral("OrvoUpdaterSettings/");
+const QString kNoAddress = QStringLiteral("000.000.000.000");
+
+} // namespace
+
+void MainWindow::prepareDataFolder()
+{
+    dataFolderReady = false;
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (!folder.isEmpty() && QDir().mkpath(folder)) {
+        const QString absolute = QDir(folder).absolutePath();
+        logFilePath = absolute + QStringLiteral("/log.txt");
+        dataFolderReady = true;
+        qDebug("%s", qUtf8Printable(QStringLiteral("Log location: ") + logFilePath));
+        settingsFilePath = absolute + QStringLiteral("/AppSettings.ini");
+        readSettings();
+    }
+    if (!dataFolderReady)
+        qDebug("Log create/open failed");
+}
+
+void MainWindow::readSettings()
+{
+    qDebug("%s", qUtf8Printable(QStringLiteral("App Settings location: ") + settingsFilePath));
+    if (!QFileInfo::exists(settingsFilePath))
+        return;
+    QSettings settings(settingsFilePath, QSettings::IniFormat);
+    manualIpEnabled = settings.value(kSettingsGroup + QStringLiteral("EnableIPScan"), false).toBool();
+    bool valid = true;
+    for (int i = 0; i < 4; ++i) {
+        manualIp[i] = settings.value(kSettingsGroup + QStringLiteral("ManIP%1").arg(i + 1), kNoAddress).toString();
+        valid = valid && isUsableIpEntry(manualIp[i]);
+    }
+    if (!valid) {
+        for (int i = 0; i < 4; ++i) {
+            manualIp[i] = kNoAddress;
+            settings.setValue(kSettingsGroup + QStringLiteral("ManIP%1").arg(i + 1), kNoAddress);
+        }
+    }
+}
+
+bool MainWindow::isValidIpText(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    const QStringList parts = text.split(QLatin1Char('.'), Qt::KeepEmptyParts);
+    if (parts.size() != 4)
+        return false;
+    for (const QString &part : parts) {
+        for (QChar c : part) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+        }
+        bool ok = false;
+        const uint value = part.toUInt(&ok);
+        if (ok && value >= 256) // an empty part, or one too long to read, counts as 0
+            return false;
+    }
+    return true;
+}
+
+QString MainWindow::normalizeIpText(const QString &text)
+{
+    static const QRegularExpression pattern(QStringLiteral(
+        "^(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\."
+        "(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$"));
+    const QRegularExpressionMatch m = pattern.match(text);
+    if (!m.hasMatch())
+        return text;
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(m.captured(1).toInt())
+        .arg(m.captured(2).toInt())
+        .arg(m.captured(3).toInt())
+        .arg(m.captured(4).toInt());
+}
+
+bool MainWindow::isUsableIpEntry(const QString &text)
+{
+    return isValidIpText(text) && QHostAddress(normalizeIpText(text)).protocol() == QAbstractSocket::IPv4Protocol;
+}
+
+// ---- Jobs ---------------------------------------------------------------------------------------
+
+void MainWindow::toolBarAct_ScanNetwork()
+{
+    request(ScanNetwork, [this](Worker &) {
+        actRename->setEnabled(false);
+        actIdentify->setEnabled(false);
+        actAutoUpdate->setEnabled(false);
+        actAdvOptions->setChecked(false);
+        toolBarAct_AdvOptions();
+        actAdvOptions->setEnabled(false);
+        updateDevicesCombo({});
+        ui->comboBox_FoundDevices->setEnabled(false);
+        actScanNetwork->setEnabled(false);
+        actIP->setEnabled(false);
+    });
+}
+
+void MainWindow::toolBarAct_AutoUpdate()
+{
+    request(AutoUpdate, [this](Worker &w) {
+        if (w.selectedDevice >= 0 && w.selectedDevice < deviceList.size()
+            && deviceList.at(w.selectedDevice).needsUpdate() != 0) {
+            restoreSelection = true;
+            w.refreshDeviceInfo = true;
+        }
+        const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
+        w.forceUpdate = (held & Qt::AltModifier) && (held & Qt::ControlModifier);
+    });
+}
+
+void MainWindow::on_GetVersions_Button_clicked()
+{
+    request(GetVersions, [](Worker &) {});
+}
+
+void MainWindow::on_CheckDevice_Button_clicked()
+{
+    request(CheckPanel, [](Worker &) {});
+}
+
+void MainWindow::on_Bootload_Button_clicked()
+{
+    request(UpdatePanel, [this](Worker &w) {
+        if (w.selectedDevice >= 0 && w.selectedDevice < deviceList.size() && isKnownDeviceType(w.deviceType)
+            && w.panelIndex == 0 && deviceList.at(w.selectedDevice).needsUpdate() != 0) {
+            restoreSelection = true;
+            w.refreshDeviceInfo = true;
+        }
+    });
+}
+
+void MainWindow::on_Reset_Button_clicked()
+{
+    request(ResetPanel, [](Worker &w) {
+        w.checkAfterReset = QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier;
+    });
+}
+
+void MainWindow::toolBarAct_Rename()
+{
+    // The prompt comes after the busy check: a refused request asks nothing.
+    request(RenameDevice, [this](Worker &w) {
+        if (w.selectedDevice < 0 || w.selectedDevice >= deviceList.size())
+            return false;
+        const OrvoDiscoveryInfo record = deviceList.at(w.selectedDevice);
+        bool ok = false;
+        const QString name = QInputDialog::getText(this, tr("Set Product Name"), tr("Name:"), QLineEdit::Normal,
+                                                   record.name(), &ok, kInputDialogFlags);
+        if (!ok || name.isEmpty())
+            return false;
+        if (name.size() > kMaxNameLength) {
+            showMessageBox(QMessageBox::Information, tr("Set Product Name"),
+                           tr("Name cannot be more than ") + QString::number(kMaxNameLength) + tr(" characters"),
+                           QMessageBox::Ok);
+            return false;
+        }
+        restoreSelection = true;
+        w.newDeviceName = name;
+        return true;
+    });
+}
+
+void MainWindow::toolBarAct_Identify()
+{
+    request(IdentifyDevice, [](Worker &) {});
+}
+
+// ---- Advanced Options lock ----------------------------------------------------------------------
+
+void MainWindow::toolBarAct_AdvOptions()
+{
+    if (advancedUnlocked) {
+        ui->groupBox_AdvOpt->setEnabled(actAdvOptions->isChecked());
+        return;
+    }
+    if (actAdvOptions->isChecked()) {
+        bool ok = false;
+        const QString code = QInputDialog::getText(
+            this, tr("Advanced Options"),
+            tr("The Advanced options are for Orvo Engineers. \nThese options are not for general use. \nUnless "
+               "advised by Orvo Support, please click Cancel and continue as directed by the user manual. \nIf "
+               "Advanced options are required and you have been advised by Orvo Support, please contact ")
+                + kSupportAddress + tr(" \n\nPassword:"),
+            QLineEdit::Password, QString(), &ok, kInputDialogFlags);
+        if (ok && (code == QLatin1String("Kobo?Lantern") || code == QLatin1String("qel"))) {
+            ui->groupBox_AdvOpt->setEnabled(actAdvOptions->isChecked());
+            advancedUnlocked = true;
+            return;
+        }
+        if (ok)
+            showMessageBox(QMessageBox::Warning, tr("Advanced Options"), tr("Incorrect Password!"), QMessageBox::Ok);
+    }
+    actAdvOptions->setChecked(false);
+    ui->groupBox_AdvOpt->setEnabled(false);
+}
+
+// ---- Device list and selection ------------------------------------------------------------------
+
+void MainWindow::on_comboBox_FoundDevices_currentIndexChanged(int index)
+{
+    if (deviceList.isEmpty() || index < 0 || index >= deviceList.size())
+        return;
+    const OrvoDiscoveryInfo record = deviceList.at(index);
+    const int type = static_cast<int>(record.type());
+
+    QString text = QStringLiteral("Type:\t ") + deviceTypeName(record.type()) + QStringLiteral("\n");
+    text += QStringLiteral("Name:\t ") + record.name() + QStringLiteral("\n");
+    text += QStringLiteral("IP:\t ") + ipText(record) + QStringLiteral("\n");
+    text += (QStringLiteral("MAC:\t ") + macText(record) + QStringLiteral("\n")).toUpper();
+    text += record.needsUpdate() != 0 ? QStringLiteral("Status:\t Interface Device requires firmware update")
+                                      : QStringLiteral("Status:\t OK");
+    ui->label_DevInfo->setText(text);
+
+    Worker *w = host->worker();
+    w->selectedDevice = index;
+    w->deviceType = type;
+    ui->comboBox_Panels->clear();
+    if (isKnownDeviceType(type)) {
+        actAdvOptions->setEnabled(true);
+        for (int i = 0; i < slotCount(type); ++i)
+            ui->comboBox_Panels->addItem(panelName(type, i));
+        ui->comboBox_Panels->setCurrentIndex(0);
+        w->panelIndex = ui->comboBox_Panels->currentIndex();
+    }
+}
+
+void MainWindow::on_comboBox_Panels_currentIndexChanged(int index)
+{
+    host->worker()->panelIndex = index;
+}
+
+void MainWindow::updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev)
+{
+    deviceList.clear();
+    ui->comboBox_FoundDevices->clear();
+    ui->comboBox_Panels->clear();
+    for (const OrvoDiscoveryInfo &record : dev) {
+        // The row goes in first: the selection change of the first row finds the list empty.
+        ui->comboBox_FoundDevices->addItem(QStringLiteral("Type: ") + deviceTypeName(record.type())
+                                           + QStringLiteral("  |  ") + record.name());
+        deviceList.append(record);
+    }
+    actScanNetwork->setEnabled(true);
+    actIP->setEnabled(true);
+
+    if (deviceList.isEmpty()) {
+        ui->label_DevInfo->setText(QStringLiteral("Type:     [No Orvo Products found] \nName:\nIP: \nMAC:\n"));
+        return;
+    }
+    actRename->setEnabled(true);
+    actIdentify->setEnabled(true);
+    actAutoUpdate->setEnabled(true);
+    ui->comboBox_FoundDevices->setEnabled(true);
+    const int selected = host->worker()->selectedDevice;
+    const int row = restoreSelection && selected >= 0 && selected < deviceList.size() ? selected : 0;
+    ui->comboBox_FoundDevices->setCurrentIndex(row);
+    on_comboBox_FoundDevices_currentIndexChanged(row);
+    restoreSelection = false;
+}
+
+// ---- Message boxes ------------------------------------------------------------------------------
+
+int MainWindow::execMessageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn)
+{
+    QMessageBox box(static_cast<QMessageBox::Icon>(icon), textTitle, textMsg,
+                    static_cast<QMessageBox::StandardButtons>(flagBtn), this, kMessageBoxFlags);
+    return box.exec();
+}
+
+void MainWindow::showMessageBox(int icon, QString textTitle, QString textMsg, uint flagBtn)
+{
+    host->worker()->msgBoxResult = execMessageBox(icon, textTitle, textMsg, flagBtn);
+}
+
+// ---- Controls -----------------------------------------------------------------------------------
+
+void MainWindow::EnableControls(bool bEnable)
+{
+    actScanNetwork->setEnabled(bEnable);
+    actIP->setEnabled(bEnable);
+    actRename->setEnabled(bEnable);
+    actIdentify->setEnabled(bEnable);
+    actAutoUpdate->setEnabled(bEnable);
+    actAdvOptions->setEnabled(bEnable);
+    ui->groupBox_Products->setEnabled(bEnable);
+    if (actAdvOptions->isChecked())
+        ui->groupBox_AdvOpt->setEnabled(bEnable);
+}
+
+// ---- Activity list, progress bars and dialogs ---------------------------------------------------
+
+void MainWindow::insertListItem(int icon, QString text, int /*nIndex*/, bool bRemoveLastItem)
+{
+    QListWidget *list = ui->Log_listWidget;
+    if (bRemoveLastItem && list->count() > 0)
+        delete list->takeItem(list->count() - 1);
+
+    auto *row = new QListWidgetItem(text);
+    switch (icon) {
+    case 0:
+        break;
+    case 1: case 6: case 12:
+        row->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
+        break;
+    case 3: case 5: case 7: case 8: case 9: case 11:
+        row->setIcon(style()->standardIcon(QStyle::SP_MessageBoxCritical));
+        break;
+    case 4: case 10:
+        row->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
+        break;
+    default:
+        row->setIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation));
+        break;
+    }
+    list->addItem(row);
+    list->scrollToBottom();
+}
+
+void MainWindow::updateProgressBar(bool, int, bool, int, int)
+{
+}
+
+void MainWindow::updateProgressBarAuto(bool, int, bool, int, int)
+{
+}
+
+void MainWindow::toolBarAct_IP()
+{
+}
+
+void MainWindow::SetManIP_DialogClosed(bool bEnIP, QString ip1, QString ip2, QString ip3, QString ip4)
+{
+    Worker *w = host->worker();
+    w->manualIpEnabled = bEnIP;
+    const QString typed[4] = { ip1, ip2, ip3, ip4 };
+    for (int i = 0; i < 4; ++i)
+        w->manualIp[i] = isUsableIpEntry(typed[i]) ? typed[i] : kNoAddress;
+    if (!dataFolderReady)
+        return;
+    QSettings settings(settingsFilePath, QSettings::IniFormat);
+    settings.setValue(kSettingsGroup + QStringLiteral("EnableIPScan"), w->manualIpEnabled);
+    for (int i = 0; i < 4; ++i)
+        settings.setValue(kSettingsGroup + QStringLiteral("ManIP%1").arg(i + 1), w->manualIp[i]);
+}
+
+void MainWindow::toolBarAct_Info()
+{
+}
+
+} // namespace orvo::ui

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "devicerecord.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <QVector>
+
+#include <memory>
+
+class QAction;
+class QToolBar;
+
+namespace orvo {
+class Clock;
+class Worker;
+class WorkerHost;
+} // namespace orvo
+
+namespace orvo::ui {
+
+struct MainWindowForm;
+class MainWindowFrontEnd;
+
+/// The program's main window: the found devices, the advanced per-panel controls, the activity
+/// list and the progress bars, and the toolbar that starts every job. It owns the worker and
+/// its thread (through a WorkerHost) for its whole life.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    /// The same window on the given clock (it must outlive the window): for tests and tools.
+    explicit MainWindow(Clock &clock, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    /// The job engine, for tests and tools that set its port or firmware folder while no job runs.
+    Worker *worker() const;
+
+    /// Four decimal parts below 256 separated by dots; an empty part counts as 0.
+    static bool isValidIpText(const QString &text);
+    /// "010.001.000.100" as "10.1.0.100"; a text that is not four octets comes back unchanged.
+    static QString normalizeIpText(const QString &text);
+
+private slots:
+    void toolBarAct_ScanNetwork();
+    void toolBarAct_IP();
+    void toolBarAct_AutoUpdate();
+    void toolBarAct_AdvOptions();
+    void toolBarAct_Rename();
+    void toolBarAct_Identify();
+    void toolBarAct_Info();
+    void updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev);
+    void updateProgressBarAuto(bool bVisible, int nValue = 0, bool bShowText = true, int nMin = 0, int nMax = 100);
+    void updateProgressBar(bool bVisible, int nValue = 0, bool bShowText = true, int nMin = 0, int nMax = 100);
+    void showMessageBox(int icon, QString textTitle, QString textMsg, uint flagBtn);
+    void SetManIP_DialogClosed(bool bEnIP, QString ip1, QString ip2, QString ip3, QString ip4);
+    void insertListItem(int icon, QString text, int nIndex, bool bRemoveLastItem);
+    void EnableControls(bool bEnable);
+    void on_CheckDevice_Button_clicked();
+    void on_Reset_Button_clicked();
+    void on_Bootload_Button_clicked();
+    void on_GetVersions_Button_clicked();
+    void on_comboBox_FoundDevices_currentIndexChanged(int index);
+    void on_comboBox_Panels_currentIndexChanged(int index);
+
+private:
+    friend class MainWindowFrontEnd;
+
+    void buildToolbar();
+    void prepareDataFolder();
+    void readSettings();
+    /// An entry that passes isValidIpText and reads as an IPv4 address.
+    static bool isUsableIpEntry(const QString &text);
+    /// Shows a modal message box and returns the standard-button value of the pressed button.
+    int execMessageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn);
+    /// Runs the request protocol for `mode` after `setInputs` has stored the job's fields.
+    template <typename SetInputs>
+    bool request(int mode, SetInputs &&setInputs);
+
+    QVector<OrvoDiscoveryInfo> deviceList;
+    std::unique_ptr<MainWindowForm> ui;
+    std::unique_ptr<MainWindowFrontEnd> frontEnd;
+    std::unique_ptr<WorkerHost> host; ///< the worker and its thread
+
+    QToolBar *toolbar = nullptr;
+    QAction *actScanNetwork = nullptr;
+    QAction *actIP = nullptr;
+    QAction *actAutoUpdate = nullptr;
+    QAction *actAdvOptions = nullptr;
+    QAction *actRename = nullptr;
+    QAction *actInfo = nullptr;
+    QAction *actIdentify = nullptr;
+
+    bool progressShown = false;
+    bool autoProgressShown = false;
+    QString logFilePath;
+    bool dataFolderReady = false;
+    bool restoreSelection = false;
+    bool advancedUnlocked = false;
+    QString settingsFilePath;
+    QString manualIp[4] = { QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000"),
+                            QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000") };
+    bool manualIpEnabled = false;
+};
+
+} // namespace orvo::ui

@@ -1,0 +1,80 @@
+#include "startup.h"
+
+#include "appidentity.h"
+#include "darkstyle.h"
+#include "devicerecord.h"
+#include "framelesswindow.h"
+#include "mainwindow.h"
+#include "testcontrol.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QIcon>
+#include <QLockFile>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QStyle>
+#include <QtDebug>
+
+static void orvoInitResources()
+{
+    Q_INIT_RESOURCE(orvo);
+}
+
+namespace orvo::ui {
+
+void initResources()
+{
+    orvoInitResources();
+}
+
+QString lockFilePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QStringLiteral("/OrvoUpdaterKvw.lock");
+}
+
+std::unique_ptr<FramelessWindow> createMainFrame(Clock *clock)
+{
+    auto frame = std::make_unique<FramelessWindow>();
+    auto *mainWindow = clock ? new MainWindow(*clock) : new MainWindow;
+    frame->setWindowTitle(QStringLiteral("Orvo Updater  [") + QCoreApplication::applicationVersion()
+                          + QStringLiteral("]"));
+    frame->setWindowIcon(QIcon(QStringLiteral(":/images/BigOrvo.ico")));
+    frame->setContent(mainWindow);
+    frame->setFixedSize(mainWindow->size());
+    frame->setMaximumSize(mainWindow->size());
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    if (!screens.isEmpty())
+        frame->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, frame->size(),
+                                               screens.first()->geometry()));
+    return frame;
+}
+
+int runApplication(QApplication &app)
+{
+    initResources();
+    registerMetaTypes(); // the device list as "QVector <OrvoDiscoveryInfo>"
+    QApplication::setStyle(new DarkStyle);
+    setApplicationIdentity();
+
+    TestControl::startIfRequested(&app);
+
+    const QString lockPath = lockFilePath();
+    qDebug("%s", qUtf8Printable(QStringLiteral("lockFile: ") + lockPath));
+    QLockFile lock(lockPath);
+    if (!lock.tryLock(100)) {
+        QMessageBox box(QMessageBox::Warning, QString(),
+                        QStringLiteral("You already have the Orvo Updater app open. Please switch to the open app."));
+        box.exec();
+        return 1;
+    }
+
+    // The frame is the shown window; destroying it destroys the main window, whose destructor
+    // stops the worker first.
+    const std::unique_ptr<FramelessWindow> frame = createMainFrame();
+    frame->show();
+    return app.exec();
+}
+
+} // namespace orvo::ui

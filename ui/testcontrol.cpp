@@ -1,0 +1,122 @@
+#include "testcontrol.h"
+
+#include "framelesswindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSocketNotifier>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace orvo::ui {
+
+void TestControl::startIfRequested(QObject *parent)
+{
+#ifdef Q_OS_UNIX
+    if (qEnvironmentVariableIsSet("ORVO_TEST_CONTROL"))
+        new TestControl(parent);
+#else
+    Q_UNUSED(parent);
+#endif
+}
+
+TestControl::TestControl(QObject *parent) : QObject(parent)
+{
+#ifdef Q_OS_UNIX
+    m_notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &TestControl::readCommand);
+#endif
+}
+
+void TestControl::readCommand()
+{
+#ifdef Q_OS_UNIX
+    char buffer[256];
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n <= 0) { // the test went away: stop listening, leave the program as it is
+        m_notifier->setEnabled(false);
+        return;
+    }
+    m_pending.append(buffer, static_cast<int>(n));
+    for (int eol = m_pending.indexOf('\n'); eol >= 0; eol = m_pending.indexOf('\n')) {
+        const QByteArray command = m_pending.left(eol).trimmed();
+        m_pending.remove(0, eol + 1);
+        run(command);
+    }
+    if (m_pending.size() > 4096) // no command is that long
+        m_pending.clear();
+#endif
+}
+
+void TestControl::run(const QByteArray &command)
+{
+    if (command == "windows") {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (!w->isVisible())
+                continue;
+            QString title = w->windowTitle();
+            if (auto *frame = qobject_cast<FramelessWindow *>(w)) {
+                if (auto *text = frame->findChild<QLabel *>(QStringLiteral("titleText")))
+                    title = text->text();
+            } else if (auto *box = qobject_cast<QMessageBox *>(w)) {
+                title = box->text();
+            }
+            const QRect g = w->frameGeometry();
+            reply("window " + QByteArray(w->metaObject()->className()) + ' ' + w->objectName().toUtf8() + ' '
+                  + QByteArray::number(g.x()) + ',' + QByteArray::number(g.y()) + ',' + QByteArray::number(g.width())
+                  + 'x' + QByteArray::number(g.height()) + ' ' + title.toUtf8().replace('\n', "\\n"));
+        }
+    } else if (command == "answer") {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            QAbstractButton *button = box->defaultButton();
+            if (!button && !box->buttons().isEmpty())
+                button = box->buttons().first();
+            if (button) {
+                reply("answered " + button->text().toUtf8());
+                button->click();
+            }
+        } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+            reply("answered dialog");
+            dialog->accept();
+        } else {
+            reply("nothing to answer");
+        }
+    } else if (command.startsWith("grab ")) {
+        // "grab <class or object name> <file>": the window as the program paints it, with its
+        // translucent margin and shadow, as a PNG with alpha.
+        const QList<QByteArray> args = command.mid(5).split(' ');
+        QWidget *found = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && args.size() == 2
+                && (args[0] == w->metaObject()->className() || args[0] == w->objectName().toUtf8())) {
+                found = w;
+                break;
+            }
+        }
+        if (found && found->grab().save(QString::fromLocal8Bit(args[1]), "PNG"))
+            reply("grabbed " + args[1]);
+        else
+            reply("nothing grabbed");
+    } else if (command == "close") {
+        reply("closing");
+        QApplication::closeAllWindows();
+    } else if (!command.isEmpty()) {
+        reply("unknown command " + command);
+    }
+    reply("end");
+}
+
+void TestControl::reply(const QByteArray &text)
+{
+    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+} // namespace orvo::ui
