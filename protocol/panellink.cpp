@@ -8,11 +8,15 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QNetworkProxy>
+#include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QtDebug>
 
+#include <poll.h>
+
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <memory>
@@ -36,22 +40,51 @@ void driveSocket()
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-bool isSettling(const QTcpSocket &socket)
+/// The descriptor of a connection attempt in progress, -1 when it cannot be told.
+/// QAbstractSocket::socketDescriptor() names it only once connected; during the attempt it is
+/// the one that the socket's write notifier watches.
+int attemptDescriptor(const QTcpSocket &socket)
 {
-    return socket.state() == QAbstractSocket::ConnectingState || socket.state() == QAbstractSocket::HostLookupState;
+    const auto notifiers = socket.findChildren<QSocketNotifier *>();
+    for (const QSocketNotifier *n : notifiers) {
+        if (n->type() == QSocketNotifier::Write && n->isEnabled())
+            return static_cast<int>(n->socket());
+    }
+    return -1;
+}
+
+/// Waits up to `realMs` real milliseconds for the descriptor of a connection attempt to become
+/// writable, which it does when the attempt has ended, connected or refused.
+bool attemptEnded(int fd, int realMs)
+{
+    pollfd p {};
+    p.fd = fd;
+    p.events = POLLOUT;
+    int n = 0;
+    do
+        n = ::poll(&p, 1, realMs);
+    while (n < 0 && errno == EINTR);
+    return n > 0;
 }
 
 /// Waits up to `realMs` real milliseconds for a connection attempt to settle (connected or
 /// failed). QAbstractSocket::waitForConnected gives up the attempt when it times out, which
-/// would leave nothing for the following polls to find; a short local event loop waits for the
-/// same notifier without that side effect. A connection that is already there (the usual case
-/// on a LAN) is taken at once, so that the request follows the handshake without delay.
+/// would leave nothing for the following polls to find; so the wait is made on the attempt's
+/// descriptor, and waitForConnected is asked only once that says the attempt has ended, when it
+/// takes the outcome without waiting. No event loop turn: on a LAN the handshake is done by the
+/// time this runs, and the request follows it at once. A socket whose descriptor cannot be told
+/// waits in a short local event loop for the same notifier.
 void waitForConnectionSettled(QTcpSocket &socket, int realMs)
 {
-    if (!isSettling(socket))
-        return;
-    driveSocket();
-    if (!isSettling(socket))
+    if (socket.state() == QAbstractSocket::ConnectingState) {
+        const int fd = attemptDescriptor(socket);
+        if (fd >= 0) {
+            if (attemptEnded(fd, realMs))
+                socket.waitForConnected(qMax(realMs, 1000)); // ready: neither a wait nor a time-out
+            return;
+        }
+    }
+    if (socket.state() != QAbstractSocket::ConnectingState && socket.state() != QAbstractSocket::HostLookupState)
         return;
     QEventLoop loop;
     QTimer timer;
@@ -70,7 +103,6 @@ void waitForConnectionSettled(QTcpSocket &socket, int realMs)
 /// otherwise pile up sockets.
 void disposeSocket(std::unique_ptr<QTcpSocket> socket)
 {
-    QObject::disconnect(socket.get(), nullptr, nullptr, nullptr);
     socket->close(); // graceful when connected and nothing is left to write
     socket->abort(); // a connection attempt still in progress, or a close left pending
 }
@@ -127,8 +159,9 @@ bool PanelLink::exchangePanelPacket(std::uint8_t route, std::uint8_t channel, st
     const QByteArray request = buildPanelRequest(m_target.headerDeviceType, route, channel, panel, extra, command,
                                                  subCommand, boardType, boardAddress, useTxBody ? &txBody : nullptr);
 
+    static const QNetworkProxy noProxy(QNetworkProxy::NoProxy); // built once, shared by every socket
     auto socket = std::make_unique<QTcpSocket>();
-    socket->setProxy(QNetworkProxy::NoProxy);
+    socket->setProxy(noProxy);
     m_socket = socket.get();
     const auto connected = [s = socket.get()] { return s->state() == QAbstractSocket::ConnectedState; };
 
