@@ -8,15 +8,11 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QNetworkProxy>
-#include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QtDebug>
 
-#include <poll.h>
-
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <memory>
@@ -40,51 +36,22 @@ void driveSocket()
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-/// The descriptor of a connection attempt in progress, -1 when it cannot be told.
-/// QAbstractSocket::socketDescriptor() names it only once connected; during the attempt it is
-/// the one that the socket's write notifier watches.
-int attemptDescriptor(const QTcpSocket &socket)
+bool isSettling(const QTcpSocket &socket)
 {
-    const auto notifiers = socket.findChildren<QSocketNotifier *>();
-    for (const QSocketNotifier *n : notifiers) {
-        if (n->type() == QSocketNotifier::Write && n->isEnabled())
-            return static_cast<int>(n->socket());
-    }
-    return -1;
-}
-
-/// Waits up to `realMs` real milliseconds for the descriptor of a connection attempt to become
-/// writable, which it does when the attempt has ended, connected or refused.
-bool attemptEnded(int fd, int realMs)
-{
-    pollfd p {};
-    p.fd = fd;
-    p.events = POLLOUT;
-    int n = 0;
-    do
-        n = ::poll(&p, 1, realMs);
-    while (n < 0 && errno == EINTR);
-    return n > 0;
+    return socket.state() == QAbstractSocket::ConnectingState || socket.state() == QAbstractSocket::HostLookupState;
 }
 
 /// Waits up to `realMs` real milliseconds for a connection attempt to settle (connected or
 /// failed). QAbstractSocket::waitForConnected gives up the attempt when it times out, which
-/// would leave nothing for the following polls to find; so the wait is made on the attempt's
-/// descriptor, and waitForConnected is asked only once that says the attempt has ended, when it
-/// takes the outcome without waiting. No event loop turn: on a LAN the handshake is done by the
-/// time this runs, and the request follows it at once. A socket whose descriptor cannot be told
-/// waits in a short local event loop for the same notifier.
+/// would leave nothing for the following polls to find; a short local event loop waits for the
+/// same notifier without that side effect. A connection that is already there (the usual case
+/// on a LAN) is taken at once, so that the request follows the handshake without delay.
 void waitForConnectionSettled(QTcpSocket &socket, int realMs)
 {
-    if (socket.state() == QAbstractSocket::ConnectingState) {
-        const int fd = attemptDescriptor(socket);
-        if (fd >= 0) {
-            if (attemptEnded(fd, realMs))
-                socket.waitForConnected(qMax(realMs, 1000)); // ready: neither a wait nor a time-out
-            return;
-        }
-    }
-    if (socket.state() != QAbstractSocket::ConnectingState && socket.state() != QAbstractSocket::HostLookupState)
+    if (!isSettling(socket))
+        return;
+    driveSocket();
+    if (!isSettling(socket))
         return;
     QEventLoop loop;
     QTimer timer;
