@@ -1,18 +1,24 @@
-// orvo-bench_update: the firmware download against the device simulator.
+// orvo-bench-update: the firmware download against the device simulator.
 //
-//  1. Records per second of a full update of a 2 MB-part image (about 120,000 records, no device
-//     delay) against a raw exchange loop (plain sockets: connect, send 76, receive 76, close; the
-//     exchange benchmark's baseline client) to the same simulated board, measured in the same run
-//     and printed as a ratio (goal >= 0.8).
-//  2. Peak memory (VmHWM) after a small and after a large update: the records are produced one
-//     at a time, so only the loaded file should add to it.
+//  1. Records per second of the download of an update, against a raw exchange loop (plain
+//     sockets: connect, send 76, receive 76, close; the exchange benchmark's baseline client)
+//     and against the program's transport alone (exchangePanelPacket in a loop), all three
+//     sending the same records to the same simulated board after an erase, in the same run and
+//     in rounds whose order rotates. Printed as the median of the per-round ratios (goals:
+//     update / raw loop >= 0.85, update / transport alone >= 0.95).
+//  2. Peak memory (VmHWM) after the rounds and after a large update (about 120,000 records of a
+//     2 MB part): the records are produced one at a time, so only the loaded file should add to it.
 //  3. CPU time of a real-time restart wait, measured over its first 1000 ticks (10 s), against
 //     its wall time (goal below 5 %).
 //
 // The simulator runs in a child process so that its record of the written image does not count
 // in this process's memory.
 //
-//   orvo-bench-update [records (120000)] [raw exchanges (20000)] [restart-wait ticks (1000)]
+//   orvo-bench-update [records per round (5000)] [rounds (9)] [large update (120000)]
+//                     [restart-wait ticks (1000)]
+//   orvo-bench-update --count N raw|link|update [--sim ADDR:PORT]
+//     N records with one client only, inside measuredExchanges() (for update: one update of an
+//     N-record image): the unit that bench/count-per-exchange runs callgrind and strace on.
 
 #include "benchsupport.h"
 #include "hexrecords.h"
@@ -31,6 +37,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <vector>
 
 using namespace orvo;
 using namespace orvo::bench;
@@ -92,80 +99,107 @@ public:
     long progressCalls = 0;
 };
 
-// --- the raw exchange loop
+// --- the three clients, all sending the records of one image
 
-// The first data record of a small image in `tx`, as the update sends it.
-void firstDataRecord(PanelBody &tx)
+// The records of an image as the update sends them: the bodies and the requests built from them.
+struct Records
 {
-    const QByteArray file = line(extendedAddress(0x1D00)) + line(hexRecord(0, 0, QByteArray(16, '\x5A')));
+    std::vector<PanelBody> bodies;
+    std::vector<QByteArray> requests;
+};
+
+Records recordsOf(const QString &path)
+{
+    Records out;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return out;
+    const QByteArray content = f.readAll();
+    const PanelSlot slot = panelSlot(Console6170, kPosition);
+    PanelBody tx;
     tx.fill(0xFF);
     RecordProducer::begin(tx);
-    RecordProducer producer(file, false, kFlashEnd2048);
-    producer.next(tx);
-    producer.next(tx);
+    RecordProducer producer(content, false, kFlashEnd2048);
+    for (;;) {
+        const RecordStep step = producer.next(tx);
+        if (step == RecordStep::Finished || step == RecordStep::Invalid)
+            break;
+        if (step != RecordStep::Send)
+            continue;
+        out.bodies.push_back(tx);
+        out.requests.push_back(buildPanelRequest(Console6170, RouteProgramData, slot.channel, slot.panel,
+                                                 std::uint8_t(tx[9] + 11), 0, 0, slot.boardType, slot.boardAddress,
+                                                 &tx));
+    }
+    return out;
 }
 
-double rawExchangesPerSecond(std::uint16_t port, int exchanges)
+bool boardAnswers(PanelLink &link, std::uint8_t route, std::uint8_t command, std::uint8_t sub,
+                  std::uint8_t replyCode, std::uint8_t status)
 {
-    PanelBody tx;
-    firstDataRecord(tx);
     const PanelSlot slot = panelSlot(Console6170, kPosition);
-    RawExchange raw(kAddress, port,
-                    buildPanelRequest(Console6170, RouteProgramData, slot.channel, slot.panel, std::uint8_t(tx[9] + 11),
-                                      0, 0, slot.boardType, slot.boardAddress, &tx));
-    const Wall::time_point start = Wall::now();
-    for (int i = 0; i < exchanges; ++i) {
-        if (!raw.run()) {
-            std::fprintf(stderr, "raw loop: %s\n", raw.failure());
-            return 0;
-        }
-        if (raw.reply()[kHeaderSize + 1] != ReplyAccepted) {
-            std::fprintf(stderr, "raw loop: no acceptance\n");
-            return 0;
-        }
-    }
-    return exchanges / seconds(start, Wall::now());
+    link.replyBody.fill(0xFF);
+    return link.exchangePanelPacket(route, slot.channel, slot.panel, 4, command, sub, slot.boardType,
+                                    slot.boardAddress, false, 5000)
+        && link.replyMatches(replyCode, slot.channel, slot.panel, slot.boardType, slot.boardAddress)
+        && link.replyBody[BodySubCommand] == status;
 }
 
-// The same exchange through the program's transport alone, without the update around it.
-double linkExchangesPerSecond(PanelLink &link, int exchanges)
+// An empty program memory on the board, as the update leaves it before its first record: into
+// the boot loader when it runs its firmware (its restart takes a few ms at the simulator's
+// speed-up), then the erase.
+bool eraseBoard(PanelLink &link)
 {
-    firstDataRecord(link.txBody);
     const PanelSlot slot = panelSlot(Console6170, kPosition);
-    const Wall::time_point start = Wall::now();
-    for (int i = 0; i < exchanges; ++i) {
-        if (!link.exchangePanelPacket(RouteProgramData, slot.channel, slot.panel, std::uint8_t(link.txBody[9] + 11), 0,
-                                      0, slot.boardType, slot.boardAddress, true, 5000)
-            || link.replyBody[1] != ReplyAccepted) {
-            std::fprintf(stderr, "link loop: no acceptance\n");
-            return 0;
-        }
+    bool inBootLoader = false;
+    for (int attempt = 0; attempt < 2000 && !inBootLoader; ++attempt) {
+        if (boardAnswers(link, RouteBootStatus, CmdStatusQuery, 0, ReplyStatus, StatusRunning))
+            link.exchangePanelPacket(RouteBootStatus, slot.channel, slot.panel, 4, CmdBootLoader, 0, slot.boardType,
+                                     slot.boardAddress, false, 1);
+        else
+            inBootLoader = boardAnswers(link, RouteBootStatus, CmdStatusQuery, 0, ReplyStatus, StatusBootLoader);
+        if (!inBootLoader)
+            link.clock().sleepFor(std::chrono::milliseconds(100)); // 0.1 ms at the speed-up
     }
-    return exchanges / seconds(start, Wall::now());
+    return inBootLoader && boardAnswers(link, RouteBootStatus, CmdBootLoader, SubErase, ReplyStatus, StatusErased);
+}
+
+int rawLoop(RawExchange &raw, const Records &records)
+{
+    return measuredExchanges(int(records.requests.size()), [&](int i) {
+        raw.setRequest(records.requests[std::size_t(i)]);
+        return raw.run() && raw.reply()[kHeaderSize + BodyRoute] == ReplyAccepted;
+    });
+}
+
+// The same exchanges through the program's transport alone, without the update around it.
+int linkLoop(PanelLink &link, const Records &records)
+{
+    const PanelSlot slot = panelSlot(Console6170, kPosition);
+    return measuredExchanges(int(records.bodies.size()), [&](int i) {
+        link.txBody = records.bodies[std::size_t(i)];
+        return link.exchangePanelPacket(RouteProgramData, slot.channel, slot.panel, std::uint8_t(link.txBody[9] + 11),
+                                        0, 0, slot.boardType, slot.boardAddress, true, 5000)
+            && link.replyBody[BodyRoute] == ReplyAccepted;
+    });
 }
 
 struct UpdateRun
 {
     int result = -1;
-    double recordsPerSecond = 0;
-    long hwmKb = 0;
-    long fileKb = 0;
+    double programSeconds = 0;
+    long progressCalls = 0;
 };
 
-UpdateRun runUpdate(PanelLink &link, const QString &folder, int records)
+UpdateRun runUpdate(PanelLink &link, const QString &path)
 {
-    const QString path = folder + QStringLiteral("/image_%1.hex").arg(records);
-    UpdateRun run;
-    if (!writeImage(path, records))
-        return run;
-    run.fileKb = long(QFileInfo(path).size() / 1024);
     const PanelUpdateRequest request = makePanelUpdateRequest(QFile::encodeName(path), Console6170, kPosition,
                                                               panelSlot(Console6170, kPosition), 0, true);
     Quiet reporter;
+    UpdateRun run;
     run.result = updatePanelFirmware(link, reporter, request);
-    run.recordsPerSecond = records / seconds(reporter.programStart, reporter.programEnd);
-    run.hwmKb = vmHwmKb();
-    QFile::remove(path);
+    run.programSeconds = seconds(reporter.programStart, reporter.programEnd);
+    run.progressCalls = reporter.progressCalls;
     return run;
 }
 
@@ -173,15 +207,21 @@ UpdateRun runUpdate(PanelLink &link, const QString &folder, int records)
 
 int main(int argc, char **argv)
 {
-    const int records = argc > 1 ? std::atoi(argv[1]) : 120000;
-    const int rawExchanges = argc > 2 ? std::atoi(argv[2]) : 20000;
-    const int waitTicks = argc > 3 ? std::atoi(argv[3]) : 1000;
+    const BenchArgs args = BenchArgs::parse(argc, argv);
+    if (!args.ok || (args.count && args.mode != "raw" && args.mode != "link" && args.mode != "update")) {
+        std::fprintf(stderr, "usage: orvo-bench-update [records-per-round] [rounds] [large-update] [wait-ticks]\n"
+                             "       orvo-bench-update --count N raw|link|update [--sim ADDR:PORT]\n");
+        return 2;
+    }
+    const int perRound = args.number(0, 5000);
+    const int rounds = args.number(1, 9);
+    const int large = args.number(2, 120000);
+    const int waitTicks = args.number(3, 1000);
+    const std::string address = args.address(kAddress);
 
     // Before any thread exists: the simulator's process.
-    devsim::DeviceConfig device = devsim::defaultDevice(Console6170, QString::fromLatin1(kAddress));
-    device.boards[kPosition].state = devsim::BoardState::BootLoader; // the raw loop writes first
     SimulatorProcess simulator;
-    if (!simulator.start(device, 1000.0)) {
+    if (!simulator.start(args, devsim::defaultDevice(Console6170, QString::fromLatin1(kAddress)), 1000.0)) {
         std::fprintf(stderr, "could not start the simulator\n");
         return 1;
     }
@@ -190,38 +230,99 @@ int main(int argc, char **argv)
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {}); // debug lines off
     QTemporaryDir dir;
 
-    // Raw loop first: the board sits in its boot loader and takes records.
-    const double raw = rawExchangesPerSecond(simulator.port(), rawExchanges);
-
     ScaledClock fast(1000.0); // the restart waits and pauses; the downloads run at full speed
     PanelLink link(fast, {});
-    link.setTarget({ QString::fromLatin1(kAddress), simulator.port(), std::uint16_t(Console6170) });
+    link.setTarget({ QString::fromStdString(address), simulator.port(), std::uint16_t(Console6170) });
     link.setCatalogueType(Console6170);
+    RawExchange raw(address.c_str(), simulator.port(), QByteArray());
 
-    const double viaLink = linkExchangesPerSecond(link, rawExchanges);
+    if (args.count) {
+        const QString path = dir.path() + QStringLiteral("/image.hex");
+        const Records records = writeImage(path, args.count) ? recordsOf(path) : Records {};
+        if (int(records.requests.size()) != args.count || (args.mode != "update" && !eraseBoard(link))) {
+            std::fprintf(stderr, "could not prepare the image or the board\n");
+            return 1;
+        }
+        int failures = 0;
+        if (args.mode == "raw")
+            failures = rawLoop(raw, records);
+        else if (args.mode == "link")
+            failures = linkLoop(link, records);
+        else
+            failures = measuredExchanges(1, [&](int) { return runUpdate(link, path).result == UpdateSuccessful; });
+        std::printf("%d records (%s), failures %d\n", args.count, args.mode.c_str(), failures);
+        return failures ? 1 : 0;
+    }
 
-    const int small = records / 24 > 0 ? records / 24 : 1;
-    const long hwmBefore = vmHwmKb();
-    const UpdateRun smallRun = runUpdate(link, dir.path(), small);
-    const UpdateRun largeRun = runUpdate(link, dir.path(), records);
+    const long hwmStart = vmHwmKb();
+    const QString roundPath = dir.path() + QStringLiteral("/round.hex");
+    const Records records = writeImage(roundPath, perRound) ? recordsOf(roundPath) : Records {};
+    if (int(records.requests.size()) != perRound) {
+        std::fprintf(stderr, "could not write the image\n");
+        return 1;
+    }
+
+    // Rounds whose order rotates, so that all three see the same load on a shared machine.
+    std::vector<double> overRaw, overLink, linkOverRaw;
+    double rawSum = 0, linkSum = 0, updateSum = 0;
+    int failures = 0;
+    for (int r = 0; r < rounds; ++r) {
+        double rawRate = 0, linkRate = 0, updateRate = 0;
+        // A loop of the round's records after an erase, as the update sends them after its own.
+        const auto loopRate = [&](auto &&loop) {
+            failures += eraseBoard(link) ? 0 : 1;
+            const Wall::time_point t0 = Wall::now();
+            failures += loop();
+            return perRound / seconds(t0, Wall::now());
+        };
+        for (int k = 0; k < 3; ++k) {
+            const int which = (r + k) % 3;
+            if (which == 0) {
+                rawRate = loopRate([&] { return rawLoop(raw, records); });
+            } else if (which == 1) {
+                linkRate = loopRate([&] { return linkLoop(link, records); });
+            } else {
+                const UpdateRun run = runUpdate(link, roundPath);
+                failures += run.result == UpdateSuccessful ? 0 : 1;
+                updateRate = run.programSeconds > 0 ? perRound / run.programSeconds : 0;
+            }
+        }
+        rawSum += rawRate;
+        linkSum += linkRate;
+        updateSum += updateRate;
+        overRaw.push_back(updateRate / rawRate);
+        overLink.push_back(updateRate / linkRate);
+        linkOverRaw.push_back(linkRate / rawRate);
+    }
+    const long hwmRounds = vmHwmKb();
+
+    const QString largePath = dir.path() + QStringLiteral("/large.hex");
+    const bool largeWritten = writeImage(largePath, large);
+    const long largeFileKb = long(QFileInfo(largePath).size() / 1024);
+    const UpdateRun largeRun = largeWritten ? runUpdate(link, largePath) : UpdateRun {};
+    const long hwmLarge = vmHwmKb();
+    QFile::remove(largePath);
 
     SimulatorStats stats;
     simulator.stats(kPosition, stats);
 
-    std::printf("download: %d records in the update (2 MB part), result %d; %d records in the small one, result %d\n",
-                records, largeRun.result, small, smallRun.result);
-    std::printf("  update   %.0f records/s\n", largeRun.recordsPerSecond);
-    std::printf("  raw loop %.0f exchanges/s (%d exchanges)\n", raw, rawExchanges);
-    std::printf("  transport alone (PanelLink::exchangePanelPacket loop) %.0f exchanges/s\n", viaLink);
-    std::printf("  ratio update / raw loop        %.2f (goal >= 0.80)\n", raw > 0 ? largeRun.recordsPerSecond / raw : 0.0);
-    std::printf("  ratio update / transport alone %.2f (what the update adds to its exchanges)\n",
-                viaLink > 0 ? largeRun.recordsPerSecond / viaLink : 0.0);
+    std::printf("download: %d rounds of %d records each for the raw loop, the transport alone and the update "
+                "(failures %d)\n",
+                rounds, perRound, failures);
+    std::printf("  mean rates: raw loop %.0f/s, transport alone %.0f/s, update %.0f records/s\n", rawSum / rounds,
+                linkSum / rounds, updateSum / rounds);
+    std::printf("  median ratio update / raw loop        %.2f (goal >= 0.85)\n", median(overRaw));
+    std::printf("  median ratio update / transport alone %.2f (goal >= 0.95; what the update adds)\n",
+                median(overLink));
+    std::printf("  median ratio transport alone / raw    %.2f\n", median(linkOverRaw));
+    std::printf("  large update: %d records, result %d, %.0f records/s, %ld progress values\n", large,
+                largeRun.result, largeRun.programSeconds > 0 ? large / largeRun.programSeconds : 0.0,
+                largeRun.progressCalls);
     std::printf("  simulator: %d records accepted, %d checksum errors, %d violations (expected %d accepted)\n",
-                stats.recordsAccepted, stats.checksumErrors, stats.violations, 2 * rawExchanges + small + records);
-    std::printf("memory (VmHWM): %ld kB before, %ld kB after %d records (file %ld kB), %ld kB after %d records (file %ld kB)\n",
-                hwmBefore, smallRun.hwmKb, small, smallRun.fileKb, largeRun.hwmKb, records, largeRun.fileKb);
-    std::printf("  growth from small to large: %ld kB for %ld kB more file\n", largeRun.hwmKb - smallRun.hwmKb,
-                largeRun.fileKb - smallRun.fileKb);
+                stats.recordsAccepted, stats.checksumErrors, stats.violations, 3 * rounds * perRound + large);
+    std::printf("memory (VmHWM): %ld kB at start, %ld kB after the rounds (file %ld kB), %ld kB after the large "
+                "update (file %ld kB)\n",
+                hwmStart, hwmRounds, long(QFileInfo(roundPath).size() / 1024), hwmLarge, largeFileKb);
 
     // Real time now: a board without the network's restart, stopped after `waitTicks` ticks.
     Quiet waitReporter;
@@ -234,6 +335,8 @@ int main(int argc, char **argv)
     std::printf("restart wait: %ld ticks in %.2f s wall, %.3f s CPU = %.2f %% (goal < 5 %%)\n",
                 waitReporter.progressCalls, wall, cpu, 100.0 * cpu / wall);
 
-    simulator.stop();
-    return largeRun.result == UpdateSuccessful && smallRun.result == UpdateSuccessful ? 0 : 1;
+    const int violations = simulator.stop();
+    const bool ok = failures == 0 && largeRun.result == UpdateSuccessful && violations == 0
+        && stats.recordsAccepted == 3 * rounds * perRound + large;
+    return ok ? 0 : 1;
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-// What both benchmarks share: the device simulator in a child process, the raw exchange they
-// measure the program against, and the process's peak memory.
+// What both benchmarks share: the device simulator in a child process (or one already running),
+// the raw exchange they measure the program against, the median of per-round ratios, the count
+// mode that the instruction and system-call counts run, and the process's peak memory.
 
 #include "packet.h"
 #include "simulator.h"
@@ -15,9 +16,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
 namespace orvo::bench {
 
@@ -41,6 +47,73 @@ inline long vmHwmKb()
     return -1;
 }
 
+/// Median of per-round ratios: the figure that a load change on a shared machine moves least.
+inline double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+/// The exchanges that the instruction and system-call counts cover: `exchange(i)` for i below
+/// `count`, the failures counted. Kept out of line so that callgrind can switch its collection on
+/// and off at its entry and exit (--toggle-collect=*measuredExchanges*).
+template <typename Exchange>
+__attribute__((noinline)) int measuredExchanges(int count, Exchange &&exchange)
+{
+    int failures = 0;
+    for (int i = 0; i < count; ++i) {
+        if (!exchange(i))
+            ++failures;
+    }
+    return failures;
+}
+
+/// The command line of a benchmark: positional numbers for the timed run, or
+/// `--count N MODE` for a fixed number of exchanges of one client only (what callgrind and
+/// strace are run on, see bench/count-per-exchange), optionally against a simulator that already
+/// runs (`--sim ADDR:PORT`, e.g. an orvo-devsim outside valgrind) instead of a forked one.
+struct BenchArgs
+{
+    std::vector<int> numbers;  ///< positional arguments, each at least 1
+    int count = 0;             ///< 0: the timed run
+    std::string mode;          ///< client of the count mode
+    std::string simAddress;    ///< empty: fork a simulator
+    std::uint16_t simPort = 0;
+    bool ok = true;
+
+    int number(std::size_t i, int fallback) const { return i < numbers.size() ? numbers[i] : fallback; }
+    /// The simulated device's address: the running simulator's, else `own` (the forked one's).
+    std::string address(const char *own) const { return simAddress.empty() ? std::string(own) : simAddress; }
+
+    static BenchArgs parse(int argc, char **argv)
+    {
+        BenchArgs a;
+        for (int i = 1; i < argc; ++i) {
+            const std::string arg = argv[i];
+            if (arg == "--count" && i + 2 < argc) {
+                a.count = std::max(1, std::atoi(argv[++i]));
+                a.mode = argv[++i];
+            } else if (arg == "--sim" && i + 1 < argc) {
+                const std::string v = argv[++i];
+                const std::size_t colon = v.rfind(':');
+                a.ok = a.ok && colon != std::string::npos;
+                if (colon != std::string::npos) {
+                    a.simAddress = v.substr(0, colon);
+                    a.simPort = static_cast<std::uint16_t>(std::atoi(v.c_str() + colon + 1));
+                }
+            } else if (!arg.empty() && arg[0] != '-') {
+                a.numbers.push_back(std::max(1, std::atoi(arg.c_str())));
+            } else {
+                a.ok = false;
+            }
+        }
+        return a;
+    }
+};
+
 /// Counters of one simulated board, and the simulator's protocol violations; -1 where unknown.
 struct SimulatorStats
 {
@@ -61,6 +134,16 @@ public:
     SimulatorProcess(const SimulatorProcess &) = delete;
     SimulatorProcess &operator=(const SimulatorProcess &) = delete;
     ~SimulatorProcess() { stop(); }
+
+    /// The running simulator that `args` names, else a forked child serving `device` at `speedUp`;
+    /// false when the child did not start listening.
+    bool start(const BenchArgs &args, const devsim::DeviceConfig &device, double speedUp)
+    {
+        if (args.simAddress.empty())
+            return start(device, speedUp);
+        m_port = args.simPort;
+        return true;
+    }
 
     /// Forks the child serving `device` at `speedUp`; false when it did not start listening.
     bool start(const devsim::DeviceConfig &device, double speedUp)
@@ -93,9 +176,11 @@ public:
 
     std::uint16_t port() const { return m_port; }
 
-    /// The counters of the board at catalogue `position`.
+    /// The counters of the board at catalogue `position` (false for a simulator not forked here).
     bool stats(int position, SimulatorStats &out)
     {
+        if (m_pid <= 0)
+            return false;
         const char command[2] = { 's', char(position) };
         int values[3] = { -1, -1, -1 };
         if (write(m_toChild, command, sizeof command) != static_cast<ssize_t>(sizeof command)
@@ -105,7 +190,8 @@ public:
         return true;
     }
 
-    /// Stops the child and waits for it; its protocol violations, or -1 when it did not say.
+    /// Stops the child and waits for it; its protocol violations, or -1 when it did not say (or
+    /// the simulator was not forked here).
     int stop()
     {
         if (m_pid <= 0)
@@ -169,6 +255,9 @@ public:
         m_addr.sin_port = htons(port);
         inet_pton(AF_INET, address, &m_addr.sin_addr);
     }
+
+    /// The request of the following exchanges.
+    void setRequest(const QByteArray &request) { m_request = request; }
 
     /// One exchange; false, with failure() naming the step, when one fails.
     bool run()

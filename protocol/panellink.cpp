@@ -70,7 +70,6 @@ void waitForConnectionSettled(QTcpSocket &socket, int realMs)
 /// otherwise pile up sockets.
 void disposeSocket(std::unique_ptr<QTcpSocket> socket)
 {
-    QObject::disconnect(socket.get(), nullptr, nullptr, nullptr);
     socket->close(); // graceful when connected and nothing is left to write
     socket->abort(); // a connection attempt still in progress, or a close left pending
 }
@@ -127,8 +126,9 @@ bool PanelLink::exchangePanelPacket(std::uint8_t route, std::uint8_t channel, st
     const QByteArray request = buildPanelRequest(m_target.headerDeviceType, route, channel, panel, extra, command,
                                                  subCommand, boardType, boardAddress, useTxBody ? &txBody : nullptr);
 
+    static const QNetworkProxy noProxy(QNetworkProxy::NoProxy); // built once, shared by every socket
     auto socket = std::make_unique<QTcpSocket>();
-    socket->setProxy(QNetworkProxy::NoProxy);
+    socket->setProxy(noProxy);
     m_socket = socket.get();
     const auto connected = [s = socket.get()] { return s->state() == QAbstractSocket::ConnectedState; };
 
