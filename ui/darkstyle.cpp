@@ -62,8 +62,12 @@ void DarkStyle::polish(QPalette &palette)
 
 void DarkStyle::polish(QApplication *app)
 {
-    if (!app)
+    // Setting the style sheet wraps this style in the style-sheet style, which polishes the
+    // application again through its base style: that nested call must not step the font twice.
+    static bool polishing = false;
+    if (!app || polishing)
         return;
+    polishing = true;
 
     QFont font = QApplication::font();
     if (font.pointSizeF() > 0) { // a font given in pixels has no point size to step
@@ -76,6 +80,7 @@ void DarkStyle::polish(QApplication *app)
         app->setStyleSheet(QString::fromLatin1(qss.readAll()));
         qss.close();
     }
+    polishing = false;
 }
 
 } // namespace orvo::ui

@@ -43,7 +43,8 @@ void MainWindowForm::setupUi(QMainWindow *window)
     groupBox_AdvOpt = make<QGroupBox>(centralwidget, "groupBox_AdvOpt", 400, 20, 291, 171);
     groupBox_AdvOpt->setFlat(false);
     groupBox_AdvOpt->setCheckable(false);
-    label_Panels = make<QLabel>(groupBox_AdvOpt, "label_Panels", 10, 50, 47, 14);
+    // Wider and taller than the form's 47 x 14: the larger application font would clip "Panels:".
+    label_Panels = make<QLabel>(groupBox_AdvOpt, "label_Panels", 10, 46, 58, 20);
     comboBox_Panels = make<QComboBox>(groupBox_AdvOpt, "comboBox_Panels", 70, 40, 201, 31);
     GetVersions_Button = make<QPushButton>(groupBox_AdvOpt, "GetVersions_Button", 70, 80, 201, 31);
     Reset_Button = make<QPushButton>(groupBox_AdvOpt, "Reset_Button", 70, 120, 61, 31);
