@@ -1,9 +1,12 @@
 #include "mainwindow.h"
 
+#include "aboutdialog.h"
 #include "catalogue.h"
 #include "clock.h"
 #include "firmwarefiles.h"
+#include "framelesswindow.h"
 #include "mainwindowform.h"
+#include "setmanipdialog.h"
 #include "worker.h"
 #include "workerhost.h"
 
@@ -519,16 +522,75 @@ void MainWindow::insertListItem(int icon, QString text, int /*nIndex*/, bool bRe
     list->scrollToBottom();
 }
 
-void MainWindow::updateProgressBar(bool, int, bool, int, int)
+namespace {
+
+const QString kProgressStyle = QStringLiteral(
+    "QProgressBar::chunk {background-color: #666666;}QProgressBar {border-radius: 2px; background-color: #262626; "
+    "text-align: center;}");
+
+/// One bar and its flag: a bar first shown with nMax 0 is a styled bar until it is hidden again.
+void driveProgressBar(QProgressBar *bar, bool &shown, bool bVisible, int nValue, bool bShowText, int nMax)
 {
+    if (bVisible) {
+        if (!shown && nMax == 0) {
+            shown = true;
+            bar->hide();
+            bar->setTextVisible(bShowText);
+            bar->setStyleSheet(kProgressStyle);
+        }
+        bar->setValue(nValue);
+    } else if (shown) {
+        shown = false;
+        bar->hide();
+        bar->setTextVisible(bShowText);
+        bar->setStyleSheet(QString());
+    }
+    bar->setVisible(bVisible);
 }
 
-void MainWindow::updateProgressBarAuto(bool, int, bool, int, int)
+} // namespace
+
+void MainWindow::updateProgressBar(bool bVisible, int nValue, bool bShowText, int /*nMin*/, int nMax)
 {
+    driveProgressBar(ui->progressBar, progressShown, bVisible, nValue, bShowText, nMax);
 }
+
+void MainWindow::updateProgressBarAuto(bool bVisible, int nValue, bool bShowText, int /*nMin*/, int nMax)
+{
+    driveProgressBar(ui->progressBar_Auto, autoProgressShown, bVisible, nValue, bShowText, nMax);
+}
+
+namespace {
+
+/// Puts a dialog into a new frame of its own, application-modal and deleted when closed, and
+/// shows it; the caller then runs the dialog's modal loop, which ends when the frame's close
+/// button destroys the dialog.
+void showInFrame(QDialog *dialog, const QString &title)
+{
+    auto *frame = new FramelessWindow;
+    frame->setWindowTitle(title);
+    frame->setWindowIcon(QIcon(QStringLiteral(":/images/Orvo.ico")));
+    frame->setContent(dialog);
+    frame->setFixedSize(dialog->size());
+    frame->setMaximumSize(dialog->size());
+    frame->setAttribute(Qt::WA_DeleteOnClose);
+    frame->setWindowModality(Qt::ApplicationModal);
+    frame->show();
+}
+
+} // namespace
 
 void MainWindow::toolBarAct_IP()
 {
+    auto *dialog = new SetManIP_Dialog;
+    connect(dialog, &SetManIP_Dialog::frSetManIP_DialogClosed, this, &MainWindow::SetManIP_DialogClosed);
+    const Worker *w = host->worker();
+    dialog->enableIp = w->manualIpEnabled;
+    for (int i = 0; i < 4; ++i)
+        dialog->ip[i] = w->manualIp[i];
+    showInFrame(dialog, tr("Set Manual IPs"));
+    dialog->loadValues();
+    dialog->exec();
 }
 
 void MainWindow::SetManIP_DialogClosed(bool bEnIP, QString ip1, QString ip2, QString ip3, QString ip4)
@@ -548,6 +610,14 @@ void MainWindow::SetManIP_DialogClosed(bool bEnIP, QString ip1, QString ip2, QSt
 
 void MainWindow::toolBarAct_Info()
 {
+    const QString changelogPath = AboutDialog::defaultChangelogPath();
+    qDebug("%s", qUtf8Printable(QStringLiteral("ChangeLog location: ") + changelogPath));
+    auto *dialog = new AboutDialog;
+    dialog->changelogPath = changelogPath;
+    dialog->changelogLines = AboutDialog::readChangelog(changelogPath);
+    showInFrame(dialog, tr("About"));
+    dialog->fillChangelog();
+    dialog->exec();
 }
 
 } // namespace orvo::ui

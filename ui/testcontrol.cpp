@@ -88,21 +88,34 @@ void TestControl::run(const QByteArray &command)
             reply("nothing to answer");
         }
     } else if (command.startsWith("grab ")) {
-        // "grab <class or object name> <file>": the window as the program paints it, with its
-        // translucent margin and shadow, as a PNG with alpha.
-        const QList<QByteArray> args = command.mid(5).split(' ');
+        // "grab <file> <title>": the visible frame of that title as the program paints it, with
+        // its translucent margin and shadow, as a PNG with alpha.
+        const int space = command.indexOf(' ', 5);
+        const QString file = QString::fromLocal8Bit(command.mid(5, space - 5));
+        const QString title = space > 0 ? QString::fromUtf8(command.mid(space + 1)) : QString();
         QWidget *found = nullptr;
         for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (w->isVisible() && args.size() == 2
-                && (args[0] == w->metaObject()->className() || args[0] == w->objectName().toUtf8())) {
+            auto *text = w->isVisible() ? w->findChild<QLabel *>(QStringLiteral("titleText")) : nullptr;
+            if (qobject_cast<FramelessWindow *>(w) && text && text->text() == title)
                 found = w;
-                break;
-            }
         }
-        if (found && found->grab().save(QString::fromLocal8Bit(args[1]), "PNG"))
-            reply("grabbed " + args[1]);
+        if (found && found->grab().save(file, "PNG"))
+            reply("grabbed " + file.toLocal8Bit());
         else
             reply("nothing grabbed");
+    } else if (command.startsWith("press ")) {
+        // "press <object name>": clicks that button of the active modal window (a dialog's frame
+        // has only its close button as a way out), or of the active window.
+        QWidget *window = QApplication::activeModalWidget();
+        if (!window)
+            window = QApplication::activeWindow();
+        auto *button = window ? window->findChild<QAbstractButton *>(QString::fromUtf8(command.mid(6))) : nullptr;
+        if (button) {
+            reply("pressed " + command.mid(6));
+            button->click();
+        } else {
+            reply("nothing pressed");
+        }
     } else if (command == "close") {
         reply("closing");
         QApplication::closeAllWindows();

@@ -18,9 +18,11 @@ namespace orvo::ui {
 ///            the title being a frame's title text or a message box's text
 ///   answer   presses the default button of the active modal message box, or accepts the
 ///            active modal dialog
-///   grab <class or object name> <file>
-///            saves the first visible top-level window of that class or name as the program
-///            paints it (PNG with alpha: the translucent margin and the shadow included)
+///   grab <file> <title>
+///            saves the visible frame of that title as the program paints it (PNG with alpha:
+///            the translucent margin and the shadow included)
+///   press <object name>
+///            clicks that button of the active modal window, or else of the active window
 ///   close    closes every window, as the user closing the program does
 class TestControl : public QObject
 {
