@@ -105,7 +105,8 @@ void Worker::jobUpdatePanel()
     line(5 + result, panelName(deviceType, panelIndex) + QStringLiteral(":  ") + updateResultMessage(result)
                          + panelTimeText(elapsedMs));
     BoardOutcome outcome = visitOf(panelIndex);
-    outcome.found = figures.found;
+    if (result != UpdateFileMissing) // a file that is missing or refused ends the update before it asks
+        outcome.found = figures.found;
     if (figures.found) {
         outcome.versionBefore = figures.versionBefore;
         outcome.bootModeBefore = figures.bootModeBefore;
