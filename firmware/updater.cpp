@@ -45,10 +45,12 @@ void debugLine(const QString &text) { qDebug().noquote() << text; }
 class PanelUpdate
 {
 public:
-    PanelUpdate(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request)
+    PanelUpdate(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request,
+                UpdateFigures &figures)
         : m_link(link)
         , m_reporter(reporter)
         , m_req(request)
+        , m_figures(figures)
         , m_fpga(isFpgaBoard(request.deviceType, request.boardType))
         , m_restartWait(restartsNetwork(request.deviceType, request.panel, request.channel))
     {
@@ -71,6 +73,12 @@ private:
     std::uint8_t reply(std::size_t i) const { return m_link.replyBody[i]; }
     QString version() const { return QString::number(reply(BodyPayload)); }
     void clearReply() { m_link.replyBody.fill(0xFF); }
+    void noteAnswerAfter()
+    {
+        m_figures.checked = true;
+        m_figures.versionAfter = reply(BodyPayload);
+        m_figures.bootModeAfter = reply(BodySubCommand) != StatusRunning;
+    }
 
     bool request(std::uint8_t route, std::uint8_t extra, std::uint8_t command, std::uint8_t sub, bool useTxBody,
                  std::uint32_t replyWaitMs)
@@ -97,6 +105,7 @@ private:
     PanelLink &m_link;
     UpdateReporter &m_reporter;
     const PanelUpdateRequest &m_req;
+    UpdateFigures &m_figures;
     const bool m_fpga;
     const bool m_restartWait;
     std::uint32_t m_dMaxAdr = kFlashEnd2048;
@@ -154,6 +163,9 @@ bool PanelUpdate::contact()
         return false;
     }
     line(2, QStringLiteral("Panel/board found!  Firmware version: ") + version());
+    m_figures.found = true;
+    m_figures.versionBefore = reply(BodyPayload);
+    m_figures.bootModeBefore = reply(BodySubCommand) == StatusBootLoader;
     if (m_fpga) {
         // An FPGA board takes its image without a boot loader of its own.
         m_inBootMode = true;
@@ -244,6 +256,7 @@ bool PanelUpdate::program()
     PanelBody &tx = m_link.txBody;
     RecordProducer::begin(tx);
     RecordProducer producer(m_content, m_fpga, m_dMaxAdr);
+    const Clock::time_point downloadStart = m_link.clock().now();
 
     bool stopped = false;
     while (producer.position() < producer.length()) {
@@ -272,6 +285,11 @@ bool PanelUpdate::program()
                 const bool exchanged = request(RouteProgramData, extra, 0, 0, true, kStatusReplyWaitMs);
                 if (exchanged && answered(ReplyAccepted)) {
                     m_succeeded = true;
+                    ++m_figures.records;
+                    m_figures.downloadMs = m_link.clock().elapsedMs(downloadStart);
+                    m_reporter.downloadProgress(m_figures.records, m_figures.downloadMs,
+                                                static_cast<std::int64_t>(producer.position()),
+                                                static_cast<std::int64_t>(producer.length()));
                     break;
                 }
                 if (exchanged) {
@@ -329,6 +347,7 @@ void PanelUpdate::verify()
         if (statusAnswer()) {
             m_succeeded = true;
             m_inBootMode = reply(BodySubCommand) != StatusRunning;
+            noteAnswerAfter();
             break;
         }
     }
@@ -343,6 +362,7 @@ void PanelUpdate::verify()
         if (statusAnswer()) {
             m_contacted = true;
             m_succeeded = reply(BodySubCommand) != StatusBootLoader;
+            noteAnswerAfter();
         }
     }
 
@@ -418,19 +438,21 @@ PanelUpdateRequest makePanelUpdateRequest(const QByteArray &path, int deviceType
     return request;
 }
 
-int updatePanelFirmware(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request)
+int updatePanelFirmware(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request,
+                        UpdateFigures *figures)
 {
-    PanelUpdate update(link, reporter, request);
+    UpdateFigures own;
+    PanelUpdate update(link, reporter, request, figures ? *figures : own);
     return update.run();
 }
 
-void restartWait(PanelLink &link, UpdateReporter &reporter, bool probeDevice)
+RestartWaitEnd restartWait(PanelLink &link, UpdateReporter &reporter, bool probeDevice)
 {
     const int waitTicks = probeDevice ? kProbeWaitTicks : kWaitTicks;
     Ticker ticker(link.clock());
     for (int i = 1; i <= waitTicks; ++i) {
         if (link.abortRequested())
-            return;
+            return RestartWaitEnd::Stopped;
         sendWaiting(reporter, i, waitTicks);
         ticker.waitTick(i);
         if (probeDevice && i % kProbeEveryTicks == 0 && link.probeDevice(link.target().host)) {
@@ -441,9 +463,10 @@ void restartWait(PanelLink &link, UpdateReporter &reporter, bool probeDevice)
                     break;
                 reporter.progress(true, v, false, 0, 0);
             }
-            return;
+            return RestartWaitEnd::DeviceAnswered;
         }
     }
+    return RestartWaitEnd::Waited;
 }
 
 } // namespace orvo

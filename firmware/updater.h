@@ -20,7 +20,29 @@ public:
     /// The task progress bar: (true, p, false, 0, 0) waiting, (true, p, true, 0, 100)
     /// programming, (false, 0, true, 0, 100) hidden.
     virtual void progress(bool visible, int value, bool showText, int min, int max) = 0;
+    /// After each download record the board accepted: records accepted so far, milliseconds of
+    /// the link's clock since the download began, and file bytes done out of `bytesTotal`.
+    virtual void downloadProgress(int /*records*/, std::int64_t /*elapsedMs*/, std::int64_t /*bytesDone*/,
+                                  std::int64_t /*bytesTotal*/)
+    {
+    }
 };
+
+/// What one update found on the board and what its download did, for the caller's record.
+struct UpdateFigures
+{
+    bool found = false;          ///< the board answered the first status query
+    int versionBefore = 0;       ///< firmware version in that answer
+    bool bootModeBefore = false; ///< the answer said the boot loader runs
+    bool checked = false;        ///< the board answered a status query after the download
+    int versionAfter = 0;        ///< firmware version in the last such answer
+    bool bootModeAfter = false;
+    int records = 0;             ///< download records the board accepted
+    std::int64_t downloadMs = 0; ///< from the first record sent to the last answer, link's clock
+};
+
+/// How a restart wait ended.
+enum class RestartWaitEnd { Waited, DeviceAnswered, Stopped };
 
 /// One board to update.
 struct PanelUpdateRequest
@@ -42,12 +64,14 @@ PanelUpdateRequest makePanelUpdateRequest(const QByteArray &path, int deviceType
                                           const PanelSlot &slot, std::uint8_t picType, bool verbose);
 
 /// Takes one board through the boot-loader update and returns its result code (UpdateResult).
-/// Talks to the board only through `link`; the file is checked before any contact.
-int updatePanelFirmware(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request);
+/// Talks to the board only through `link`; the file is checked before any contact. `figures`, when
+/// given, receives what the update found and did.
+int updatePanelFirmware(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request,
+                        UpdateFigures *figures = nullptr);
 
 /// The wait after a request that restarts a board: 3000 ticks of 10 ms, or 10500 ticks with a
 /// probe of the device at ticks 3000, 6000 and 9000 when `probeDevice` is set. Sends the waiting
 /// progress; stops at the next tick after an abort request.
-void restartWait(PanelLink &link, UpdateReporter &reporter, bool probeDevice);
+RestartWaitEnd restartWait(PanelLink &link, UpdateReporter &reporter, bool probeDevice);
 
 } // namespace orvo

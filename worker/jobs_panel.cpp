@@ -16,7 +16,7 @@ constexpr std::uint8_t kServiceResetCommand = 2;
 
 } // namespace
 
-void Worker::jobCheckPanel()
+void Worker::jobCheckPanel(BoardOutcome *afterReset)
 {
     emit frW_EnableControls(false);
     if (!prepareSelection(true)) {
@@ -25,6 +25,20 @@ void Worker::jobCheckPanel()
     }
     const QString name = panelName(deviceType, panelIndex);
     const PanelSlot slot = panelSlot(deviceType, panelIndex);
+    const Clock::time_point start = clock().now();
+    BoardOutcome own = visitOf(panelIndex);
+    BoardOutcome &outcome = afterReset ? *afterReset : own;
+    // Reported once the check has decided, whichever way it leaves.
+    auto report = [&](bool found, std::uint8_t version, bool bootMode) {
+        outcome.found = found;
+        if (found) {
+            (afterReset ? outcome.versionAfter : outcome.versionBefore) = version;
+            (afterReset ? outcome.bootModeAfter : outcome.bootModeBefore) = bootMode;
+        }
+        outcome.durationMs = outcome.durationMs.value_or(0) + clock().elapsedMs(start);
+        emit frW_boardUpdated(outcome);
+        emit frW_EnableControls(true);
+    };
     blank();
     line(2, QStringLiteral("Contacting ") + name + QStringLiteral("..."));
 
@@ -34,7 +48,7 @@ void Worker::jobCheckPanel()
     const std::uint8_t boardAddress = slot.boardAddress;
     if (!link().checkPanel(bootMode, version, slot.panel, slot.channel, boardType, boardAddress)) {
         line(4, QStringLiteral("Warning!  Failed to Connect to ") + name);
-        emit frW_EnableControls(true);
+        report(false, 0, false);
         return;
     }
 
@@ -60,8 +74,9 @@ void Worker::jobCheckPanel()
             line(2, QStringLiteral("Processor: ") + picPart(picType));
         else
             line(2, QStringLiteral("Processor: Original PIC32MZ2048EFG..."));
+        outcome.picType = picType;
     }
-    emit frW_EnableControls(true);
+    report(true, version, bootMode);
 }
 
 void Worker::jobUpdatePanel()
@@ -82,10 +97,31 @@ void Worker::jobUpdatePanel()
     const Clock::time_point start = clock().now();
     const PanelUpdateRequest request
         = makePanelUpdateRequest(file.path, deviceType, panelIndex, slot, file.picType, true);
-    const int result = updatePanelFirmware(link(), *this, request);
+    m_downloadPosition = panelIndex;
+    UpdateFigures figures;
+    const int result = updatePanelFirmware(link(), *this, request, &figures);
+    const qint64 elapsedMs = clock().elapsedMs(start);
 
     line(5 + result, panelName(deviceType, panelIndex) + QStringLiteral(":  ") + updateResultMessage(result)
-                         + panelTimeText(clock().elapsedMs(start)));
+                         + panelTimeText(elapsedMs));
+    BoardOutcome outcome = visitOf(panelIndex);
+    if (result != UpdateFileMissing) // a file that is missing or refused ends the update before it asks
+        outcome.found = figures.found;
+    if (figures.found) {
+        outcome.versionBefore = figures.versionBefore;
+        outcome.bootModeBefore = figures.bootModeBefore;
+    }
+    if (figures.checked) {
+        outcome.versionAfter = figures.versionAfter;
+        outcome.bootModeAfter = figures.bootModeAfter;
+    }
+    outcome.result = result;
+    outcome.attempts = 1;
+    outcome.durationMs = elapsedMs;
+    outcome.records = figures.records;
+    outcome.downloadMs = figures.downloadMs;
+    emit frW_boardUpdated(outcome);
+    m_outcome.failedBoards = result == UpdateSuccessful ? 0 : 1;
     if (refreshDeviceInfo) {
         refreshDeviceInfo = false;
         RequestInfo();
@@ -107,19 +143,24 @@ void Worker::jobResetPanel()
     blank();
     line(2, QStringLiteral("Resetting ") + name + QStringLiteral("..."));
 
+    const Clock::time_point start = clock().now();
+    BoardOutcome outcome = visitOf(panelIndex);
     const std::uint8_t payload[2] = { slot.boardType, slot.boardAddress };
-    if (!link().exchangeServicePacket(slot.channel, slot.panel, 2, kServiceResetCommand, payload)) {
+    outcome.resetSent = link().exchangeServicePacket(slot.channel, slot.panel, 2, kServiceResetCommand, payload);
+    if (!*outcome.resetSent) {
         line(4, QStringLiteral("Warning!  Failed to Reset ") + name);
     } else {
         // The board whose restart takes the device's network down is waited for with probes.
-        restartWait(link(), *this, restartsNetwork(deviceType, slot.panel, slot.channel));
+        outcome.restartWait = restartWait(link(), *this, restartsNetwork(deviceType, slot.panel, slot.channel));
         emit frWorker_updateProgressBar(false, 0, true, 0, 100);
     }
+    outcome.durationMs = clock().elapsedMs(start);
 
     if (checkAfterReset) {
         checkAfterReset = false;
-        jobCheckPanel();
+        jobCheckPanel(&outcome);
     } else {
+        emit frW_boardUpdated(outcome);
         emit frW_EnableControls(true);
     }
 }
@@ -130,7 +171,9 @@ void Worker::jobRenameDevice()
     if (prepareSelection(false)) {
         // The name field holds 31 bytes; the device keeps 21 and the rest stays zero.
         const QByteArray name = newDeviceName.toLocal8Bit().left(kDeviceNameBytes);
-        if (const std::optional<OrvoDiscoveryInfo> reply = link().rename(name)) {
+        const std::optional<OrvoDiscoveryInfo> reply = link().rename(name);
+        m_outcome.delivered = reply.has_value();
+        if (reply) {
             qDebug().noquote() << QStringLiteral("Renamed Device: ") + ipText(*reply) + QStringLiteral("   ")
                     + deviceTypeName(reply->type());
             addOrReplaceDevice(foundDevices, *reply);
@@ -144,7 +187,7 @@ void Worker::jobIdentifyDevice()
 {
     emit frW_EnableControls(false);
     if (prepareSelection(false))
-        link().identify();
+        m_outcome.delivered = link().identify();
     emit frW_EnableControls(true);
 }
 

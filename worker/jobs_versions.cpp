@@ -110,7 +110,7 @@ QString Worker::panelStatusText(const PanelStatus &status) const
         + QStringLiteral(")");
 }
 
-std::uint32_t Worker::scanPanel(PanelStatus &status)
+std::uint32_t Worker::scanPanel(PanelStatus &status, std::optional<bool> *found)
 {
     if (isAbortRequested())
         return UpdateNotRequired;
@@ -119,7 +119,10 @@ std::uint32_t Worker::scanPanel(PanelStatus &status)
     std::uint8_t boardType = status.boardType;
     // A board that does not answer reports version 0 and so counts as needing an update: its
     // update then fails and the summary counts it, instead of the device passing as current.
-    link().checkPanel(bootMode, version, status.panel, status.channel, boardType, status.boardAddress);
+    const bool answered
+        = link().checkPanel(bootMode, version, status.panel, status.channel, boardType, status.boardAddress);
+    if (found)
+        *found = answered;
     status.version = version;
     status.bootMode = bootMode;
     if (bootMode || version != buildVersion(deviceType, boardType))
@@ -127,14 +130,20 @@ std::uint32_t Worker::scanPanel(PanelStatus &status)
     return UpdateNotRequired;
 }
 
-bool Worker::updateOnePanel(PanelStatus &status)
+bool Worker::updateOnePanel(PanelStatus &status, UpdateFigures *figures)
 {
     const PanelSlot slot { status.panel, status.channel, status.boardType, status.boardAddress };
     const FirmwareFileChoice file = resolveFirmwareFile(*this, status.panelIndex, slot);
     setCurrentFirmwareFile(file.path);
     const PanelUpdateRequest request
         = makePanelUpdateRequest(file.path, deviceType, status.panelIndex, slot, file.picType, false);
-    status.result = static_cast<std::uint32_t>(updatePanelFirmware(link(), *this, request));
+    m_downloadPosition = status.panelIndex;
+    UpdateFigures attempt;
+    status.result = static_cast<std::uint32_t>(updatePanelFirmware(link(), *this, request, &attempt));
+    if (figures) {
+        figures->records += attempt.records;
+        figures->downloadMs += attempt.downloadMs;
+    }
 
     if (isAbortRequested())
         return false;
@@ -188,6 +197,8 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
 
     std::vector<PanelStatus> boards;
     boards.reserve(static_cast<std::size_t>(count));
+    std::vector<BoardOutcome> outcomes; // beside `boards`, same index
+    outcomes.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         if (isAbortRequested())
             return;
@@ -200,8 +211,10 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         status.channel = slot.channel;
         status.boardType = slot.boardType;
         status.boardAddress = slot.boardAddress;
+        BoardOutcome outcome = visitOf(i);
         if (isLeftOut(deviceType, count, device, i)) {
             boards.push_back(status);
+            outcomes.push_back(outcome);
             continue;
         }
 
@@ -213,7 +226,8 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         }
         // A board behind a parent that is not running its application cannot be reached; it is
         // listed as needing an update and asked afresh once its parents have been updated.
-        const std::uint32_t boardClass = parentsReady ? scanPanel(status) : std::uint32_t(UpdatePending);
+        const std::uint32_t boardClass
+            = parentsReady ? scanPanel(status, &outcome.found) : std::uint32_t(UpdatePending);
         status.result = forceUpdate ? std::uint32_t(UpdatePending) : boardClass;
         boards.push_back(status);
 
@@ -221,6 +235,11 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
             line(2, QStringLiteral("Firmware up to date: ") + panelStatusText(status));
         else
             line(4, QStringLiteral("Firmware update required: ") + panelStatusText(status));
+        outcome.upToDate = status.result == UpdateNotRequired;
+        outcome.versionBefore = status.version;
+        outcome.bootModeBefore = status.bootMode;
+        outcomes.push_back(outcome);
+        emit frW_boardUpdated(outcome);
     }
     emit frWorker_updateProgressBar(false, 0, true, 0, 100);
 
@@ -248,6 +267,7 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
             if (static_cast<uint>(msgBoxResult) != kButtonYes) {
                 blank();
                 line(2, QStringLiteral("*** FIRMWARE UPDATE CANCELLED ***"));
+                m_outcome.end = JobEnd::Cancelled;
                 forceUpdate = false;
                 return;
             }
@@ -263,6 +283,7 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         if (isAbortRequested())
             return;
         PanelStatus &status = boards[static_cast<std::size_t>(k)];
+        BoardOutcome &outcome = outcomes[static_cast<std::size_t>(k)];
         if (!isPending(status.result))
             continue;
         emit frWorker_updateProgressBarAuto(true, jobPercent(k, total), false, 0, 0);
@@ -271,24 +292,30 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         // An FPGA image cannot be told from the version the board reports before the update,
         // so a board the scan found in need is written whatever the fresh query says.
         const bool fpga = isFpgaBoard(deviceType, status.boardType);
-        const std::uint32_t fresh = scanPanel(status);
+        const std::uint32_t fresh = scanPanel(status, &outcome.found);
         if (fresh != UpdatePending && !forceUpdate && !fpga) {
             status.result = UpdateNotRequired;
             replaceLine(12, QStringLiteral("Firmware update not required. Panel/board is up to date! ")
                             + QStringLiteral("   ") + panelStatusText(status));
-            emit frW_boardUpdated(status, 0, 0);
+            outcome.result = status.result;
+            outcome.versionAfter = status.version;
+            outcome.bootModeAfter = status.bootMode;
+            outcome.attempts = 0;
+            outcome.durationMs = 0;
+            emit frW_boardUpdated(outcome);
             continue;
         }
 
         const Clock::time_point boardStart = clock().now();
         int attempts = 0;
+        UpdateFigures figures;
         while (attempts < kAttemptsPerBoard) {
             // A second attempt after an abort would ask the board for its PIC part again, and
             // that query does not heed the abort: up to ten exchanges while the window closes.
             if (attempts > 0 && isAbortRequested())
                 break;
             ++attempts;
-            if (updateOnePanel(status))
+            if (updateOnePanel(status, &figures))
                 break;
         }
         const qint64 boardMs = clock().elapsedMs(boardStart);
@@ -306,7 +333,14 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
             replaceLine(static_cast<int>(status.result) + 5, updateResultMessage(static_cast<int>(status.result))
                                                                 + QStringLiteral("   ") + panelStatusText(status));
         }
-        emit frW_boardUpdated(status, attempts, boardMs);
+        outcome.result = status.result;
+        outcome.versionAfter = status.version;
+        outcome.bootModeAfter = status.bootMode;
+        outcome.attempts = attempts;
+        outcome.durationMs = boardMs;
+        outcome.records = figures.records;
+        outcome.downloadMs = figures.downloadMs;
+        emit frW_boardUpdated(outcome);
     }
 
     if (isAbortRequested())
@@ -317,6 +351,7 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         if (isPending(status.result) && status.result != UpdateSuccessful)
             ++failed;
     }
+    m_outcome.failedBoards = failed;
     blank();
     line(2, QStringLiteral("*** FIRMWARE UPDATE FINISHED ***") + totalTimeText(clock().elapsedMs(jobStart)));
     if (failed > 0) {

@@ -100,6 +100,8 @@ void Worker::doWork()
         AnnotatedLock locker(mutex);
         requested = mode;
     }
+    m_outcome = JobOutcome();
+    m_outcome.mode = requested;
 
     // The device and panel jobs bracket themselves with the enable/disable of the window's
     // controls (the reset job has its own exceptions); the version scan is framed here because
@@ -137,6 +139,13 @@ void Worker::doWork()
         break;
     default:
         break; // no job: only the closing steps
+    }
+    if (requested >= ScanNetwork && requested <= IdentifyDevice) {
+        // A job cut short inside the layers below (an update, a wait) ends its own way but was
+        // still stopped by the abort.
+        if (m_outcome.end == JobEnd::Done && isAbortRequested())
+            m_outcome.end = JobEnd::Aborted;
+        emit frW_jobEnded(m_outcome);
     }
 
     {
@@ -184,21 +193,30 @@ void Worker::RequestInfo()
 
 bool Worker::prepareSelection(bool needPanel)
 {
-    if (selectedDevice < 0 || selectedDevice >= foundDevices.size()) {
-        line(4, QStringLiteral("Warning!  No device selected"));
-        return false;
-    }
-    if (!isKnownDeviceType(deviceType)) {
-        line(4, QStringLiteral("Warning!  Unknown device type ") + QString::number(deviceType));
-        return false;
-    }
-    if (needPanel && !isCataloguePosition(deviceType, panelIndex)) {
-        line(4, QStringLiteral("Warning!  No panel selected"));
+    QString refusal;
+    if (selectedDevice < 0 || selectedDevice >= foundDevices.size())
+        refusal = QStringLiteral("Warning!  No device selected");
+    else if (!isKnownDeviceType(deviceType))
+        refusal = QStringLiteral("Warning!  Unknown device type ") + QString::number(deviceType);
+    else if (needPanel && !isCataloguePosition(deviceType, panelIndex))
+        refusal = QStringLiteral("Warning!  No panel selected");
+    if (!refusal.isEmpty()) {
+        line(4, refusal);
+        m_outcome.end = JobEnd::Refused;
         return false;
     }
     m_link->setTarget(targetOf(foundDevices.at(selectedDevice), devicePort));
     m_link->setCatalogueType(deviceType);
     return true;
+}
+
+BoardOutcome Worker::visitOf(int position) const
+{
+    BoardOutcome outcome;
+    outcome.mode = m_outcome.mode;
+    outcome.position = position;
+    outcome.slot = panelSlot(deviceType, position);
+    return outcome;
 }
 
 void Worker::listLine(int icon, const QString &text)
@@ -209,6 +227,11 @@ void Worker::listLine(int icon, const QString &text)
 void Worker::progress(bool visible, int value, bool showText, int min, int max)
 {
     emit frWorker_updateProgressBar(visible, value, showText, min, max);
+}
+
+void Worker::downloadProgress(int records, std::int64_t elapsedMs, std::int64_t bytesDone, std::int64_t bytesTotal)
+{
+    emit frW_downloadProgress({ m_downloadPosition, records, elapsedMs, bytesDone, bytesTotal });
 }
 
 } // namespace orvo

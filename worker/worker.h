@@ -1,6 +1,7 @@
 #pragma once
 
 #include "devicerecord.h"
+#include "joboutcome.h"
 #include "panellink.h"
 #include "updater.h"
 
@@ -40,7 +41,6 @@ struct PanelStatus
     std::uint32_t result = 4; ///< update result code; 4 (panel not found) until visited
     bool bootMode = false;
     std::uint8_t version = 0;
-
 };
 
 /// A duration split into whole hours, minutes of the hour, seconds and milliseconds.
@@ -126,8 +126,10 @@ public:
 
     // The operations of the version scan and auto update.
     void scanAndUpdateDevice(bool scanOnly, bool confirm);
-    std::uint32_t scanPanel(PanelStatus &status);
-    bool updateOnePanel(PanelStatus &status);
+    /// `found`, when given, receives whether the board answered, if it was asked.
+    std::uint32_t scanPanel(PanelStatus &status, std::optional<bool> *found = nullptr);
+    /// `figures`, when given, adds up the records and download time of the attempt.
+    bool updateOnePanel(PanelStatus &status, UpdateFigures *figures = nullptr);
     QString panelStatusText(const PanelStatus &status) const;
 
 signals:
@@ -148,12 +150,14 @@ signals:
     void frWorker_showMessageBox(int icon, QString textTitle, QString textMsg, uint flagBtn);
     void frW_EnableControls(bool bEnable);
     void finished();
-    /// After the auto update has dealt with one board that the version scan found out of date:
-    /// the board's state as the job left it (result, version, boot mode), the number of update
-    /// attempts (0 when the fresh query found it up to date) and their duration in milliseconds of
-    /// the worker's clock. For front ends that keep a machine-readable record; the window does
-    /// not connect it. Queued receivers need qRegisterMetaType<orvo::PanelStatus>().
-    void frW_boardUpdated(orvo::PanelStatus status, int attempts, qint64 durationMs);
+    // Not connected by the window: the outcomes of the jobs as data, for front ends that keep a
+    // record or decide on it. Queued receivers need the types registered (WorkerHost does).
+    /// A board the job visited, at each point where the job decides about it (see BoardOutcome).
+    void frW_boardUpdated(orvo::BoardOutcome outcome);
+    /// Once per job, just before its thread ends: how it ended.
+    void frW_jobEnded(orvo::JobOutcome outcome);
+    /// After each download record a board accepted.
+    void frW_downloadProgress(orvo::DownloadProgress progress);
 
 public slots:
     void doWork();
@@ -163,6 +167,8 @@ private:
     // UpdateReporter
     void listLine(int icon, const QString &text) override;
     void progress(bool visible, int value, bool showText, int min, int max) override;
+    void downloadProgress(int records, std::int64_t elapsedMs, std::int64_t bytesDone,
+                          std::int64_t bytesTotal) override;
 
     void line(int icon, const QString &text) { emit frW_insertListItem(icon, text, 0, false); }
     void replaceLine(int icon, const QString &text) { emit frW_insertListItem(icon, text, 0, true); }
@@ -172,10 +178,13 @@ private:
     /// selectedDevice, deviceType or, with `needPanel`, panelIndex address nothing.
     bool prepareSelection(bool needPanel);
     void setCurrentFirmwareFile(const QByteArray &path);
+    /// A fresh outcome record for catalogue position `position` of the running job.
+    BoardOutcome visitOf(int position) const;
 
     // Jobs, one per mode.
     void jobScanNetwork();
-    void jobCheckPanel();
+    /// With `afterReset` the check completes the reset's record of the board and reports it.
+    void jobCheckPanel(BoardOutcome *afterReset = nullptr);
     void jobUpdatePanel();
     void jobResetPanel();
     void jobRenameDevice();
@@ -192,8 +201,10 @@ private:
     bool working = false;
     int mode = -1;
     QByteArray m_currentFirmwareFile;
+
+    // Worker thread only, during a job.
+    JobOutcome m_outcome;        ///< how the running job ends, reported at its end
+    int m_downloadPosition = -1; ///< board of the running download
 };
 
 } // namespace orvo
-
-Q_DECLARE_METATYPE(orvo::PanelStatus)

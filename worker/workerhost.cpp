@@ -40,8 +40,11 @@ private:
 
 WorkerHost::WorkerHost(Clock &clock, WorkerFrontEnd *frontEnd, QObject *parent) : QObject(parent)
 {
-    // The device list crosses from the worker thread in a queued signal.
+    // The device list and the jobs' outcomes cross from the worker thread in queued signals.
     registerMetaTypes();
+    qRegisterMetaType<orvo::BoardOutcome>();
+    qRegisterMetaType<orvo::JobOutcome>();
+    qRegisterMetaType<orvo::DownloadProgress>();
 
     m_thread = new QThread;
     m_worker = new Worker(clock);
@@ -80,6 +83,9 @@ void WorkerHost::attach(WorkerFrontEnd *frontEnd)
     connect(w, &Worker::frWorker_updateProgressBar, frontEnd, &WorkerFrontEnd::updateProgressBar);
     connect(w, &Worker::frWorker_updateDevicesCombo, frontEnd, &WorkerFrontEnd::updateDevicesCombo);
     connect(w, &Worker::frW_EnableControls, frontEnd, &WorkerFrontEnd::enableControls);
+    connect(w, &Worker::frW_boardUpdated, frontEnd, &WorkerFrontEnd::boardOutcome);
+    connect(w, &Worker::frW_jobEnded, frontEnd, &WorkerFrontEnd::jobEnded);
+    connect(w, &Worker::frW_downloadProgress, frontEnd, &WorkerFrontEnd::downloadProgress);
     // The one question the worker asks: the worker thread blocks in the emission until the
     // front end has answered and the answer is stored, which orders the write before the read.
     auto *relay = new MessageBoxRelay(&w->msgBoxResult, frontEnd);

@@ -30,6 +30,10 @@ public slots:
     virtual void updateProgressBarAuto(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) = 0;
     virtual void updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev) = 0;
     virtual void enableControls(bool bEnable) = 0;
+    // The jobs' outcomes as data; a front end that keeps no record (the window) ignores them.
+    virtual void boardOutcome(orvo::BoardOutcome) {}
+    virtual void jobEnded(orvo::JobOutcome) {}
+    virtual void downloadProgress(orvo::DownloadProgress) {}
 };
 
 /// Owns the worker and its thread, makes the connections of the request protocol and of the

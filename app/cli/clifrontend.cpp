@@ -1,7 +1,5 @@
 #include "clifrontend.h"
 
-#include "clock.h"
-
 #include <QFile>
 #include <QJsonObject>
 #include <QTextStream>
@@ -59,10 +57,25 @@ QString barText(int value)
     return QStringLiteral("[") + bar + QStringLiteral("] ") + QStringLiteral("%1%").arg(v, 3);
 }
 
+// "  850 rec/s  0:07 left": the rate on the worker's clock, and the rest of the file at the
+// pace so far.
+QString downloadText(const DownloadProgress &d)
+{
+    if (d.elapsedMs <= 0 || d.bytesDone <= 0)
+        return QString();
+    const double rate = d.records * 1000.0 / static_cast<double>(d.elapsedMs);
+    const qint64 leftSecs
+        = (d.elapsedMs * (d.bytesTotal - d.bytesDone) / d.bytesDone + 999) / 1000; // rounded up
+    return QStringLiteral("  %1 rec/s  %2:%3 left")
+        .arg(qRound(rate))
+        .arg(leftSecs / 60)
+        .arg(leftSecs % 60, 2, 10, QLatin1Char('0'));
+}
+
 } // namespace
 
-ConsoleFrontEnd::ConsoleFrontEnd(const Settings &settings, Clock &clock, QObject *parent)
-    : WorkerFrontEnd(parent), m_settings(settings), m_clock(clock)
+ConsoleFrontEnd::ConsoleFrontEnd(const Settings &settings, QObject *parent)
+    : WorkerFrontEnd(parent), m_settings(settings)
 {
 }
 
@@ -93,7 +106,7 @@ void ConsoleFrontEnd::drawBar()
     if (m_overall.visible)
         text += QStringLiteral("overall ") + barText(m_overall.value) + QStringLiteral("   ");
     if (m_task.visible)
-        text += QStringLiteral("task ") + barText(m_task.value);
+        text += QStringLiteral("task ") + barText(m_task.value) + (m_download ? downloadText(*m_download) : QString());
     write(text);
     m_barDrawn = true;
 }
@@ -120,8 +133,6 @@ void ConsoleFrontEnd::insertListItem(int icon, QString text, int /*nIndex*/, boo
     drawBar();
 
     appendToLog(text);
-    if (m_tracker)
-        m_tracker->line(icon, text, m_clock.elapsedMs(Clock::time_point()));
 }
 
 void ConsoleFrontEnd::appendToLog(const QString &text)
@@ -176,8 +187,11 @@ void ConsoleFrontEnd::progress(Bar &bar, const char *label, bool visible, int va
     }
 }
 
-void ConsoleFrontEnd::updateProgressBar(bool bVisible, int nValue, bool, int, int)
+void ConsoleFrontEnd::updateProgressBar(bool bVisible, int nValue, bool bShowText, int, int)
 {
+    // The bar shows its text only while a download runs; a wait or a hidden bar ends the figures.
+    if (!bVisible || !bShowText)
+        m_download.reset();
     progress(m_task, "progress: ", bVisible, nValue);
 }
 
@@ -197,10 +211,23 @@ void ConsoleFrontEnd::enableControls(bool)
     // No controls: the end of a job is taken from its thread's end.
 }
 
-void ConsoleFrontEnd::boardUpdated(orvo::PanelStatus status, int attempts, qint64 durationMs)
+void ConsoleFrontEnd::boardOutcome(orvo::BoardOutcome outcome)
 {
-    if (m_tracker)
-        m_tracker->boardUpdated(status, attempts, durationMs);
+    if (m_record)
+        m_record->add(outcome);
+}
+
+void ConsoleFrontEnd::jobEnded(orvo::JobOutcome outcome)
+{
+    if (m_record)
+        m_record->end = outcome;
+}
+
+void ConsoleFrontEnd::downloadProgress(orvo::DownloadProgress progress)
+{
+    // Shown with the next value of the task bar, which follows each record.
+    if (m_settings.outIsTerminal)
+        m_download = progress;
 }
 
 int ConsoleFrontEnd::messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn)

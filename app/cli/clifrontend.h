@@ -13,10 +13,7 @@
 
 #include <cstdio>
 #include <functional>
-
-namespace orvo {
-class Clock;
-}
+#include <optional>
 
 namespace orvo::cli {
 
@@ -41,12 +38,12 @@ public:
         QString logFile;            ///< empty: no log file
     };
 
-    ConsoleFrontEnd(const Settings &settings, Clock &clock, QObject *parent = nullptr);
+    explicit ConsoleFrontEnd(const Settings &settings, QObject *parent = nullptr);
 
     int messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn) override;
 
-    /// Lines of the job now running go to this tracker as well (null: none).
-    void setTracker(JobTracker *tracker) { m_tracker = tracker; }
+    /// The outcomes of the job now running go to this record (null: none).
+    void setRecord(JobRecord *record) { m_record = record; }
     /// Called when the prompt saw Ctrl-C (the self-pipe was drained there).
     void setInterruptHandler(std::function<void()> handler) { m_onInterrupt = std::move(handler); }
 
@@ -68,7 +65,9 @@ public slots:
     void updateProgressBarAuto(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) override;
     void updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev) override;
     void enableControls(bool bEnable) override;
-    void boardUpdated(orvo::PanelStatus status, int attempts, qint64 durationMs);
+    void boardOutcome(orvo::BoardOutcome outcome) override;
+    void jobEnded(orvo::JobOutcome outcome) override;
+    void downloadProgress(orvo::DownloadProgress progress) override;
 
 private:
     struct Bar
@@ -87,11 +86,11 @@ private:
     uint askYesNo();
 
     Settings m_settings;
-    Clock &m_clock;
-    JobTracker *m_tracker = nullptr;
+    JobRecord *m_record = nullptr;
     std::function<void()> m_onInterrupt;
     Bar m_task;
     Bar m_overall;
+    std::optional<DownloadProgress> m_download; ///< figures of the running download, for the bar
     bool m_barDrawn = false;
     bool m_logWarned = false;
     DeviceList m_devices;

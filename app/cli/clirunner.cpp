@@ -164,7 +164,7 @@ int Runner::run()
     settings.interruptFd = m_interruptFd;
     settings.answer = m_options.answer;
     settings.logFile = m_options.logFile;
-    m_frontEnd = std::make_unique<ConsoleFrontEnd>(settings, *m_clock);
+    m_frontEnd = std::make_unique<ConsoleFrontEnd>(settings);
     m_frontEnd->setInterruptHandler([this] { onInterrupt(); });
 
     if (m_interruptFd >= 0) {
@@ -188,10 +188,8 @@ int Runner::execute()
     if (m_options.command == Command::Panels)
         return listPanels();
 
-    qRegisterMetaType<orvo::PanelStatus>();
     m_host = std::make_unique<WorkerHost>(*m_clock, m_frontEnd.get());
     Worker *worker = m_host->worker();
-    connect(worker, &Worker::frW_boardUpdated, m_frontEnd.get(), &ConsoleFrontEnd::boardUpdated);
     worker->devicePort = m_options.port;
     worker->firmwareFolder = m_options.firmwareDir.isEmpty()
         ? firmwareFolderPath()
@@ -320,8 +318,8 @@ int Runner::deviceCommand()
         panelIndex = *panel;
     }
 
-    m_tracker = std::make_unique<JobTracker>(m_options.command, deviceType, panelIndex);
-    m_frontEnd->setTracker(m_tracker.get());
+    m_record = JobRecord();
+    m_frontEnd->setRecord(&m_record);
     m_frontEnd->resetDevices();
 
     // What each of the window's handlers stores before it requests its job.
@@ -373,17 +371,21 @@ int Runner::deviceCommand()
     default:
         return ExitBadArguments;
     }
-    m_frontEnd->setTracker(nullptr);
-    return finishDeviceCommand(record, panelIndex);
+    m_frontEnd->setRecord(nullptr);
+    return finishDeviceCommand(record, deviceType, panelIndex);
 }
 
-int Runner::finishDeviceCommand(const OrvoDiscoveryInfo &record, int panelIndex)
+int Runner::finishDeviceCommand(const OrvoDiscoveryInfo &record, int deviceType, int panelIndex)
 {
-    const JobTracker &t = *m_tracker;
     QJsonArray boards;
-    for (const BoardReport &b : t.boards())
-        boards.append(boardJson(t.deviceType(), b));
+    for (const BoardOutcome &b : qAsConst(m_record.boards))
+        boards.append(boardJson(deviceType, b));
     m_report[QStringLiteral("boards")] = boards;
+    // A job always reports its end before its thread ends; without one it did not run to it.
+    const JobOutcome job = m_record.end ? *m_record.end : JobOutcome { -1, JobEnd::Aborted, 0, std::nullopt };
+    m_report[QStringLiteral("jobEnd")] = jobEndName(job.end);
+    if (job.delivered)
+        m_report[QStringLiteral("delivered")] = *job.delivered;
     const bool newRecord = m_frontEnd->devicesReceived() && !m_frontEnd->devices().isEmpty();
     std::optional<OrvoDiscoveryInfo> after;
     if (newRecord) {
@@ -397,54 +399,38 @@ int Runner::finishDeviceCommand(const OrvoDiscoveryInfo &record, int panelIndex)
 
     if (m_interrupted)
         return ExitCancelled;
-    if (t.refused())
+    if (job.end == JobEnd::Refused)
         return ExitJobFailed;
 
+    const BoardOutcome *board = m_record.board(panelIndex);
     switch (m_options.command) {
     case Command::Versions:
-        return t.scanFinished() ? ExitOk : ExitJobFailed;
-    case Command::AutoUpdate: {
-        if (t.updateCancelled())
+        return job.end == JobEnd::Done ? ExitOk : ExitJobFailed;
+    case Command::AutoUpdate:
+        if (job.end == JobEnd::Cancelled)
             return ExitCancelled;
-        const int failed = t.failedBoards() ? *t.failedBoards() : t.boardsFailed();
-        m_report[QStringLiteral("failedBoards")] = failed;
-        if (failed > 0) {
-            m_frontEnd->note(QStringLiteral("Update failed on %1 boards").arg(failed));
+        m_report[QStringLiteral("failedBoards")] = job.failedBoards;
+        if (job.failedBoards > 0) {
+            m_frontEnd->note(QStringLiteral("Update failed on %1 boards").arg(job.failedBoards));
             return ExitUpdateFailed;
         }
-        return t.updateFinished() ? ExitOk : ExitJobFailed;
-    }
-    case Command::Check: {
-        for (const BoardReport &b : t.boards()) {
-            if (b.position == panelIndex && b.found.value_or(false))
-                return ExitOk;
-        }
-        return ExitJobFailed;
-    }
-    case Command::Update: {
-        for (const BoardReport &b : t.boards()) {
-            if (b.position != panelIndex || !b.result)
-                continue;
-            m_report[QStringLiteral("failedBoards")] = *b.result == UpdateSuccessful ? 0 : 1;
-            if (*b.result == UpdateSuccessful)
-                return ExitOk;
-            m_frontEnd->note(QStringLiteral("Update failed on 1 board"));
-            return ExitUpdateFailed;
-        }
-        return ExitJobFailed;
-    }
-    case Command::Reset: {
-        for (const BoardReport &b : t.boards()) {
-            if (b.position != panelIndex)
-                continue;
-            if (!b.resetSent.value_or(false))
-                return ExitJobFailed;
-            if (m_options.checkAfterReset && !b.found.value_or(false))
-                return ExitJobFailed;
+        return job.end == JobEnd::Done ? ExitOk : ExitJobFailed;
+    case Command::Check:
+        return board && board->found.value_or(false) ? ExitOk : ExitJobFailed;
+    case Command::Update:
+        if (!board || !board->result)
+            return ExitJobFailed;
+        m_report[QStringLiteral("failedBoards")] = job.failedBoards;
+        if (job.failedBoards == 0)
             return ExitOk;
-        }
-        return ExitJobFailed;
-    }
+        m_frontEnd->note(QStringLiteral("Update failed on 1 board"));
+        return ExitUpdateFailed;
+    case Command::Reset:
+        if (!board || !board->resetSent.value_or(false))
+            return ExitJobFailed;
+        if (m_options.checkAfterReset && !board->found.value_or(false))
+            return ExitJobFailed;
+        return ExitOk;
     case Command::Rename: {
         // The job sends no line; the device's answer, the new record, tells whether it worked.
         if (after && after->nameBytes() == m_options.newName.toLocal8Bit()) {

@@ -47,7 +47,7 @@ private:
     int listPanels();
     int scan();
     int deviceCommand();
-    int finishDeviceCommand(const OrvoDiscoveryInfo &record, int panelIndex);
+    int finishDeviceCommand(const OrvoDiscoveryInfo &record, int deviceType, int panelIndex);
 
     /// Requests `mode` after `setInputs` has filled the worker's fields and waits until the
     /// job's thread has ended, handling output and Ctrl-C meanwhile.
@@ -64,7 +64,7 @@ private:
     Clock *m_clock = nullptr;
     std::unique_ptr<ConsoleFrontEnd> m_frontEnd;
     std::unique_ptr<WorkerHost> m_host;
-    std::unique_ptr<JobTracker> m_tracker;
+    JobRecord m_record; ///< the device job's outcomes
     bool m_interrupted = false;
 
     // For the report.

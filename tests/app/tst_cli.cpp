@@ -450,6 +450,9 @@ void tst_Cli::updateOneBoard()
     QCOMPARE(board.value(QStringLiteral("bootModeAfter")).toBool(), false);
     QCOMPARE(board.value(QStringLiteral("attempts")).toInt(), 1);
     QCOMPARE(m_sim->snapshot(0).boards[17].version, build);
+    // The written board's download: every record the board accepted, and its rate.
+    QCOMPARE(board.value(QStringLiteral("records")).toInt(), m_sim->snapshot(0).boards[17].recordsAccepted);
+    QVERIFY(board.value(QStringLiteral("recordsPerSecond")).toDouble() > 0);
 
     // Without a terminal a bar is written once per tenth of the way, and again when a new wait or
     // download starts: the device look-up, two restart waits and a download, not hundreds of lines.
@@ -522,6 +525,8 @@ void tst_Cli::resetAndCheck()
     QCOMPARE(m_sim->snapshot(0).boards[1].resets, 1);
     const QJsonObject board = boardAt(readJson(json), 1);
     QCOMPARE(board.value(QStringLiteral("resetSent")).toBool(), true);
+    // The Monitor Master carries the network: the wait ends when the device answers a probe.
+    QCOMPARE(board.value(QStringLiteral("restartWait")).toString(), QStringLiteral("device answered"));
     QCOMPARE(board.value(QStringLiteral("versionAfter")).toInt(), buildVersion(Console6170, 6));
 }
 

@@ -17,6 +17,7 @@
 #include <QThread>
 #include <QVector>
 
+#include <algorithm>
 #include <functional>
 
 namespace orvo::test {
@@ -65,6 +66,11 @@ public:
     /// Answers for the coming message boxes; a box without a queued answer gets 0 (closed).
     QQueue<int> answers;
     int unansweredBoxes = 0;
+    /// Every board outcome and job end the worker reported, in order (not in `trace`, whose
+    /// comparisons are about what the window sees).
+    QVector<BoardOutcome> outcomes;
+    QVector<JobOutcome> jobEnds;
+    int downloadReports = 0;
     /// Runs while a box is open, before it is answered: the worker thread waits meanwhile, so a
     /// test can change the devices or request an abort at a known point of the job.
     std::function<void(const BoxCall &)> onBox;
@@ -88,6 +94,9 @@ public:
         enables.clear();
         boxes.clear();
         answers.clear();
+        outcomes.clear();
+        jobEnds.clear();
+        downloadReports = 0;
         unansweredBoxes = 0;
         m_visible.clear();
     }
@@ -137,6 +146,24 @@ public:
     {
         enables.append(bEnable);
         trace << (bEnable ? QStringLiteral("enable 1") : QStringLiteral("enable 0"));
+    }
+
+    void boardOutcome(BoardOutcome outcome) override { outcomes.append(outcome); }
+    void jobEnded(JobOutcome outcome) override { jobEnds.append(outcome); }
+    void downloadProgress(DownloadProgress) override { ++downloadReports; }
+
+    /// Each board's latest outcome, in the order the job first reported it.
+    QVector<BoardOutcome> latestOutcomes() const
+    {
+        QVector<BoardOutcome> out;
+        for (const BoardOutcome &o : outcomes) {
+            auto it = std::find_if(out.begin(), out.end(), [&o](const BoardOutcome &b) { return b.position == o.position; });
+            if (it == out.end())
+                out.append(o);
+            else
+                *it = o;
+        }
+        return out;
     }
 
     /// The trace without the entries of the given kinds (to look at the order of a few kinds).

@@ -144,6 +144,7 @@ void tst_JobsPanel::checkPanel()
     c.optionMask = 0x0A;
     QVERIFY(rig.startWith(c));
     QVERIFY(rig.run(CheckPanel, rig.select(0, position)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     const QStringList expected = QStringList({ QStringLiteral("[0] "), QStringLiteral("[2] Contacting ")
                                                    + panelName(type, position) + QStringLiteral("...") })
@@ -158,6 +159,7 @@ void tst_JobsPanel::updatePanel()
     JobRig rig;
     QVERIFY(rig.startWith(device(Console6170, 16, board(4))));
     QVERIFY(rig.run(UpdatePanel, rig.select(0, 16)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     const QStringList &lines = rig.front.lines;
     QVERIFY(lines.size() > 4);
@@ -181,6 +183,7 @@ void tst_JobsPanel::updatePanelWithMissingVariantFile()
     JobRig rig;
     QVERIFY(rig.startWith(device(Console6170, 16, board(4, devsim::BoardState::Running, 2))));
     QVERIFY(rig.run(UpdatePanel, rig.select(0, 16)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     const QString variant = rig.firmware.path(QStringLiteral("6170/MetersPIC_PIC32MZ1024EFG144.hex"));
     ORVO_COMPARE_LINES(rig.front.lines.mid(rig.front.lines.size() - 3),
@@ -197,6 +200,7 @@ void tst_JobsPanel::updateInterfaceRefreshesDeviceInfo()
     JobRig rig;
     QVERIFY(rig.startWith(device(LumivoxKvr30, 0, board(4))));
     QVERIFY(rig.run(UpdatePanel, rig.select(0, 0, [](Worker &w) { w.refreshDeviceInfo = true; })));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     ORVO_COMPARE_LINES(rig.front.lines.mid(rig.front.lines.size() - 1),
                        QStringList({ QStringLiteral("[6] Interface Processor:  Update Successful! {T}") }));
@@ -214,6 +218,7 @@ void tst_JobsPanel::resetOrdinaryBoard()
     QVERIFY(rig.startWith(device(Console6170)));
     const int infoBefore = rig.sim.snapshot(0).infoRequests;
     QVERIFY(rig.run(ResetPanel, rig.select(0, 16)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     QCOMPARE(rig.front.lines, QStringList({ QStringLiteral("[0] "), QStringLiteral("[2] Resetting Channel Meter 1-8...") }));
     QCOMPARE(rig.front.enables, QVector<bool>({ false, true }));
@@ -233,6 +238,7 @@ void tst_JobsPanel::resetNetworkBoardAnsweringFirstProbe()
     const int infoBefore = rig.sim.snapshot(0).infoRequests;
     m_debug->clear();
     QVERIFY(rig.run(ResetPanel, rig.select(0, 0)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     QCOMPARE(rig.front.lines, QStringList({ QStringLiteral("[0] "), QStringLiteral("[2] Resetting Monitor Interface...") }));
     QCOMPARE(m_debug->matching(QStringLiteral("[Device is running! ")),
@@ -252,6 +258,7 @@ void tst_JobsPanel::resetThenCheck()
     JobRig rig;
     QVERIFY(rig.startWith(device(LumivoxTx512)));
     QVERIFY(rig.run(ResetPanel, rig.select(0, 0, [](Worker &w) { w.checkAfterReset = true; })));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     ORVO_COMPARE_LINES(rig.front.lines,
                        QStringList({ QStringLiteral("[0] "), QStringLiteral("[2] Resetting Interface Processor..."),
@@ -271,6 +278,7 @@ void tst_JobsPanel::failedResetThenCheck()
     refuse.kind = devsim::FaultKind::RefuseConnections;
     rig.sim.addFault(0, refuse);
     QVERIFY(rig.run(ResetPanel, rig.select(0, 4, [](Worker &w) { w.checkAfterReset = true; })));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     ORVO_COMPARE_LINES(rig.front.lines,
                        QStringList({ QStringLiteral("[0] "), QStringLiteral("[2] Resetting Channel Master 1-8..."),
@@ -304,6 +312,8 @@ void tst_JobsPanel::rename()
     const int index = rig.listIndexOf(1);
     m_debug->clear();
     QVERIFY(rig.run(RenameDevice, rig.select(1, 0, [name](Worker &w) { w.newDeviceName = name; })));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
+    QVERIFY(rig.front.jobEnds.first().delivered.value_or(false));
 
     QVERIFY(rig.front.lines.isEmpty());
     QCOMPARE(rig.front.traceOf({ QStringLiteral("devices"), QStringLiteral("enable") }),
@@ -329,6 +339,8 @@ void tst_JobsPanel::renameOfVanishedDevice()
     refuse.kind = devsim::FaultKind::RefuseConnections;
     rig.sim.addFault(0, refuse);
     QVERIFY(rig.run(RenameDevice, rig.select(0, 0, [](Worker &w) { w.newDeviceName = QStringLiteral("Gone"); })));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
+    QVERIFY(!rig.front.jobEnds.first().delivered.value_or(true));
 
     QVERIFY(rig.front.lines.isEmpty());
     QCOMPARE(rig.front.deviceLists.size(), 1);
@@ -341,6 +353,8 @@ void tst_JobsPanel::identify()
     JobRig rig;
     QVERIFY(rig.startWith(device(Qrt3350)));
     QVERIFY(rig.run(IdentifyDevice, rig.select(0)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
+    QVERIFY(rig.front.jobEnds.first().delivered.value_or(false));
     QVERIFY(rig.front.lines.isEmpty());
     QCOMPARE(rig.front.trace, QStringList({ QStringLiteral("enable 0"), QStringLiteral("enable 1") }));
     QCOMPARE(rig.sim.snapshot(0).identifies, 1);
@@ -403,6 +417,8 @@ void tst_JobsPanel::selectionThatAddressesNothing()
         w.forceUpdate = mode == AutoUpdate;
         w.newDeviceName = QStringLiteral("x");
     }));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Refused);
+    QVERIFY(rig.front.outcomes.isEmpty());
     QCOMPARE(rig.front.lines, QStringList({ warning }));
     QCOMPARE(rig.front.trace, trace);
     QVERIFY(rig.front.boxes.isEmpty());

@@ -16,13 +16,6 @@ namespace {
 
 const QString kAddress = QStringLiteral("127.0.0.2");
 
-QString statusText(int type, int position, int version, bool bootMode = false)
-{
-    return panelName(type, position) + QStringLiteral("   Version: ") + QString::number(version)
-        + (bootMode ? QStringLiteral(" [BootMode]") : QString()) + QStringLiteral("  (")
-        + QString::number(buildVersion(type, panelSlot(type, position).boardType)) + QStringLiteral(")");
-}
-
 int build(int type, int position)
 {
     return buildVersion(type, panelSlot(type, position).boardType);
@@ -30,29 +23,29 @@ int build(int type, int position)
 
 QString upToDate(int type, int position)
 {
-    return QStringLiteral("[2] Firmware up to date: ") + statusText(type, position, build(type, position));
+    return QStringLiteral("[2] Firmware up to date: ") + boardStatusText(type, position, build(type, position));
 }
 
 QString required(int type, int position, int version, bool bootMode = false)
 {
-    return QStringLiteral("[4] Firmware update required: ") + statusText(type, position, version, bootMode);
+    return QStringLiteral("[4] Firmware update required: ") + boardStatusText(type, position, version, bootMode);
 }
 
 QString updating(int type, int position, int version, bool bootMode = false)
 {
-    return QStringLiteral("[2] Updating: ") + statusText(type, position, version, bootMode);
+    return QStringLiteral("[2] Updating: ") + boardStatusText(type, position, version, bootMode);
 }
 
 QString succeeded(int type, int position)
 {
-    return QStringLiteral("[1]^ Update Successful!    ") + statusText(type, position, build(type, position))
+    return QStringLiteral("[1]^ Update Successful!    ") + boardStatusText(type, position, build(type, position))
         + QStringLiteral("{T}");
 }
 
 QString notRequired(int type, int position)
 {
     return QStringLiteral("[12]^ Firmware update not required. Panel/board is up to date!    ")
-        + statusText(type, position, build(type, position));
+        + boardStatusText(type, position, build(type, position));
 }
 
 QList<int> positions(int from, int to, int leftOut = -1)
@@ -172,6 +165,7 @@ void tst_JobsVersions::consoleWithMotorisedFaders()
     setVersion(c, 21, 4);
     QVERIFY(rig.startWith(c));
     QVERIFY(rig.run(GetVersions, rig.select(0)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     // No line for the manual master faders (19), which give way to the motorised ones; the
     // meter behind the audio board in its boot loader is not asked.
@@ -203,6 +197,7 @@ void tst_JobsVersions::consoleWithManualFaders()
     JobRig rig;
     QVERIFY(rig.startWith(console(0)));
     QVERIFY(rig.run(GetVersions, rig.select(0)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     QStringList expected = header(QStringLiteral("6170 Console [Desk]"), true);
     expected << scanLines(Console6170, positions(0, 20));
@@ -224,6 +219,7 @@ void tst_JobsVersions::qrtWithAdatOption()
     qrt.optionMask = 0x08;
     QVERIFY(rig.startWith(qrt));
     QVERIFY(rig.run(GetVersions, rig.select(0)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     QStringList expected = header(QStringLiteral("3350 QRT [QRT]"), true);
     expected << upToDate(Qrt3350, 0) << upToDate(Qrt3350, 3) << upToDate(Qrt3350, 4) << QStringLiteral("[0] ")
@@ -245,6 +241,7 @@ void tst_JobsVersions::qrtThatNeedsUpdateListsOnlyItsInterface()
     qrt.needsUpdate = 1;
     QVERIFY(rig.startWith(qrt));
     QVERIFY(rig.run(GetVersions, rig.select(0)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     QStringList expected = header(QStringLiteral("3350 QRT [QRT]"), true);
     expected << upToDate(Qrt3350, 0) << QStringLiteral("[0] ")
@@ -260,6 +257,7 @@ void tst_JobsVersions::autoUpdateAllCurrent()
     JobRig rig;
     QVERIFY(rig.startWith(console(1)));
     QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     QStringList expected = header(QStringLiteral("6170 Console [Desk]"), false);
     expected << scanLines(Console6170, positions(0, 24, 19));
@@ -294,6 +292,7 @@ void tst_JobsVersions::autoUpdateCancelled()
     QVERIFY(rig.startWith(c));
     rig.front.answers.enqueue(answer);
     QVERIFY(rig.run(AutoUpdate, rig.select(0, 0, [](Worker &w) { w.forceUpdate = false; })));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Cancelled);
 
     QStringList expected = header(QStringLiteral("6170 Console [Desk]"), false);
     expected << scanLines(Console6170, positions(0, 20), { { 16, 4 } });
@@ -328,6 +327,7 @@ void tst_JobsVersions::monitorInterfaceInBootLoader()
     };
     rig.front.answers.enqueue(kYes);
     QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     QStringList expected = header(QStringLiteral("6170 Console [Desk]"), false);
     expected << required(Console6170, 0, 3, true);
@@ -397,14 +397,15 @@ void tst_JobsVersions::twoBoardsFailTwice()
     QVERIFY(rig.discover());
     rig.front.answers.enqueue(kYes);
     QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     QStringList expected = header(QStringLiteral("6170 Console [Desk]"), false);
     expected << scanLines(Console6170, positions(0, 20), { { 2, 10 }, { 3, 6 }, { 16, 4 } });
     expected << kUpdatingBanner;
     expected << updating(Console6170, 2, 10)
-             << QStringLiteral("[11]^ Update firmware file missing!    ") + statusText(Console6170, 2, 10);
+             << QStringLiteral("[11]^ Update firmware file missing!    ") + boardStatusText(Console6170, 2, 10);
     expected << updating(Console6170, 3, 6)
-             << QStringLiteral("[11]^ Update firmware file missing!    ") + statusText(Console6170, 3, 6);
+             << QStringLiteral("[11]^ Update firmware file missing!    ") + boardStatusText(Console6170, 3, 6);
     expected << updating(Console6170, 16, 4) << succeeded(Console6170, 16);
     expected << kFinished << QStringLiteral("[0] ")
              << QStringLiteral("[3] WARNING!  Firmware update FAILED on 2 panels/boards!");
@@ -440,6 +441,7 @@ void tst_JobsVersions::forceUpdateWritesCurrentBoards()
     QVERIFY(rig.startWith(qrt));
     rig.front.answers.enqueue(kYes);
     QVERIFY(rig.run(AutoUpdate, rig.select(0, 0, [](Worker &w) { w.forceUpdate = true; })));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     QStringList expected = header(QStringLiteral("3350 QRT [QRT]"), false);
     for (int i = 0; i < 5; ++i)
@@ -482,6 +484,7 @@ void tst_JobsVersions::fpgaUpdatedDespiteFreshBuildVersion()
     };
     rig.front.answers.enqueue(kYes);
     QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     QStringList expected = header(QStringLiteral("6170 Console [Desk]"), false);
     expected << scanLines(Console6170, positions(0, 20), { { 7, 12 }, { 16, 4 } });
@@ -506,10 +509,11 @@ void tst_JobsVersions::versionWarningAfterUpdate()
     QVERIFY(rig.startWith(unit));
     rig.front.answers.enqueue(kYes);
     QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     QStringList expected = header(QStringLiteral("Lumivox KVR10 [Booth]"), false);
     expected << required(LumivoxKvr10, 0, 10) << kUpdatingBanner << updating(LumivoxKvr10, 0, 10)
-             << QStringLiteral("[1]^ Update Successful!    ") + statusText(LumivoxKvr10, 0, 11) + QStringLiteral("{T}")
+             << QStringLiteral("[1]^ Update Successful!    ") + boardStatusText(LumivoxKvr10, 0, 11) + QStringLiteral("{T}")
              << QStringLiteral("[4] Warning: Interface Processor firmware version (11) differs from build version (12)")
              << kFinished;
     ORVO_COMPARE_LINES(rig.front.lines, expected);
@@ -526,12 +530,13 @@ void tst_JobsVersions::boardThatDoesNotAnswerCountsAsFailed()
     QVERIFY(rig.startWith(c));
     rig.front.answers.enqueue(kYes);
     QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     QStringList expected = header(QStringLiteral("6170 Console [Desk]"), false);
     expected << scanLines(Console6170, positions(0, 20), { { 17, 0 } }) << kUpdatingBanner;
     expected << updating(Console6170, 17, 0)
              << QStringLiteral("[8]^ There was a problem connecting to the panel/board!    ")
-            + statusText(Console6170, 17, 0);
+            + boardStatusText(Console6170, 17, 0);
     expected << kFinished << QStringLiteral("[0] ")
              << QStringLiteral("[3] WARNING!  Firmware update FAILED on 1 panels/boards!");
     ORVO_COMPARE_LINES(rig.front.lines, expected);
@@ -549,6 +554,7 @@ void tst_JobsVersions::abortEndsTheUpdateAtOnce()
     rig.front.onBox = [&](const BoxCall &) { rig.worker().abort(); };
     rig.front.answers.enqueue(kYes);
     QVERIFY(rig.run(AutoUpdate, rig.select(0, 0, [](Worker &w) { w.forceUpdate = true; })));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Aborted);
 
     QStringList expected = header(QStringLiteral("6170 Console [Desk]"), false);
     for (int i : positions(0, 20))
@@ -584,6 +590,7 @@ void tst_JobsVersions::abortDuringAnUpdateEndsItsAttempts()
     const int infoRequestsBefore = rig.sim.snapshot(0).infoRequests;
     // The device flagged an interface update: without the abort the job would ask for its record.
     QVERIFY(rig.run(AutoUpdate, rig.select(0, 0, [](Worker &w) { w.refreshDeviceInfo = true; })));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Aborted);
     QVERIFY(aborted);
 
     // The interrupted board keeps the result of its only attempt; nothing follows it.
@@ -591,7 +598,7 @@ void tst_JobsVersions::abortDuringAnUpdateEndsItsAttempts()
     expected << scanLines(Console6170, positions(0, 20), { { 16, 4 }, { 17, 4 } }) << kUpdatingBanner
              << updating(Console6170, 16, 4)
              << QStringLiteral("[7]^ ") + updateResultMessage(UpdateStillInBootMode) + QStringLiteral("   ")
-            + statusText(Console6170, 16, 4);
+            + boardStatusText(Console6170, 16, 4);
     ORVO_COMPARE_LINES(rig.front.lines, expected);
     QCOMPARE(rig.front.boxes.size(), 1);
 
@@ -614,6 +621,7 @@ void tst_JobsVersions::refreshDeviceInfoAfterAutoUpdate()
     QVERIFY(rig.startWith(qrt));
     rig.front.answers.enqueue(kYes);
     QVERIFY(rig.run(AutoUpdate, rig.select(0, 0, [](Worker &w) { w.refreshDeviceInfo = true; })));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     QStringList expected = header(QStringLiteral("3350 QRT [QRT]"), false);
     expected << required(Qrt3350, 0, 11) << kUpdatingBanner << updating(Qrt3350, 0, 11) << succeeded(Qrt3350, 0)
@@ -638,6 +646,7 @@ void tst_JobsVersions::fullConsoleUpdate()
     QVERIFY(rig.startWith(c));
     rig.front.answers.enqueue(kYes);
     QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     const QList<int> visited = positions(0, 24, 19);
     QStringList expected = header(QStringLiteral("6170 Console [Desk]"), false);
