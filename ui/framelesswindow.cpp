@@ -191,27 +191,18 @@ void FramelessWindow::setWindowIcon(QIcon ico)
 
 void FramelessWindow::styleWindow(bool bActive, bool bNoState)
 {
-    if (bActive && bNoState) {
-        layout()->setContentsMargins(kShadowMargin, kShadowMargin, kShadowMargin, kShadowMargin);
-        ui->windowTitlebar->setStyleSheet(QLatin1String(kTitlebarActive));
-        ui->windowFrame->setStyleSheet(QLatin1String(kFrameActive));
+    // Rounded corners and the shadow only in the normal state; the inactive look darkens the
+    // title bar, and in the normal state also the frame's border.
+    const char *titlebar = bActive ? kTitlebarActive : bNoState ? kTitlebarInactive : kTitlebarInactiveNoRadius;
+    const char *frame = bActive ? kFrameActive : bNoState ? kFrameInactive : kFrameInactiveNoRadius;
+    ui->windowTitlebar->setStyleSheet(QLatin1String(titlebar));
+    ui->windowFrame->setStyleSheet(QLatin1String(frame));
+    const int margin = bNoState ? kShadowMargin : 0;
+    layout()->setContentsMargins(margin, margin, margin, margin);
+    if (bNoState)
         setFrameShadow();
-    } else if (bActive && !bNoState) {
-        layout()->setContentsMargins(0, 0, 0, 0);
-        ui->windowTitlebar->setStyleSheet(QLatin1String(kTitlebarActive));
-        ui->windowFrame->setStyleSheet(QLatin1String(kFrameActive));
+    else
         ui->windowFrame->setGraphicsEffect(nullptr);
-    } else if (!bActive && bNoState) {
-        layout()->setContentsMargins(kShadowMargin, kShadowMargin, kShadowMargin, kShadowMargin);
-        ui->windowTitlebar->setStyleSheet(QLatin1String(kTitlebarInactive));
-        ui->windowFrame->setStyleSheet(QLatin1String(kFrameInactive));
-        setFrameShadow();
-    } else {
-        layout()->setContentsMargins(0, 0, 0, 0);
-        ui->windowTitlebar->setStyleSheet(QLatin1String(kTitlebarInactiveNoRadius));
-        ui->windowFrame->setStyleSheet(QLatin1String(kFrameInactiveNoRadius));
-        ui->windowFrame->setGraphicsEffect(nullptr);
-    }
 }
 
 void FramelessWindow::changeEvent(QEvent *event)

@@ -192,12 +192,6 @@ void MainWindow::buildToolbar()
                      QKeySequence(Qt::CTRL | Qt::Key_I), &MainWindow::toolBarAct_Info);
 }
 
-template <typename SetInputs>
-bool MainWindow::request(int mode, SetInputs &&setInputs)
-{
-    return host->request(mode, std::forward<SetInputs>(setInputs));
-}
-
 // ---- Data folder and settings ------------------------------------------------------------------
 
 namespace {
@@ -287,7 +281,7 @@ bool MainWindow::isUsableIpEntry(const QString &text)
 
 void MainWindow::toolBarAct_ScanNetwork()
 {
-    request(ScanNetwork, [this](Worker &) {
+    host->request(ScanNetwork, [this](Worker &) {
         actRename->setEnabled(false);
         actIdentify->setEnabled(false);
         actAutoUpdate->setEnabled(false);
@@ -303,7 +297,7 @@ void MainWindow::toolBarAct_ScanNetwork()
 
 void MainWindow::toolBarAct_AutoUpdate()
 {
-    request(AutoUpdate, [this](Worker &w) {
+    host->request(AutoUpdate, [this](Worker &w) {
         if (w.selectedDevice >= 0 && w.selectedDevice < deviceList.size()
             && deviceList.at(w.selectedDevice).needsUpdate() != 0) {
             restoreSelection = true;
@@ -316,17 +310,17 @@ void MainWindow::toolBarAct_AutoUpdate()
 
 void MainWindow::on_GetVersions_Button_clicked()
 {
-    request(GetVersions, [](Worker &) {});
+    host->request(GetVersions, [](Worker &) {});
 }
 
 void MainWindow::on_CheckDevice_Button_clicked()
 {
-    request(CheckPanel, [](Worker &) {});
+    host->request(CheckPanel, [](Worker &) {});
 }
 
 void MainWindow::on_Bootload_Button_clicked()
 {
-    request(UpdatePanel, [this](Worker &w) {
+    host->request(UpdatePanel, [this](Worker &w) {
         if (w.selectedDevice >= 0 && w.selectedDevice < deviceList.size() && isKnownDeviceType(w.deviceType)
             && w.panelIndex == 0 && deviceList.at(w.selectedDevice).needsUpdate() != 0) {
             restoreSelection = true;
@@ -337,7 +331,7 @@ void MainWindow::on_Bootload_Button_clicked()
 
 void MainWindow::on_Reset_Button_clicked()
 {
-    request(ResetPanel, [](Worker &w) {
+    host->request(ResetPanel, [](Worker &w) {
         w.checkAfterReset = QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier;
     });
 }
@@ -345,7 +339,7 @@ void MainWindow::on_Reset_Button_clicked()
 void MainWindow::toolBarAct_Rename()
 {
     // The prompt comes after the busy check: a refused request asks nothing.
-    request(RenameDevice, [this](Worker &w) {
+    host->request(RenameDevice, [this](Worker &w) {
         if (w.selectedDevice < 0 || w.selectedDevice >= deviceList.size())
             return false;
         const OrvoDiscoveryInfo record = deviceList.at(w.selectedDevice);
@@ -368,7 +362,7 @@ void MainWindow::toolBarAct_Rename()
 
 void MainWindow::toolBarAct_Identify()
 {
-    request(IdentifyDevice, [](Worker &) {});
+    host->request(IdentifyDevice, [](Worker &) {});
 }
 
 // ---- Advanced Options lock ----------------------------------------------------------------------

@@ -75,9 +75,6 @@ private:
     static bool isUsableIpEntry(const QString &text);
     /// Shows a modal message box and returns the standard-button value of the pressed button.
     int execMessageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn);
-    /// Runs the request protocol for `mode` after `setInputs` has stored the job's fields.
-    template <typename SetInputs>
-    bool request(int mode, SetInputs &&setInputs);
 
     QVector<OrvoDiscoveryInfo> deviceList;
     std::unique_ptr<MainWindowForm> ui;
