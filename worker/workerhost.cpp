@@ -7,6 +7,10 @@
 #include <QEvent>
 #include <QtDebug>
 
+#include <deque>
+#include <functional>
+#include <mutex>
+
 namespace orvo {
 
 namespace {
@@ -19,22 +23,79 @@ namespace {
 class MessageBoxRelay : public QObject
 {
 public:
-    MessageBoxRelay(const void *token, QObject *parent) : QObject(parent), m_token(token) {}
+    explicit MessageBoxRelay(QObject *parent) : QObject(parent) {}
 
     bool event(QEvent *e) override
     {
         const bool call = e->type() == QEvent::MetaCall;
         if (call)
-            tsanAcquire(m_token);
+            tsanAcquire(this);
         const bool handled = QObject::event(e);
         if (call)
-            tsanRelease(m_token);
+            tsanRelease(this);
         return handled;
+    }
+};
+
+/// Carries the worker's other calls into the front end's thread, in the order they were made.
+/// A queued connection would copy each call's arguments inside Qt after the emission and hand
+/// them over through Qt's own event queue, a hand-over that a sanitizer build cannot see. Here
+/// the call, its arguments copied, goes into a queue under a standard mutex; each posted event
+/// takes exactly one call out, so the calls keep their place among the other events of that
+/// thread (a question, for one).
+class CallMailbox : public QObject
+{
+public:
+    explicit CallMailbox(QObject *parent) : QObject(parent) {}
+
+    void deliver(std::function<void()> call)
+    {
+        if (QThread::currentThread() == thread()) {
+            call(); // emitted in the front end's own thread: called at once, as a direct connection would
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_calls.push_back(std::move(call));
+        }
+        QCoreApplication::postEvent(this, new QEvent(kCallEvent));
+    }
+
+    bool event(QEvent *e) override
+    {
+        if (e->type() != kCallEvent)
+            return QObject::event(e);
+        std::function<void()> call;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_calls.empty())
+                return true;
+            call = std::move(m_calls.front());
+            m_calls.pop_front();
+        }
+        call();
+        return true;
     }
 
 private:
-    const void *m_token;
+    static constexpr QEvent::Type kCallEvent = QEvent::User;
+    std::mutex m_mutex;
+    std::deque<std::function<void()>> m_calls;
 };
+
+/// Connects `signal` to the front end's `slot` through `mailbox`. The connection belongs to the
+/// mailbox, so it ends with the front end.
+template <typename... SignalArgs, typename... SlotArgs>
+void relayToFrontEnd(Worker *w, void (Worker::*signal)(SignalArgs...), CallMailbox *mailbox,
+                     WorkerFrontEnd *frontEnd, void (WorkerFrontEnd::*slot)(SlotArgs...))
+{
+    QObject::connect(
+        w, signal, mailbox,
+        [mailbox, frontEnd, slot](SignalArgs... args) {
+            mailbox->deliver([frontEnd, slot, args...] { (frontEnd->*slot)(args...); });
+        },
+        Qt::DirectConnection);
+}
 
 } // namespace
 
@@ -77,21 +138,23 @@ void WorkerHost::attach(WorkerFrontEnd *frontEnd)
         return;
     m_frontEnd = frontEnd;
     Worker *w = m_worker;
-    connect(w, &Worker::frW_insertListItem, frontEnd, &WorkerFrontEnd::insertListItem);
-    connect(w, &Worker::frW_ClearList, frontEnd, &WorkerFrontEnd::clearList);
-    connect(w, &Worker::frWorker_updateProgressBarAuto, frontEnd, &WorkerFrontEnd::updateProgressBarAuto);
-    connect(w, &Worker::frWorker_updateProgressBar, frontEnd, &WorkerFrontEnd::updateProgressBar);
-    connect(w, &Worker::frWorker_updateDevicesCombo, frontEnd, &WorkerFrontEnd::updateDevicesCombo);
-    connect(w, &Worker::frW_EnableControls, frontEnd, &WorkerFrontEnd::enableControls);
-    connect(w, &Worker::frW_boardUpdated, frontEnd, &WorkerFrontEnd::boardOutcome);
-    connect(w, &Worker::frW_jobEnded, frontEnd, &WorkerFrontEnd::jobEnded);
-    connect(w, &Worker::frW_downloadProgress, frontEnd, &WorkerFrontEnd::downloadProgress);
+    auto *calls = new CallMailbox(frontEnd);
+    relayToFrontEnd(w, &Worker::frW_insertListItem, calls, frontEnd, &WorkerFrontEnd::insertListItem);
+    relayToFrontEnd(w, &Worker::frW_ClearList, calls, frontEnd, &WorkerFrontEnd::clearList);
+    relayToFrontEnd(w, &Worker::frWorker_updateProgressBarAuto, calls, frontEnd, &WorkerFrontEnd::updateProgressBarAuto);
+    relayToFrontEnd(w, &Worker::frWorker_updateProgressBar, calls, frontEnd, &WorkerFrontEnd::updateProgressBar);
+    relayToFrontEnd(w, &Worker::frWorker_updateDevicesCombo, calls, frontEnd, &WorkerFrontEnd::updateDevicesCombo);
+    relayToFrontEnd(w, &Worker::frW_EnableControls, calls, frontEnd, &WorkerFrontEnd::enableControls);
+    relayToFrontEnd(w, &Worker::frW_boardUpdated, calls, frontEnd, &WorkerFrontEnd::boardOutcome);
+    relayToFrontEnd(w, &Worker::frW_jobEnded, calls, frontEnd, &WorkerFrontEnd::jobEnded);
+    relayToFrontEnd(w, &Worker::frW_downloadProgress, calls, frontEnd, &WorkerFrontEnd::downloadProgress);
     // The one question the worker asks: the worker thread blocks in the emission until the
     // front end has answered and the answer is stored, which orders the write before the read.
-    auto *relay = new MessageBoxRelay(&w->msgBoxResult, frontEnd);
+    // Its relay is its own, so that withdrawMessageBoxes drops only questions.
+    auto *relay = new MessageBoxRelay(frontEnd);
     // Runs in the worker thread just before the call is handed over (connections run in order).
     connect(
-        w, &Worker::frWorker_showMessageBox, w, [w] { tsanRelease(&w->msgBoxResult); }, Qt::DirectConnection);
+        w, &Worker::frWorker_showMessageBox, w, [relay] { tsanRelease(relay); }, Qt::DirectConnection);
     m_messageBoxRelay = relay;
     m_messageBoxCall = connect(
         w, &Worker::frWorker_showMessageBox, relay,
@@ -101,7 +164,7 @@ void WorkerHost::attach(WorkerFrontEnd *frontEnd)
         Qt::BlockingQueuedConnection);
     // Runs in the worker thread right after the blocking call above has returned.
     connect(
-        w, &Worker::frWorker_showMessageBox, w, [w] { tsanAcquire(&w->msgBoxResult); }, Qt::DirectConnection);
+        w, &Worker::frWorker_showMessageBox, w, [relay] { tsanAcquire(relay); }, Qt::DirectConnection);
 }
 
 void WorkerHost::withdrawMessageBoxes()
