@@ -1,8 +1,8 @@
 #include "clifrontend.h"
 
-#include <QFile>
+#include "activitylog.h"
+
 #include <QJsonObject>
-#include <QTextStream>
 
 #include <cerrno>
 #include <poll.h>
@@ -139,19 +139,11 @@ void ConsoleFrontEnd::appendToLog(const QString &text)
 {
     if (m_settings.logFile.isEmpty() || !isLoggedRow(text))
         return;
-    // Opened and closed for every row, as the window does, so that the file is complete
-    // whenever the program stops.
-    QFile file(m_settings.logFile);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+    if (!appendLogRow(m_settings.logFile, QDateTime::currentDateTime(), text)) {
         if (!m_logWarned)
             note(QStringLiteral("Could not open ") + m_settings.logFile);
         m_logWarned = true;
-        return;
     }
-    QTextStream stream(&file);
-    stream << logFileLine(QDateTime::currentDateTime(), text) << '\n';
-    stream.flush();
-    file.close();
 }
 
 void ConsoleFrontEnd::clearList()

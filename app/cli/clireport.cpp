@@ -66,16 +66,6 @@ QString lineMark(int icon)
     }
 }
 
-QString logFileLine(const QDateTime &when, const QString &text)
-{
-    return when.toString(QStringLiteral("dd/MM/yyyy  hh:mm:ss.zzz   ")) + text;
-}
-
-bool isLoggedRow(const QString &text)
-{
-    return !text.contains(QLatin1String("Scanning IP addresses:"));
-}
-
 void JobRecord::add(const BoardOutcome &outcome)
 {
     for (BoardOutcome &b : boards) {

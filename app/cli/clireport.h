@@ -1,15 +1,14 @@
 #pragma once
 
 // What the command-line front end makes of the worker's output: the mark in front of each
-// activity line, the log file's line format, and the record of the job's outcomes that the
-// JSON report and the exit status are built from.
+// activity line, and the record of the job's outcomes that the JSON report and the exit status
+// are built from.
 
 #include "catalogue.h"
 #include "clioptions.h"
 #include "devicerecord.h"
 #include "joboutcome.h"
 
-#include <QDateTime>
 #include <QJsonObject>
 #include <QString>
 #include <QVector>
@@ -22,12 +21,6 @@ namespace orvo::cli {
 /// information, "[!!]" error, "[w!]" warning, and for the result line of an update (5 + result)
 /// a mark that names the result. Code 0 (the blank spacer line) has no mark.
 QString lineMark(int icon);
-
-/// One line of the window's log file: "dd/MM/yyyy  hh:mm:ss.zzz   " + text.
-QString logFileLine(const QDateTime &when, const QString &text);
-
-/// The window keeps the running address lines of the subnet sweep out of its log file.
-bool isLoggedRow(const QString &text);
 
 /// The outcomes one job reported: each board's latest record, in the order the job first
 /// reported it, and how the job ended.

@@ -1,0 +1,31 @@
+#include "activitylog.h"
+
+#include <QFile>
+#include <QTextStream>
+
+namespace orvo {
+
+QString logFileLine(const QDateTime &when, const QString &text)
+{
+    return when.toString(QStringLiteral("dd/MM/yyyy  hh:mm:ss.zzz   ")) + text;
+}
+
+bool isLoggedRow(const QString &text)
+{
+    return !text.contains(QLatin1String("Scanning IP addresses:"));
+}
+
+bool appendLogRow(const QString &path, const QDateTime &when, const QString &text)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return false;
+    QTextStream stream(&file);
+    stream.setCodec("UTF-8");
+    stream << logFileLine(when, text) << '\n';
+    stream.flush();
+    file.close();
+    return true;
+}
+
+} // namespace orvo

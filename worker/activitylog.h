@@ -1,0 +1,21 @@
+#pragma once
+
+// The activity log file that both front ends append to: one line per activity row, opened and
+// closed for every row so that the file is complete whenever the program stops.
+
+#include <QDateTime>
+#include <QString>
+
+namespace orvo {
+
+/// One line of the log file: "dd/MM/yyyy  hh:mm:ss.zzz   " + text.
+QString logFileLine(const QDateTime &when, const QString &text);
+
+/// The running address lines of the subnet sweep stay out of the log file.
+bool isLoggedRow(const QString &text);
+
+/// Appends `text`, stamped with `when`, to the file at `path` (created when missing), then
+/// closes it. False when the file cannot be opened; nothing is written then.
+bool appendLogRow(const QString &path, const QDateTime &when, const QString &text);
+
+} // namespace orvo
