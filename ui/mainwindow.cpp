@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "aboutdialog.h"
+#include "activitylog.h"
 #include "catalogue.h"
 #include "clock.h"
 #include "firmwarefiles.h"
@@ -514,6 +515,11 @@ void MainWindow::insertListItem(int icon, QString text, int /*nIndex*/, bool bRe
     }
     list->addItem(row);
     list->scrollToBottom();
+
+    if (!dataFolderReady || !isLoggedRow(text))
+        return;
+    if (!appendLogRow(logFilePath, wallClock(), text))
+        qDebug("%s", qUtf8Printable(QStringLiteral("Could not open ") + logFilePath));
 }
 
 namespace {

@@ -2,10 +2,12 @@
 
 #include "devicerecord.h"
 
+#include <QDateTime>
 #include <QMainWindow>
 #include <QString>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -37,6 +39,10 @@ public:
 
     /// The job engine, for tests and tools that set its port or firmware folder while no job runs.
     Worker *worker() const;
+
+    /// Where the log file's time stamps come from (the local time by default): for tests and
+    /// tools that need known stamps.
+    void setWallClock(std::function<QDateTime()> now) { wallClock = std::move(now); }
 
     /// Four decimal parts below 256 separated by dots; an empty part counts as 0.
     static bool isValidIpText(const QString &text);
@@ -94,6 +100,7 @@ private:
     bool autoProgressShown = false;
     QString logFilePath;
     bool dataFolderReady = false;
+    std::function<QDateTime()> wallClock = [] { return QDateTime::currentDateTime(); };
     bool restoreSelection = false;
     bool advancedUnlocked = false;
     QString settingsFilePath;
