@@ -1,6 +1,7 @@
 #include "startup.h"
 
 #include "appidentity.h"
+#include "clock.h"
 #include "darkstyle.h"
 #include "devicerecord.h"
 #include "framelesswindow.h"
@@ -70,9 +71,19 @@ int runApplication(QApplication &app)
         return 1;
     }
 
+    // A seam for tests and the demo, which run the device simulator faster than real time: the
+    // window's waits then run as many times faster. The window has no command line of its own.
+    std::unique_ptr<Clock> scaled;
+    bool factorOk = false;
+    const double factor = qEnvironmentVariable("ORVO_TIME_FACTOR").toDouble(&factorOk);
+    if (factorOk && factor > 1.0 && factor <= 10000.0) {
+        scaled = std::make_unique<ScaledClock>(factor);
+        qDebug("%s", qUtf8Printable(QStringLiteral("Time factor for testing: ") + QString::number(factor)));
+    }
+
     // The frame is the shown window; destroying it destroys the main window, whose destructor
     // stops the worker first.
-    const std::unique_ptr<FramelessWindow> frame = createMainFrame();
+    const std::unique_ptr<FramelessWindow> frame = createMainFrame(scaled.get());
     frame->show();
     return app.exec();
 }
