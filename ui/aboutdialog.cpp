@@ -11,6 +11,8 @@
 #include <QSysInfo>
 #include <QTextStream>
 
+#include <algorithm>
+
 namespace orvo::ui {
 
 void AboutDialogForm::setupUi(QDialog *dialog)
@@ -34,7 +36,8 @@ void AboutDialogForm::setupUi(QDialog *dialog)
     label_Info->setGeometry(120, 40, 161, 101);
     groupBox_CLog = new QGroupBox(dialog);
     groupBox_CLog->setObjectName(QStringLiteral("groupBox_CLog"));
-    groupBox_CLog->setGeometry(20, 10, 251, 31);
+    // As wide as the list it captions, so that its title fits.
+    groupBox_CLog->setGeometry(20, 10, 491, 31);
 
     About_Notes = new QListWidget(dialog);
     About_Notes->setObjectName(QStringLiteral("About_Notes"));
@@ -62,6 +65,36 @@ void AboutDialogForm::retranslateUi(QDialog *)
     groupBox_CLog->setTitle(tr("Changelog  |  Release  |  Feature Notes"));
 }
 
+namespace {
+
+/// The system values differ from machine to machine (a distribution's kernel and product names
+/// can be long) and the captions grow with the font: both labels take the size their texts
+/// need, and the group box and the dialog grow with them, never below the form's own sizes.
+void fitSystemInformation(AboutDialogForm &ui, QDialog *dialog)
+{
+    constexpr int kGap = 12;         // between the captions and the values
+    constexpr int kRightMargin = 10; // inside the group box, right of the values
+    constexpr int kBottomMargin = 20;
+    constexpr int kDialogMargin = 33; // right of the group box, where the frame's border takes some
+    constexpr int kTitlePadding = 12; // the style sheet's padding of a group box title, both sides
+
+    QLabel *captions = ui.label_Info_Text;
+    QLabel *values = ui.label_Info;
+    const int height = std::max({ captions->height(), captions->sizeHint().height(), values->sizeHint().height() });
+    captions->resize(qMax(captions->width(), captions->sizeHint().width()), height);
+    const int valuesX = qMax(values->x(), captions->geometry().right() + 1 + kGap);
+    values->setGeometry(valuesX, values->y(), qMax(values->width(), values->sizeHint().width()), height);
+
+    QGroupBox *box = ui.groupBox_Info;
+    const int titleWidth = box->fontMetrics().horizontalAdvance(box->title()) + kTitlePadding;
+    box->resize(std::max({ box->width(), values->geometry().right() + 1 + kRightMargin, titleWidth }),
+                qMax(box->height(), values->geometry().bottom() + 1 + kBottomMargin));
+    dialog->resize(qMax(dialog->width(), box->geometry().right() + 1 + kDialogMargin),
+                   qMax(dialog->height(), box->geometry().bottom() + 1 + kDialogMargin));
+}
+
+} // namespace
+
 AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent), ui(std::make_unique<AboutDialogForm>())
 {
     ui->setupUi(this);
@@ -73,6 +106,7 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent), ui(std::make_unique
                             + QSysInfo::currentCpuArchitecture() + QStringLiteral("\n")
                             + QSysInfo::kernelType().toUpper() + QStringLiteral(" (") + QSysInfo::kernelVersion()
                             + QStringLiteral(")\n") + QSysInfo::prettyProductName());
+    fitSystemInformation(*ui, this);
 }
 
 AboutDialog::~AboutDialog() = default;

@@ -14,26 +14,29 @@ namespace orvo::ui {
 
 void SetManIPDialogForm::setupUi(QDialog *dialog)
 {
+    // Sized for the dark style's font, a point above the desktop's: the labels, an address with
+    // all its zeros and both lines of the check box fit up to 11 pt.
     if (dialog->objectName().isEmpty())
         dialog->setObjectName(QStringLiteral("SetManIP_Dialog"));
-    dialog->resize(394, 235);
+    dialog->resize(444, 235);
     groupBox_Info = new QGroupBox(dialog);
     groupBox_Info->setObjectName(QStringLiteral("groupBox_Info"));
-    groupBox_Info->setGeometry(10, 10, 361, 171);
+    groupBox_Info->setGeometry(10, 10, 411, 171);
 
     QLabel **labels[4] = { &label_6170_Text, &label_QRT1_Text, &label_QRT2_Text, &label_QRT3_Text };
     const char *labelNames[4] = { "label_6170_Text", "label_QRT1_Text", "label_QRT2_Text", "label_QRT3_Text" };
     for (int i = 0; i < 4; ++i) {
         *labels[i] = new QLabel(groupBox_Info);
         (*labels[i])->setObjectName(QLatin1String(labelNames[i]));
-        (*labels[i])->setGeometry(20, 40 + 30 * i, 71, 21);
+        (*labels[i])->setGeometry(20, 40 + 30 * i, 81, 21);
         ManIPDev[i] = new QLineEdit(groupBox_Info);
         ManIPDev[i]->setObjectName(QStringLiteral("ManIPDev%1").arg(i + 1));
-        ManIPDev[i]->setGeometry(100, 40 + 30 * i, 113, 20);
+        // As tall as the field's text needs, centred on its label.
+        ManIPDev[i]->setGeometry(110, 39 + 30 * i, 141, 23);
     }
     EnIP_checkBox = new QCheckBox(groupBox_Info);
     EnIP_checkBox->setObjectName(QStringLiteral("EnIP_checkBox"));
-    EnIP_checkBox->setGeometry(240, 70, 101, 51);
+    EnIP_checkBox->setGeometry(270, 70, 121, 51);
 
     retranslateUi(dialog);
     QMetaObject::connectSlotsByName(dialog);

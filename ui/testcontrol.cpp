@@ -4,8 +4,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSocketNotifier>
 
@@ -116,6 +118,34 @@ void TestControl::run(const QByteArray &command)
         } else {
             reply("nothing pressed");
         }
+    } else if (command.startsWith("select ")) {
+        // "select <object name> <row>": as the user picking that row; the modal window first,
+        // as for "press".
+        const QList<QByteArray> words = command.split(' ');
+        QWidget *window = QApplication::activeModalWidget();
+        if (!window)
+            window = QApplication::activeWindow();
+        bool isRow = false;
+        const int row = words.size() == 3 ? words.at(2).toInt(&isRow) : -1;
+        auto *combo = window && isRow ? window->findChild<QComboBox *>(QString::fromUtf8(words.at(1))) : nullptr;
+        if (combo && combo->isEnabled() && row >= 0 && row < combo->count()) {
+            combo->setCurrentIndex(row);
+            reply("selected " + combo->currentText().toUtf8());
+        } else {
+            reply("nothing selected");
+        }
+    } else if (command.startsWith("value ")) {
+        const QString name = QString::fromUtf8(command.mid(6));
+        QProgressBar *bar = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (!bar)
+                bar = w->findChild<QProgressBar *>(name);
+        }
+        if (bar)
+            reply("value " + QByteArray::number(bar->value()) + ' ' + QByteArray::number(bar->minimum()) + ' '
+                  + QByteArray::number(bar->maximum()) + (bar->isVisible() ? " shown" : " hidden"));
+        else
+            reply("no such progress bar");
     } else if (command == "close") {
         reply("closing");
         QApplication::closeAllWindows();

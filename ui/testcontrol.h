@@ -23,6 +23,11 @@ namespace orvo::ui {
 ///            the translucent margin and the shadow included)
 ///   press <object name>
 ///            clicks that button of the active modal window, or else of the active window
+///   select <object name> <row>
+///            makes that row the current one of that combo box of the active window, as the
+///            user picking it does (its currentIndexChanged handlers run)
+///   value <object name>
+///            "value <n> <minimum> <maximum> <shown|hidden>" of that progress bar of any window
 ///   close    closes every window, as the user closing the program does
 class TestControl : public QObject
 {
