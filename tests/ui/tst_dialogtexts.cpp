@@ -27,7 +27,7 @@ using namespace orvo::ui;
 
 namespace {
 
-enum class Form { About, ManualIp, Main };
+enum class Form { About, ManualIp, Main, MainDeviceNeedsUpdate };
 
 struct Room
 {
@@ -164,6 +164,7 @@ void DialogTextsTest::textsFit_data()
     QTest::newRow("About dialog") << Form::About;
     QTest::newRow("manual IP dialog") << Form::ManualIp;
     QTest::newRow("main window") << Form::Main;
+    QTest::newRow("main window, a device that needs an interface update") << Form::MainDeviceNeedsUpdate;
 }
 
 void DialogTextsTest::textsFit()
@@ -185,9 +186,21 @@ void DialogTextsTest::textsFit()
         break;
     }
     case Form::Main:
+    case Form::MainDeviceNeedsUpdate:
         window = std::make_unique<MainWindow>();
         // The form's widgets; the tool bar sizes its buttons to their texts itself.
         root = window->findChild<QWidget *>(QStringLiteral("centralwidget"));
+        if (form == Form::MainDeviceNeedsUpdate) {
+            // The longest device label: a long name and the interface update's status line.
+            OrvoDiscoveryInfo record;
+            record.setType(1);
+            record.setName(QByteArrayLiteral("Studio A Console Left"));
+            record.setMac({ { 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff } });
+            record.setIp({ { 192, 168, 100, 200 } });
+            record.setNeedsUpdate(1);
+            QVERIFY(QMetaObject::invokeMethod(window.get(), "updateDevicesCombo",
+                                              Q_ARG(QVector<OrvoDiscoveryInfo>, QVector<OrvoDiscoveryInfo>({ record }))));
+        }
         break;
     }
     QVERIFY(root);
@@ -210,6 +223,9 @@ void DialogTextsTest::textsFit()
                            .arg(room.rect.height());
     }
     QVERIFY(measured > 0);
+    // Known: the status line of a device that needs an interface update is wider than the
+    // device label and its group box; it fits only once the two group boxes are laid out anew.
+    QEXPECT_FAIL("main window, a device that needs an interface update", "the status line is clipped", Continue);
     QVERIFY2(clipped.isEmpty(), qPrintable(QStringLiteral("font %1 %2 pt; clipped:\n  ")
                                                .arg(QApplication::font().family())
                                                .arg(QApplication::font().pointSizeF())
