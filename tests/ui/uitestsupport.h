@@ -6,6 +6,7 @@
 #include "startup.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QInputDialog>
@@ -14,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
+#include <QVector>
 
 #include <functional>
 #include <memory>
@@ -66,8 +69,10 @@ inline void onNextModal(std::function<void(QWidget *)> answer)
 }
 
 /// Answers the next input dialog with `text` (accepted) or cancels it (`accept` false);
-/// `seen` receives the dialog's label text.
-inline void answerInputDialog(const QString &text, bool accept = true, QString *seen = nullptr)
+/// `seen` receives the dialog's label text. `then` runs right after the answer, still inside the
+/// handler that opened the dialog: the place to prepare the answer to a box that follows.
+inline void answerInputDialog(const QString &text, bool accept = true, QString *seen = nullptr,
+                              std::function<void()> then = {})
 {
     onNextModal([=](QWidget *w) {
         auto *dialog = qobject_cast<QInputDialog *>(w);
@@ -77,6 +82,8 @@ inline void answerInputDialog(const QString &text, bool accept = true, QString *
             *seen = dialog->labelText();
         dialog->setTextValue(text);
         accept ? dialog->accept() : dialog->reject();
+        if (then)
+            then();
     });
 }
 
@@ -98,6 +105,61 @@ inline void answerMessageBox(QMessageBox::StandardButton button, SeenBox *seen =
         if (QAbstractButton *b = box->button(button))
             b->click();
     });
+}
+
+/// Presses `buttons` in the next message boxes, one box each, in order; `seen` receives every
+/// box answered.
+inline void answerMessageBoxes(QList<QMessageBox::StandardButton> buttons, QVector<SeenBox> *seen)
+{
+    if (buttons.isEmpty())
+        return;
+    onNextModal([=](QWidget *w) {
+        auto *box = qobject_cast<QMessageBox *>(w);
+        if (!box)
+            return;
+        seen->append({ box->icon(), box->windowTitle(), box->text() });
+        answerMessageBoxes(buttons.mid(1), seen); // starts polling after this box has closed
+        if (QAbstractButton *b = box->button(buttons.first()))
+            b->click();
+    });
+}
+
+/// While alive, closes every modal widget that opens (a dialog is rejected) and keeps its class
+/// name: for steps that must not ask anything, without hanging when they do.
+class ModalWatch
+{
+public:
+    ModalWatch()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (!modal || !modal->isVisible())
+                return;
+            m_seen << QString::fromLatin1(modal->metaObject()->className());
+            if (auto *dialog = qobject_cast<QDialog *>(modal))
+                dialog->reject();
+            else
+                modal->close();
+        });
+        m_timer.start(10);
+    }
+    QStringList seen() const { return m_seen; }
+
+private:
+    QTimer m_timer;
+    QStringList m_seen;
+};
+
+/// The toolbar action of `window` with the text `text`, null when there is none.
+inline QAction *toolbarAction(QWidget &window, const QString &text)
+{
+    if (auto *bar = window.findChild<QToolBar *>()) {
+        for (QAction *a : bar->actions()) {
+            if (a->text() == text)
+                return a;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace orvo::test
