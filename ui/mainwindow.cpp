@@ -134,7 +134,9 @@ MainWindow::MainWindow(Clock &clock, QWidget *parent) : QMainWindow(parent), ui(
 
 MainWindow::~MainWindow()
 {
-    // Abort a running job, wait for its thread, then delete thread and worker.
+    // Abort a running job, wait for its thread, list and log what the job said until it ended,
+    // then delete thread and worker.
+    host->shutDown();
     host.reset();
     frontEnd.reset();
 }

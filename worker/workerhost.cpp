@@ -77,8 +77,9 @@ public:
         return true;
     }
 
-private:
     static constexpr QEvent::Type kCallEvent = QEvent::User;
+
+private:
     std::mutex m_mutex;
     std::deque<std::function<void()>> m_calls;
 };
@@ -139,6 +140,7 @@ void WorkerHost::attach(WorkerFrontEnd *frontEnd)
     m_frontEnd = frontEnd;
     Worker *w = m_worker;
     auto *calls = new CallMailbox(frontEnd);
+    m_calls = calls;
     relayToFrontEnd(w, &Worker::frW_insertListItem, calls, frontEnd, &WorkerFrontEnd::insertListItem);
     relayToFrontEnd(w, &Worker::frW_ClearList, calls, frontEnd, &WorkerFrontEnd::clearList);
     relayToFrontEnd(w, &Worker::frWorker_updateProgressBarAuto, calls, frontEnd, &WorkerFrontEnd::updateProgressBarAuto);
@@ -165,6 +167,18 @@ void WorkerHost::attach(WorkerFrontEnd *frontEnd)
     // Runs in the worker thread right after the blocking call above has returned.
     connect(
         w, &Worker::frWorker_showMessageBox, w, [relay] { tsanAcquire(relay); }, Qt::DirectConnection);
+}
+
+void WorkerHost::shutDown()
+{
+    m_worker->abort();
+    withdrawMessageBoxes();
+    waitForIdle();
+    // The job's last calls (its closing lines, the controls enabled again) are still queued for
+    // a front end that no longer runs its event loop: hand them over now, so that they reach
+    // its list and its log file.
+    if (m_calls && m_calls->thread() == QThread::currentThread())
+        QCoreApplication::sendPostedEvents(m_calls, CallMailbox::kCallEvent);
 }
 
 void WorkerHost::withdrawMessageBoxes()

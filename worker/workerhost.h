@@ -80,6 +80,11 @@ public:
     /// Blocks until the running job (if any) has ended and its thread has stopped.
     void waitForIdle();
 
+    /// For a front end that is closing: asks a running job to abort, waits for its thread, and
+    /// then delivers the calls the job made until it ended (in the calling thread, which must
+    /// be the front end's). The host stays usable; its destructor does the same but the last step.
+    void shutDown();
+
 private:
     bool beginRequest();
     /// Lets a job's pending or coming question return unanswered, once nobody will answer it.
@@ -88,6 +93,7 @@ private:
     QThread *m_thread = nullptr;
     Worker *m_worker = nullptr;
     QPointer<WorkerFrontEnd> m_frontEnd; ///< the one front end attached, if any
+    QPointer<QObject> m_calls;            ///< carries the other calls into the front end's thread
     QPointer<QObject> m_messageBoxRelay;  ///< receives the worker's questions in the front end's thread
     QMetaObject::Connection m_messageBoxCall; ///< the blocking connection to it
 };

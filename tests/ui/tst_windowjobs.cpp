@@ -26,6 +26,8 @@
 #include <QTextStream>
 #include <QThread>
 
+#include <algorithm>
+
 using namespace orvo;
 using namespace orvo::ui;
 
@@ -418,6 +420,15 @@ void WindowJobsTest::jobControls()
     const QStringList listed = listedRows(rig.w());
     CHECK_IN_ORDER(rows, listed);
     CHECK_IN_ORDER(listed, loggedRows(logFrom));
+    // So are the lines the job sent while it wound down, after the window had begun to close.
+    QFETCH(QString, closingLine);
+    if (!closingLine.isEmpty()) {
+        const auto closing = [&closingLine](const QStringList &rows) {
+            return std::any_of(rows.begin(), rows.end(), [&](const QString &r) { return r.contains(closingLine); });
+        };
+        QVERIFY2(!closing(listed), qPrintable(listed.join('\n')));
+        QVERIFY2(closing(loggedRows(logFrom)), qPrintable(loggedRows(logFrom).join('\n')));
+    }
 
     const devsim::DeviceSnapshot after = rig.sim.snapshot(0);
     const devsim::BoardSnapshot &meters = after.boards[kMeters];
@@ -495,6 +506,15 @@ void WindowJobsTest::autoUpdate()
                                        QStringLiteral("*** FIRMWARE UPDATE CANCELLED ***") }),
                    listed);
     CHECK_IN_ORDER(listed, loggedRows(logFrom));
+    // So are the lines the job sent while it wound down, after the window had begun to close.
+    QFETCH(QString, closingLine);
+    if (!closingLine.isEmpty()) {
+        const auto closing = [&closingLine](const QStringList &rows) {
+            return std::any_of(rows.begin(), rows.end(), [&](const QString &r) { return r.contains(closingLine); });
+        };
+        QVERIFY2(!closing(listed), qPrintable(listed.join('\n')));
+        QVERIFY2(closing(loggedRows(logFrom)), qPrintable(loggedRows(logFrom).join('\n')));
+    }
     const QString unusable = rig.unusableControl();
     QVERIFY2(unusable.isEmpty(), qPrintable(unusable));
 
@@ -696,11 +716,12 @@ void WindowJobsTest::closeDuringAJob_data()
 {
     QTest::addColumn<CloseDuring>("during");
     QTest::addColumn<double>("speedUp");
-    QTest::newRow("scan") << DuringScan << 1000.0;
-    QTest::newRow("download") << DuringDownload << 1000.0;
+    QTest::addColumn<QString>("closingLine"); // part of a line the job sends after the close
+    QTest::newRow("scan") << DuringScan << 1000.0 << QStringLiteral("Finished Network Scan");
+    QTest::newRow("download") << DuringDownload << 1000.0 << QStringLiteral("Update FAILED!");
     // Slower, so that the window is closed well before the wait's first probe (3 s here).
-    QTest::newRow("restart wait") << DuringRestartWait << 10.0;
-    QTest::newRow("question box open") << DuringQuestion << 1000.0;
+    QTest::newRow("restart wait") << DuringRestartWait << 10.0 << QString();
+    QTest::newRow("question box open") << DuringQuestion << 1000.0 << QString();
 }
 
 void WindowJobsTest::closeDuringAJob()
@@ -788,6 +809,15 @@ void WindowJobsTest::closeDuringAJob()
     QVERIFY(threadEnded);
     // Every row listed until the close is in the log file.
     CHECK_IN_ORDER(listed, loggedRows(logFrom));
+    // So are the lines the job sent while it wound down, after the window had begun to close.
+    QFETCH(QString, closingLine);
+    if (!closingLine.isEmpty()) {
+        const auto closing = [&closingLine](const QStringList &rows) {
+            return std::any_of(rows.begin(), rows.end(), [&](const QString &r) { return r.contains(closingLine); });
+        };
+        QVERIFY2(!closing(listed), qPrintable(listed.join('\n')));
+        QVERIFY2(closing(loggedRows(logFrom)), qPrintable(loggedRows(logFrom).join('\n')));
+    }
 
     const devsim::DeviceSnapshot after = rig.sim.snapshot(0);
     switch (during) {
