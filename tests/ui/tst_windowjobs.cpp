@@ -258,6 +258,8 @@ private slots:
     void jobControls();
     void autoUpdate_data();
     void autoUpdate();
+    void autoUpdateKeys_data();
+    void autoUpdateKeys();
     void secondClickDuringAJob_data();
     void secondClickDuringAJob();
     void advancedPassword_data();
@@ -516,6 +518,54 @@ void WindowJobsTest::autoUpdate()
              deviceLabel(Qrt3350, QStringLiteral("Rack 75"), QStringLiteral("127.0.0.75"),
                          QStringLiteral("0A:1B:2C:3D:4E:5F"), needsUpdate));
     QVERIFY(!rig.worker()->refreshDeviceInfo);
+}
+
+void WindowJobsTest::autoUpdateKeys_data()
+{
+    QTest::addColumn<int>("held");
+    QTest::addColumn<bool>("forceUpdate");
+    QTest::newRow("Ctrl+Alt") << int(Qt::ControlModifier | Qt::AltModifier) << true;
+    QTest::newRow("Ctrl") << int(Qt::ControlModifier) << false;
+    QTest::newRow("Alt") << int(Qt::AltModifier) << false;
+    QTest::newRow("Ctrl+Alt+Shift") << int(Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier) << true;
+}
+
+void WindowJobsTest::autoUpdateKeys()
+{
+    QFETCH(int, held);
+    QFETCH(bool, forceUpdate);
+    WindowRig rig;
+    devsim::DeviceConfig console = device(Console6170, "127.0.0.76", "Studio 76");
+    outOfDate(console, 0);
+    rig.sim.addDevice(console);
+    QVERIFY(rig.start());
+    QVERIFY(rig.scan());
+    QVector<test::SeenBox> boxes;
+    test::answerMessageBoxes({ QMessageBox::No }, &boxes);
+
+    // The handler asks for the keys held at that moment, not for the trigger's modifiers: hold
+    // them, trigger, let go.
+    const Qt::KeyboardModifiers mods(held);
+    Qt::KeyboardModifiers down;
+    const std::pair<Qt::Key, Qt::KeyboardModifier> keys[] = { { Qt::Key_Control, Qt::ControlModifier },
+                                                              { Qt::Key_Alt, Qt::AltModifier },
+                                                              { Qt::Key_Shift, Qt::ShiftModifier } };
+    for (const auto &[key, mod] : keys) {
+        if (mods & mod)
+            QTest::keyPress(&rig.w(), key, down |= mod);
+    }
+    action(rig.w(), "Auto Update")->trigger();
+    for (const auto &[key, mod] : keys) {
+        if (mods & mod)
+            QTest::keyRelease(&rig.w(), key, down &= ~Qt::KeyboardModifiers(mod));
+    }
+    QVERIFY(rig.idle());
+    // Forced, every fitted board counts as pending, not only the out-of-date one; the job clears
+    // the one-shot flag when it ends.
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(!boxes.first().text.startsWith(QStringLiteral("The Console/Unit has 1 panels/boards")), forceUpdate);
+    QVERIFY(!rig.worker()->forceUpdate);
+    QVERIFY(listedRows(rig.w()).contains(QStringLiteral("*** FIRMWARE UPDATE CANCELLED ***")));
 }
 
 void WindowJobsTest::secondClickDuringAJob_data()
