@@ -27,6 +27,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 
 using namespace orvo;
 using namespace orvo::ui;
@@ -796,7 +797,7 @@ void WindowJobsTest::closeDuringAJob()
     rig.clearList();
     const qint64 logFrom = logSize();
     QPointer<QThread> thread = rig.worker()->thread();
-    bool threadEnded = false;
+    std::atomic<bool> threadEnded { false }; // set in the worker thread as it ends
     QObject::connect(thread, &QThread::finished, thread, [&threadEnded] { threadEnded = true; }, Qt::DirectConnection);
 
     QVector<test::SeenBox> asked;
