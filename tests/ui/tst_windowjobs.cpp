@@ -414,7 +414,7 @@ void WindowJobsTest::jobControls()
         action(rig.w(), "Identify")->trigger();
         break;
     }
-    QVERIFY(rig.worker()->isWorking());
+    // A short job may already be over here: only its end is waited for.
     QVERIFY(rig.idle());
 
     const QString unusable = rig.unusableControl();
