@@ -1,5 +1,6 @@
 #include "framelesswindow.h"
 
+#include "frameshadow.h"
 #include "windowdragger.h"
 
 #include <QApplication>
@@ -7,6 +8,8 @@
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
+#include <QPaintEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -15,6 +18,7 @@ namespace orvo::ui {
 namespace {
 
 constexpr int kShadowMargin = 5; ///< transparent margin around the frame in which the shadow shows
+constexpr qreal kFrameRadius = 5; ///< the frame's corner radius in the normal state (its style sheets)
 
 const char kTitlebarActive[] =
     "#windowTitlebar{border: 0px none palette(shadow); border-top-left-radius:5px; "
@@ -167,7 +171,7 @@ FramelessWindow::~FramelessWindow() = default;
 
 void FramelessWindow::setFrameShadow()
 {
-    auto *shadow = new QGraphicsDropShadowEffect(ui->windowFrame);
+    auto *shadow = new FrameShadowEffect(kFrameRadius, ui->windowFrame);
     shadow->setBlurRadius(9.0);
     shadow->setColor(palette().color(QPalette::Shadow));
     shadow->setOffset(0.0);
@@ -203,6 +207,7 @@ void FramelessWindow::styleWindow(bool bActive, bool bNoState)
         setFrameShadow();
     else
         ui->windowFrame->setGraphicsEffect(nullptr);
+    update(); // the margin, where the shadow is painted
 }
 
 void FramelessWindow::changeEvent(QEvent *event)
@@ -215,6 +220,16 @@ void FramelessWindow::changeEvent(QEvent *event)
     }
     QWidget::changeEvent(event); // repaints after palette, font and style changes
     event->accept();
+}
+
+void FramelessWindow::paintEvent(QPaintEvent *event)
+{
+    // The margin around windowFrame holds nothing but the frame's shadow.
+    if (auto *shadow = qobject_cast<FrameShadowEffect *>(ui->windowFrame->graphicsEffect())) {
+        QPainter painter(this);
+        painter.setClipRegion(event->region());
+        shadow->paintBehind(&painter, ui->windowFrame->geometry());
+    }
 }
 
 void FramelessWindow::on_applicationStateChanged(Qt::ApplicationState state)

@@ -11,6 +11,8 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QToolButton>
@@ -60,6 +62,7 @@ private slots:
     void dragMovesByTheMouseDelta();
     void doubleClickAndBorderPressDoNothing();
     void applicationInactiveAndBack();
+    void paintsShadowTitleAndContent();
 };
 
 void FrameTest::mainFrame()
@@ -233,6 +236,77 @@ void FrameTest::applicationInactiveAndBack()
     // A hidden or suspended application counts as not active.
     emit qApp->applicationStateChanged(Qt::ApplicationHidden);
     QVERIFY(titlebarSheet(frame).contains(QStringLiteral("background-color:palette(dark)")));
+}
+
+namespace {
+
+/// Counts the paint events a widget receives.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+/// Whether `image` holds a pixel brighter than the title bar inside `rect`: the title's letters.
+bool hasLetters(const QImage &image, const QRect &rect)
+{
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            if (qGray(image.pixel(x, y)) > 100)
+                return true;
+    return false;
+}
+
+} // namespace
+
+void FrameTest::paintsShadowTitleAndContent()
+{
+    FramelessWindow frame;
+    frame.setWindowTitle(QStringLiteral("MMMMMMMM"));
+    auto *content = new QWidget;
+    content->setFixedSize(400, 200);
+    auto *bar = new QProgressBar(content);
+    bar->setGeometry(20, 150, 360, 20);
+    frame.setContent(content);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    auto *title = frame.findChild<QLabel *>(QStringLiteral("titleText"));
+    auto *windowFrame = frame.findChild<QWidget *>(QStringLiteral("windowFrame"));
+    const QRect titleRect(title->mapTo(&frame, QPoint()), title->size());
+    const QRect frameRect(windowFrame->geometry());
+
+    // What is on the screen (the offscreen platform grabs its backing store, without alpha) and
+    // what grab() renders: the title's letters; in the rendered picture also the shadow in the
+    // margin, fading outwards, and the opaque frame.
+    const QImage screen = frame.screen()->grabWindow(frame.winId()).toImage();
+    QCOMPARE(screen.size(), frame.size());
+    QVERIFY(hasLetters(screen, titleRect));
+    const QImage grabbed = frame.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    QVERIFY(hasLetters(grabbed, titleRect));
+    const int midY = frameRect.center().y();
+    const int nearEdge = qAlpha(grabbed.pixel(frameRect.left() - 1, midY));
+    const int farOut = qAlpha(grabbed.pixel(0, midY));
+    QVERIFY2(nearEdge > farOut && nearEdge > 64 && farOut < 64, qPrintable(QStringLiteral("%1 %2").arg(nearEdge).arg(farOut)));
+    QCOMPARE(qAlpha(grabbed.pixel(frameRect.center())), 255);
+    QCOMPARE(qAlpha(grabbed.pixel(0, 0)), 0);
+
+    // A progress step repaints the bar's own area: the title, elsewhere in the frame, is not
+    // painted again.
+    PaintCounter titlePaints;
+    title->installEventFilter(&titlePaints);
+    for (int value = 1; value <= 20; ++value) {
+        bar->setValue(value);
+        QApplication::processEvents();
+    }
+    QCOMPARE(titlePaints.paints, 0);
+    const QImage after = frame.screen()->grabWindow(frame.winId()).toImage();
+    QVERIFY(hasLetters(after, titleRect));
 }
 
 ORVO_UI_TEST_MAIN(FrameTest)
