@@ -35,21 +35,24 @@ void MainWindowForm::setupUi(QMainWindow *window)
     centralwidget = new QWidget(window);
     centralwidget->setObjectName(QStringLiteral("centralwidget"));
 
-    groupBox_Products = make<QGroupBox>(centralwidget, "groupBox_Products", 20, 20, 361, 171);
-    comboBox_FoundDevices = make<QComboBox>(groupBox_Products, "comboBox_FoundDevices", 10, 40, 331, 31);
-    label_DevInfo = make<QLabel>(groupBox_Products, "label_DevInfo", 20, 80, 321, 81);
-    Rename_Button = make<QPushButton>(groupBox_Products, "Rename_Button", 340, 100, 21, 20);
+    // The two group boxes share the window's width differently from the original form: the
+    // device label needs 381 pixels for "Status:  Interface Device requires firmware update" and
+    // the panel list 230 for "Channel Master FPGA 17-24" at the program's font, so the Products
+    // box is 50 wider and "Panels:" sits above the panel list instead of beside it.
+    groupBox_Products = make<QGroupBox>(centralwidget, "groupBox_Products", 20, 20, 411, 171);
+    comboBox_FoundDevices = make<QComboBox>(groupBox_Products, "comboBox_FoundDevices", 10, 40, 391, 31);
+    label_DevInfo = make<QLabel>(groupBox_Products, "label_DevInfo", 20, 80, 381, 81);
+    Rename_Button = make<QPushButton>(groupBox_Products, "Rename_Button", 390, 100, 21, 20);
 
-    groupBox_AdvOpt = make<QGroupBox>(centralwidget, "groupBox_AdvOpt", 400, 20, 291, 171);
+    groupBox_AdvOpt = make<QGroupBox>(centralwidget, "groupBox_AdvOpt", 441, 20, 250, 171);
     groupBox_AdvOpt->setFlat(false);
     groupBox_AdvOpt->setCheckable(false);
-    // Wider and taller than the form's 47 x 14: the larger application font would clip "Panels:".
-    label_Panels = make<QLabel>(groupBox_AdvOpt, "label_Panels", 10, 46, 58, 20);
-    comboBox_Panels = make<QComboBox>(groupBox_AdvOpt, "comboBox_Panels", 70, 40, 201, 31);
-    GetVersions_Button = make<QPushButton>(groupBox_AdvOpt, "GetVersions_Button", 70, 80, 201, 31);
-    Reset_Button = make<QPushButton>(groupBox_AdvOpt, "Reset_Button", 70, 120, 61, 31);
-    CheckDevice_Button = make<QPushButton>(groupBox_AdvOpt, "CheckDevice_Button", 140, 120, 61, 31);
-    Bootload_Button = make<QPushButton>(groupBox_AdvOpt, "Bootload_Button", 210, 120, 61, 31);
+    label_Panels = make<QLabel>(groupBox_AdvOpt, "label_Panels", 12, 32, 226, 18);
+    comboBox_Panels = make<QComboBox>(groupBox_AdvOpt, "comboBox_Panels", 10, 50, 230, 31);
+    GetVersions_Button = make<QPushButton>(groupBox_AdvOpt, "GetVersions_Button", 10, 88, 230, 31);
+    Reset_Button = make<QPushButton>(groupBox_AdvOpt, "Reset_Button", 10, 128, 72, 31);
+    CheckDevice_Button = make<QPushButton>(groupBox_AdvOpt, "CheckDevice_Button", 89, 128, 72, 31);
+    Bootload_Button = make<QPushButton>(groupBox_AdvOpt, "Bootload_Button", 168, 128, 72, 31);
 
     LogEdit = make<QTextEdit>(centralwidget, "LogEdit", 20, 210, 671, 321);
     LogEdit->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
