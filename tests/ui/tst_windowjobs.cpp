@@ -3,12 +3,11 @@
 // of a second click, the Advanced Options password, renaming, and closing the window while a job
 // still runs.
 
-#include "../worker/firmwaretree.h"
+#include "../worker/simulation.h"
 #include "appidentity.h"
 #include "catalogue.h"
 #include "clock.h"
 #include "mainwindow.h"
-#include "simulator.h"
 #include "uitestsupport.h"
 #include "worker.h"
 
@@ -173,18 +172,11 @@ public:
 
     bool start()
     {
-        QString error;
-        if (!sim.start(0, &error)) {
-            qWarning("simulator: %s", qPrintable(error));
-            return false;
-        }
-        if (!firmware.create())
-            return false;
         window = std::make_unique<MainWindow>(clock);
         window->setWallClock([] { return kStamp; });
         Worker *wk = worker();
-        wk->devicePort = sim.port();
-        wk->firmwareFolder = firmware.folder();
+        if (!startSimulation(sim, firmware, *wk))
+            return false;
         wk->manualIpEnabled = true;
         for (int i = 0; i < 4; ++i)
             wk->manualIp[i] = i < sim.deviceCount() ? sim.address(i) : kNoAddress;

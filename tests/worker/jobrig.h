@@ -4,8 +4,7 @@
 // that runs 1000 times faster than real time (the simulator's restarts run at the same speed).
 
 #include "clock.h"
-#include "firmwaretree.h"
-#include "simulator.h"
+#include "simulation.h"
 #include "testfrontend.h"
 #include "workerhost.h"
 
@@ -100,19 +99,7 @@ public:
     Worker &worker() { return *host.worker(); }
 
     /// Starts the simulator and writes the firmware tree; the worker talks to both.
-    bool start()
-    {
-        QString error;
-        if (!sim.start(0, &error)) {
-            qWarning("simulator: %s", qPrintable(error));
-            return false;
-        }
-        if (!firmware.create())
-            return false;
-        worker().devicePort = sim.port();
-        worker().firmwareFolder = firmware.folder();
-        return true;
-    }
+    bool start() { return startSimulation(sim, firmware, worker()); }
 
     /// Adds one device, starts, and finds the device as the window would before any device job.
     bool startWith(const devsim::DeviceConfig &device)
