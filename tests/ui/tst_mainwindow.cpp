@@ -24,23 +24,8 @@ using namespace orvo::ui;
 
 namespace {
 
-QAction *action(MainWindow &w, const QString &text)
-{
-    for (QAction *a : w.findChild<QToolBar *>()->actions()) {
-        if (a->text() == text)
-            return a;
-    }
-    return nullptr;
-}
-
-template <typename T>
-T *child(MainWindow &w, const char *name)
-{
-    T *c = w.findChild<T *>(QLatin1String(name));
-    if (!c)
-        qFatal("no widget %s", name);
-    return c;
-}
+using test::action;
+using test::child;
 
 OrvoDiscoveryInfo record(std::uint32_t type, const QByteArray &name, std::uint8_t last)
 {

@@ -41,27 +41,9 @@ const QString kStampText = QStringLiteral("04/05/2026  09:08:07.006   ");
 const QRegularExpression kDeleting(QStringLiteral("^Deleting thread and worker in Thread "));
 const QRegularExpression kAborting(QStringLiteral("^Request worker aborting in Thread \\[abort\\(\\)\\] "));
 
-template <typename T = QWidget>
-T *child(QWidget &w, const char *name)
-{
-    T *c = w.findChild<T *>(QLatin1String(name));
-    if (!c)
-        qFatal("no widget %s", name);
-    return c;
-}
-
-QAction *action(QWidget &w, const char *text)
-{
-    QAction *a = test::toolbarAction(w, QLatin1String(text));
-    if (!a)
-        qFatal("no action %s", text);
-    return a;
-}
-
-QString logPath()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/log.txt");
-}
+using test::action;
+using test::child;
+using test::logPath;
 
 qint64 logSize()
 {

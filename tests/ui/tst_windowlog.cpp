@@ -15,15 +15,7 @@ using namespace orvo::ui;
 
 namespace {
 
-QString dataFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-}
-
-QString logPath()
-{
-    return dataFolder() + QStringLiteral("/log.txt");
-}
+using test::logPath;
 
 QString logText()
 {

@@ -12,6 +12,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPointer>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -160,6 +161,31 @@ inline QAction *toolbarAction(QWidget &window, const QString &text)
         }
     }
     return nullptr;
+}
+
+/// A widget of the window by its object name; the test cannot go on without it.
+template <typename T = QWidget>
+T *child(QWidget &window, const char *name)
+{
+    T *c = window.findChild<T *>(QLatin1String(name));
+    if (!c)
+        qFatal("no widget %s", name);
+    return c;
+}
+
+/// A toolbar action by its text; the test cannot go on without it.
+inline QAction *action(QWidget &window, const QString &text)
+{
+    QAction *a = toolbarAction(window, text);
+    if (!a)
+        qFatal("no action %s", qPrintable(text));
+    return a;
+}
+
+/// The window's log file in the (throw-away) data folder.
+inline QString logPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/log.txt");
 }
 
 } // namespace orvo::test
