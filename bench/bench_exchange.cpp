@@ -6,14 +6,17 @@
 //     so that both see the same machine load. Printed as the median of the per-round ratios
 //     (goal: at least 0.90).
 //  2. Peak memory (VmHWM) of this process after 1,000 and after 100,000 exchanges (goal: flat):
-//     every exchange makes and disposes of its own socket, and the worker thread has no event
-//     loop that would run deferred deletions.
+//     every exchange makes and ends its own connection, and the worker thread has no event loop
+//     that would run deferred deletions.
 //
 // The simulator runs in a child process so that its own bookkeeping does not count here. The
-// baseline client is the same one the update benchmark measures against (benchsupport.h).
+// baseline client is the same one the update benchmark measures against (benchsupport.h). A
+// third client, QTcpSocket alone, shows how much of the gap is the socket class's own: one
+// socket object, connectToHost, waitForConnected, write and flush, waitForReadyRead, read,
+// close, and none of the exchange's waits, polls or checks.
 //
 // Usage: orvo-bench-exchange [rounds (40)] [queries-per-round (250)] [memory-exchanges (100000)]
-//        orvo-bench-exchange --count N raw|link [--sim ADDR:PORT]
+//        orvo-bench-exchange --count N raw|link|qt [--sim ADDR:PORT]
 //   The second form makes N status queries with one client and nothing else, inside
 //   measuredExchanges(): the unit that bench/count-per-exchange runs callgrind
 //   (--toggle-collect) and strace on.
@@ -24,6 +27,8 @@
 #include "panellink.h"
 
 #include <QCoreApplication>
+#include <QNetworkProxy>
+#include <QTcpSocket>
 
 #include <algorithm>
 #include <cstdio>
@@ -46,6 +51,37 @@ bool linkQuery(PanelLink &link)
                              kAudioBoard.boardAddress);
 }
 
+// The least a status query over QTcpSocket takes: the class's own cost per connection.
+class QtSocketExchange
+{
+public:
+    QtSocketExchange(const QString &host, std::uint16_t port, QByteArray request)
+        : m_host(host), m_port(port), m_request(std::move(request))
+    {
+        m_socket.setProxy(QNetworkProxy::NoProxy);
+    }
+
+    bool run()
+    {
+        m_socket.connectToHost(m_host, m_port);
+        bool ok = m_socket.waitForConnected(5000) && m_socket.write(m_request) == m_request.size()
+            && m_socket.flush();
+        while (ok && m_socket.bytesAvailable() < qint64(kPanelPacketSize))
+            ok = m_socket.waitForReadyRead(5000);
+        char reply[kPanelPacketSize];
+        ok = ok && m_socket.read(reply, sizeof reply) == qint64(sizeof reply);
+        m_socket.close();
+        m_socket.abort();
+        return ok;
+    }
+
+private:
+    QTcpSocket m_socket;
+    QString m_host;
+    std::uint16_t m_port;
+    QByteArray m_request;
+};
+
 template <typename Query>
 double timedRound(int count, Query &&query, int &failures)
 {
@@ -62,9 +98,9 @@ double timedRound(int count, Query &&query, int &failures)
 int main(int argc, char **argv)
 {
     const BenchArgs args = BenchArgs::parse(argc, argv);
-    if (!args.ok || (args.count && args.mode != "raw" && args.mode != "link")) {
+    if (!args.ok || (args.count && args.mode != "raw" && args.mode != "link" && args.mode != "qt")) {
         std::fprintf(stderr, "usage: orvo-bench-exchange [rounds] [queries-per-round] [memory-exchanges]\n"
-                             "       orvo-bench-exchange --count N raw|link [--sim ADDR:PORT]\n");
+                             "       orvo-bench-exchange --count N raw|link|qt [--sim ADDR:PORT]\n");
         return 2;
     }
     const int rounds = args.number(0, 40);
@@ -86,13 +122,17 @@ int main(int argc, char **argv)
         PanelLink link(Clock::real(), [] { return false; });
         link.setTarget({ QString::fromStdString(address), port, Console6170 });
         link.setCatalogueType(Console6170);
-        RawExchange raw(address.c_str(), port,
-                        buildPanelRequest(Console6170, RouteBootStatus, kAudioBoard.channel, kAudioBoard.panel, 4,
-                                          CmdStatusQuery, 0, kAudioBoard.boardType, kAudioBoard.boardAddress, nullptr));
+        const QByteArray request = buildPanelRequest(Console6170, RouteBootStatus, kAudioBoard.channel,
+                                                     kAudioBoard.panel, 4, CmdStatusQuery, 0, kAudioBoard.boardType,
+                                                     kAudioBoard.boardAddress, nullptr);
+        RawExchange raw(address.c_str(), port, request);
+        QtSocketExchange qt(QString::fromStdString(address), port, request);
 
         if (args.count) {
-            const int failures = args.mode == "raw" ? measuredExchanges(args.count, [&](int) { return raw.run(); })
-                                                    : measuredExchanges(args.count, [&](int) { return linkQuery(link); });
+            const int failures = args.mode == "raw"
+                ? measuredExchanges(args.count, [&](int) { return raw.run(); })
+                : args.mode == "qt" ? measuredExchanges(args.count, [&](int) { return qt.run(); })
+                                    : measuredExchanges(args.count, [&](int) { return linkQuery(link); });
             std::printf("%d status queries (%s), failures %d\n", args.count, args.mode.c_str(), failures);
             return failures ? 1 : 0;
         }
@@ -113,23 +153,32 @@ int main(int argc, char **argv)
         int failures = 0;
         timedRound(200, [&] { return raw.run(); }, failures);
 
-        // Short rounds in alternating order, so that both clients see the same load on a shared
+        // Short rounds in rotating order, so that all clients see the same load on a shared
         // machine; the median of the per-round ratios is the figure that load changes move least.
-        double linkSeconds = 0, rawSeconds = 0;
-        int linkFailures = 0, rawFailures = 0;
-        std::vector<double> ratios; // link rate / raw rate per round
+        double linkSeconds = 0, rawSeconds = 0, qtSeconds = 0;
+        int linkFailures = 0, rawFailures = 0, qtFailures = 0;
+        std::vector<double> ratios, qtRatios, linkOverQt; // rate over the raw rate, and link over Qt, per round
         for (int r = 0; r < rounds; ++r) {
-            double l = 0, w = 0;
-            if (r % 2 == 0) {
-                l = timedRound(perRound, [&] { return linkQuery(link); }, linkFailures);
-                w = timedRound(perRound, [&] { return raw.run(); }, rawFailures);
-            } else {
-                w = timedRound(perRound, [&] { return raw.run(); }, rawFailures);
-                l = timedRound(perRound, [&] { return linkQuery(link); }, linkFailures);
+            double l = 0, w = 0, q = 0;
+            for (int k = 0; k < 3; ++k) {
+                switch ((r + k) % 3) {
+                case 0:
+                    l = timedRound(perRound, [&] { return linkQuery(link); }, linkFailures);
+                    break;
+                case 1:
+                    w = timedRound(perRound, [&] { return raw.run(); }, rawFailures);
+                    break;
+                default:
+                    q = timedRound(perRound, [&] { return qt.run(); }, qtFailures);
+                    break;
+                }
             }
             linkSeconds += l;
             rawSeconds += w;
+            qtSeconds += q;
             ratios.push_back(w / l);
+            qtRatios.push_back(w / q);
+            linkOverQt.push_back(q / l);
         }
         const double medianRatio = median(ratios);
         const double total = double(rounds) * perRound;
@@ -138,8 +187,11 @@ int main(int argc, char **argv)
         std::printf("status queries: exchangePanelPacket %.0f/s, raw socket client %.0f/s, ratio %.2f overall, "
                     "%.2f median of %d rounds of %d (goal >= 0.90; failures %d / %d)\n",
                     linkRate, rawRate, linkRate / rawRate, medianRatio, rounds, perRound, linkFailures, rawFailures);
+        std::printf("  QTcpSocket alone %.0f/s: median ratio to the raw client %.2f, exchangePanelPacket to it %.2f "
+                    "(failures %d)\n",
+                    total / qtSeconds, median(qtRatios), median(linkOverQt), qtFailures);
 
-        if (linkFailures || rawFailures || memFailures || failures)
+        if (linkFailures || rawFailures || qtFailures || memFailures || failures)
             status = 1;
     }
 

@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QNetworkProxy>
 #include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
 #include <QtDebug>
 
@@ -65,13 +66,12 @@ void waitForConnectionSettled(QTcpSocket &socket, int realMs)
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
-/// Disposes of an exchange's socket at once, connected or not: the worker thread has no event
-/// loop to run deferred deletions, so tens of thousands of exchanges in a download would
-/// otherwise pile up sockets.
-void disposeSocket(std::unique_ptr<QTcpSocket> socket)
+/// Ends an exchange's connection at once, connected or not, and leaves the socket unconnected
+/// and closed with its buffers empty, ready for the next exchange's connection.
+void endConnection(QTcpSocket &socket)
 {
-    socket->close(); // graceful when connected and nothing is left to write
-    socket->abort(); // a connection attempt still in progress, or a close left pending
+    socket.close(); // graceful when connected and nothing is left to write
+    socket.abort(); // a connection attempt still in progress, or a close left pending
 }
 
 /// One device-level exchange over BlockingTcpClient: connect, write the request, and when
@@ -126,11 +126,9 @@ bool PanelLink::exchangePanelPacket(std::uint8_t route, std::uint8_t channel, st
     const QByteArray request = buildPanelRequest(m_target.headerDeviceType, route, channel, panel, extra, command,
                                                  subCommand, boardType, boardAddress, useTxBody ? &txBody : nullptr);
 
-    static const QNetworkProxy noProxy(QNetworkProxy::NoProxy); // built once, shared by every socket
-    auto socket = std::make_unique<QTcpSocket>();
-    socket->setProxy(noProxy);
-    m_socket = socket.get();
-    const auto connected = [s = socket.get()] { return s->state() == QAbstractSocket::ConnectedState; };
+    QTcpSocket *const socket = &panelSocket();
+    m_socket = socket;
+    const auto connected = [socket] { return socket->state() == QAbstractSocket::ConnectedState; };
 
     const bool result = [&]() -> bool {
         socket->connectToHost(m_target.host, m_target.port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
@@ -142,7 +140,7 @@ bool PanelLink::exchangePanelPacket(std::uint8_t route, std::uint8_t channel, st
 
         socket->write(request);
         socket->flush();
-        const auto allWritten = [s = socket.get()] { return s->bytesToWrite() == 0; };
+        const auto allWritten = [socket] { return socket->bytesToWrite() == 0; };
         if (!allWritten()) {
             socket->waitForBytesWritten(m_clock.socketWaitMs(m_timeouts.panelWriteMs));
             if (!allWritten())
@@ -153,13 +151,13 @@ bool PanelLink::exchangePanelPacket(std::uint8_t route, std::uint8_t channel, st
 
         // A reply may reach us in more than one TCP segment: keep collecting until a whole
         // packet is there or the reply wait (the blocking wait, then the polls) has run out.
-        const auto packetThere = [s = socket.get()] {
-            return s->bytesAvailable() >= static_cast<qint64>(kPanelPacketSize);
+        const auto packetThere = [socket] {
+            return socket->bytesAvailable() >= static_cast<qint64>(kPanelPacketSize);
         };
         // Part of a reply followed by the end of the connection can never become a packet:
         // that is the answer, as it was when the first data ended the wait.
-        const auto replyOver = [s = socket.get(), &packetThere, &connected] {
-            return packetThere() || (s->bytesAvailable() > 0 && !connected());
+        const auto replyOver = [socket, &packetThere, &connected] {
+            return packetThere() || (socket->bytesAvailable() > 0 && !connected());
         };
         const int replyWait = static_cast<int>(qMin<std::uint32_t>(replyWaitMs, INT_MAX));
         const QDeadlineTimer replyDeadline(m_clock.socketWaitMs(replyWait));
@@ -178,8 +176,19 @@ bool PanelLink::exchangePanelPacket(std::uint8_t route, std::uint8_t channel, st
     }();
 
     m_socket = nullptr;
-    disposeSocket(std::move(socket));
+    endConnection(*socket);
     return result;
+}
+
+QTcpSocket &PanelLink::panelSocket()
+{
+    // A socket belongs to the thread that made it, and its notifiers and connect timer work only
+    // there: a link used from another thread than before gets a socket of that thread.
+    if (!m_panelSocket || m_panelSocket->thread() != QThread::currentThread()) {
+        m_panelSocket = std::make_unique<QTcpSocket>();
+        m_panelSocket->setProxy(QNetworkProxy::NoProxy);
+    }
+    return *m_panelSocket;
 }
 
 bool PanelLink::exchangeServicePacket(std::uint8_t channel, std::uint8_t panel, std::uint8_t count,

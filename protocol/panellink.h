@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QTcpSocket;
@@ -108,6 +109,8 @@ public:
 
 private:
     bool waitPolls(int polls, const std::function<bool()> &done);
+    /// The socket object of the panel exchanges, made on first use in the calling thread.
+    QTcpSocket &panelSocket();
 
     Clock &m_clock;
     std::function<bool()> m_abort;
@@ -115,6 +118,10 @@ private:
     int m_catalogueType = 0;
     ExchangeTimeouts m_timeouts;
     QTcpSocket *m_socket = nullptr;
+    // One socket object for all panel exchanges: each exchange still makes and ends its own
+    // connection on it, but the object with its buffers, proxy setting and connect timer is made
+    // once instead of once per record of a download.
+    std::unique_ptr<QTcpSocket> m_panelSocket;
 };
 
 } // namespace orvo

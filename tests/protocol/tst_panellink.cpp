@@ -82,6 +82,9 @@ private slots:
     void statusQueryOfABoardInItsBootLoader();
     void statusQueryAgainstFaults_data();
     void statusQueryAgainstFaults();
+    void aFailedExchangeLeavesNothingForTheNext_data();
+    void aFailedExchangeLeavesNothingForTheNext();
+    void anAbortedConnectLeavesNothingForTheNext();
     void addressOutsideTheCatalogueWritesNoLine();
     void replyDeviceTypeRule_data();
     void replyDeviceTypeRule();
@@ -245,6 +248,51 @@ void tst_PanelLink::statusQueryAgainstFaults()
             QCOMPARE(b, std::uint8_t(0xFF));
     }
     QVERIFY(link().currentSocket() == nullptr);
+}
+
+void tst_PanelLink::aFailedExchangeLeavesNothingForTheNext_data()
+{
+    QTest::addColumn<sim::FaultKind>("fault");
+    QTest::addColumn<int>("param");
+    QTest::newRow("reply of 80 bytes") << sim::FaultKind::WrongLength << 80;
+    QTest::newRow("short reply, closed") << sim::FaultKind::WrongLength << 40;
+    QTest::newRow("wrong kind") << sim::FaultKind::WrongKind << 0;
+    QTest::newRow("never answers, closes") << sim::FaultKind::NeverAnswer << 0;
+    QTest::newRow("never answers, holds") << sim::FaultKind::AcceptNoAnswer << 0;
+}
+
+void tst_PanelLink::aFailedExchangeLeavesNothingForTheNext()
+{
+    // The link keeps one socket object for all its exchanges: whatever the first exchange left
+    // behind (surplus bytes, a part of a reply, a held connection) must not reach the second.
+    QFETCH(sim::FaultKind, fault);
+    QFETCH(int, param);
+    m_sim->addFault(0, { fault, -1, 1, 1, param });
+
+    bool bootMode = true;
+    std::uint8_t version = 0xEE, boardType = 0;
+    QVERIFY(!query(bootMode, version, boardType));
+    QVERIFY(link().currentSocket() == nullptr);
+    QVERIFY(query(bootMode, version, boardType));
+    QVERIFY(!bootMode);
+    QCOMPARE(version, buildVersion(Console6170, kAudioBoard.boardType));
+}
+
+void tst_PanelLink::anAbortedConnectLeavesNothingForTheNext()
+{
+    // A connection attempt that an abort request ended, then an exchange with the device.
+    test::StuckListener stuck;
+    const DeviceTarget device = link().target();
+    link().setTarget({ QStringLiteral("127.0.0.1"), stuck.port(), device.headerDeviceType });
+    m_abort = true;
+    QVERIFY(!link().exchangePanelPacket(RouteBootStatus, kAudioBoard.channel, kAudioBoard.panel, 4, CmdStatusQuery, 0,
+                                        kAudioBoard.boardType, kAudioBoard.boardAddress, false, 5000));
+    m_abort = false;
+    link().setTarget(device);
+    bool bootMode = true;
+    std::uint8_t version = 0xEE, boardType = 0;
+    QVERIFY(query(bootMode, version, boardType));
+    QCOMPARE(version, buildVersion(Console6170, kAudioBoard.boardType));
 }
 
 void tst_PanelLink::addressOutsideTheCatalogueWritesNoLine()
