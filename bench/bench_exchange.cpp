@@ -117,6 +117,7 @@ int main(int argc, char **argv)
 
     int status = 0;
     {
+        useWorkerThreadEventLoop();
         QCoreApplication app(argc, argv);
         const std::uint16_t port = simulator.port();
         PanelLink link(Clock::real(), [] { return false; });

@@ -226,6 +226,7 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    useWorkerThreadEventLoop();
     QCoreApplication app(argc, argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {}); // debug lines off
     QTemporaryDir dir;

@@ -37,6 +37,7 @@
 #include "mainwindow.h"
 #include "startup.h"
 #include "worker.h"
+#include "workerhost.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -355,6 +356,7 @@ int main(int argc, char **argv)
 {
     const Wall::time_point mainEntry = Wall::now();
     const double processToMain = secondsSinceProcessStart();
+    preferPlainWorkerEventLoop(); // as the program's main() does
 
     int records = 120000;
     int downloadWaitMs = 900 * 1000;

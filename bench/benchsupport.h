@@ -27,6 +27,16 @@
 
 namespace orvo::bench {
 
+/// The clients of the exchange and update benchmarks run in the main thread, standing in for the
+/// programs' worker thread: this gives it the event dispatcher that thread runs in the programs
+/// (Qt's plain one, see preferPlainWorkerEventLoop). Call before the application object exists.
+/// `QT_NO_GLIB=` (set, empty) on the command line measures the GLib dispatcher instead.
+inline void useWorkerThreadEventLoop()
+{
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
+}
+
 using Wall = std::chrono::steady_clock;
 
 inline double seconds(Wall::time_point from, Wall::time_point to)

@@ -100,6 +100,12 @@ void relayToFrontEnd(Worker *w, void (Worker::*signal)(SignalArgs...), CallMailb
 
 } // namespace
 
+void preferPlainWorkerEventLoop()
+{
+    if (!qEnvironmentVariableIsSet("QT_NO_THREADED_GLIB"))
+        qputenv("QT_NO_THREADED_GLIB", "1");
+}
+
 WorkerHost::WorkerHost(Clock &clock, WorkerFrontEnd *frontEnd, QObject *parent) : QObject(parent)
 {
     // The device list and the jobs' outcomes cross from the worker thread in queued signals.

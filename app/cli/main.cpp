@@ -1,6 +1,7 @@
 // orvo-updater-cli: the command-line front end over the same worker and jobs as the window.
 
 #include "appidentity.h"
+#include "workerhost.h"
 #include "clioptions.h"
 #include "clirunner.h"
 
@@ -24,6 +25,7 @@ void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &m
 
 int main(int argc, char *argv[])
 {
+    orvo::preferPlainWorkerEventLoop();
     QCoreApplication app(argc, argv);
     orvo::setApplicationIdentity();
 
