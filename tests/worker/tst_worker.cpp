@@ -141,13 +141,10 @@ private slots:
     void destroyingTheHostWhileAQuestionWaitsEndsTheJob();
     void modeOutsideTheTableRunsNoJob_data();
     void modeOutsideTheTableRunsNoJob();
-    void versionScanIsFramedByTheControls();
-    void autoUpdateRefreshesTheDeviceRecord();
     void probeDeviceAt_data();
     void probeDeviceAt();
-    void requestInfoReplacesTheSelectedRecord();
-    void requestInfoAgainstAVanishedDeviceEmitsTheUnchangedList();
-    void requestInfoWithoutASelectionEmitsTheList();
+    void requestInfo_data();
+    void requestInfo();
     void messageBoxAnswerReachesTheWorker();
     void discardClientDeletesOnlySockets();
 
@@ -394,35 +391,6 @@ void tst_Worker::modeOutsideTheTableRunsNoJob()
     QVERIFY(!m_host->worker()->isWorking());
 }
 
-void tst_Worker::versionScanIsFramedByTheControls()
-{
-    QVERIFY(runJob(*m_host, GetVersions, [this](Worker &w) { select(w); }));
-    QVERIFY(m_front->enables.size() >= 2);
-    QCOMPARE(m_front->trace.first(), QStringLiteral("enable 0"));
-    QCOMPARE(m_front->trace.last(), QStringLiteral("enable 1"));
-    QCOMPARE(m_front->enables.count(false), 1);
-    QCOMPARE(m_front->enables.count(true), 1);
-    QVERIFY(m_front->deviceLists.isEmpty());
-}
-
-void tst_Worker::autoUpdateRefreshesTheDeviceRecord()
-{
-    // Every board is up to date, so the run updates nothing; what matters here is the device
-    // refresh inside the enable/disable frame.
-    m_front->answers.enqueue(kNo);
-    QVERIFY(runJob(*m_host, AutoUpdate, [this](Worker &w) {
-        select(w);
-        w.refreshDeviceInfo = true;
-    }));
-    QVERIFY(!m_host->worker()->refreshDeviceInfo);
-    QCOMPARE(m_front->deviceLists.size(), 1);
-    QCOMPARE(m_front->deviceLists.first().size(), 1);
-    QCOMPARE(m_front->deviceLists.first().first().nameBytes(), QByteArray("6170 Console"));
-    QCOMPARE(m_front->traceOf({ "enable", "devices" }),
-             (QStringList { "enable 0", "devices", "enable 1" }));
-    QCOMPARE(m_debug->starting("RequestInfo(): "), QStringList { "RequestInfo(): 127.0.0.3   6170 Console" });
-}
-
 void tst_Worker::probeDeviceAt_data()
 {
     QTest::addColumn<QString>("address");
@@ -459,47 +427,40 @@ void tst_Worker::probeDeviceAt()
     }
 }
 
-void tst_Worker::requestInfoReplacesTheSelectedRecord()
+void tst_Worker::requestInfo_data()
 {
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<bool>("vanished");
+    QTest::newRow("replaces the selected record") << 1 << false;
+    QTest::newRow("vanished device: the list unchanged") << 1 << true;
+    QTest::newRow("no selection: the list unchanged") << 5 << false;
+}
+
+void tst_Worker::requestInfo()
+{
+    QFETCH(int, selected);
+    QFETCH(bool, vanished);
+    if (vanished) {
+        m_sim->addFault(0, { sim::FaultKind::Vanish, -1, 1, -1, 0 });
+        QTRY_VERIFY(!m_sim->snapshot(0).listening);
+    }
     Worker &w = *m_host->worker();
     OrvoDiscoveryInfo other = m_record;
     other.setMac({ { 1, 2, 3, 4, 5, 6 } });
     w.foundDevices = { other, m_record };
-    w.selectedDevice = 1;
+    w.selectedDevice = selected;
     QSignalSpy spy(&w, &Worker::frWorker_updateDevicesCombo);
     w.RequestInfo();
     QCOMPARE(spy.size(), 1);
     const auto list = spy.first().first().value<DeviceList>();
+    QCOMPARE(list, w.foundDevices);
+    const bool updated = selected == 1 && !vanished;
     QCOMPARE(list.size(), 2);
     QCOMPARE(list.at(0), other);
-    QCOMPARE(list.at(1).nameBytes(), QByteArray("6170 Console"));
-    QCOMPARE(list, w.foundDevices);
-    QCOMPARE(m_debug->starting("RequestInfo(): "), QStringList { "RequestInfo(): 127.0.0.3   6170 Console" });
-    QCOMPARE(m_sim->snapshot(0).infoRequests, 1);
-}
-
-void tst_Worker::requestInfoAgainstAVanishedDeviceEmitsTheUnchangedList()
-{
-    m_sim->addFault(0, { sim::FaultKind::Vanish, -1, 1, -1, 0 });
-    QTRY_VERIFY(!m_sim->snapshot(0).listening);
-    Worker &w = *m_host->worker();
-    w.selectedDevice = 0;
-    QSignalSpy spy(&w, &Worker::frWorker_updateDevicesCombo);
-    w.RequestInfo();
-    QCOMPARE(spy.size(), 1);
-    QCOMPARE(spy.first().first().value<DeviceList>(), DeviceList { m_record });
-    QCOMPARE(w.foundDevices, DeviceList { m_record });
-    QVERIFY(m_debug->starting("RequestInfo(): ").isEmpty());
-}
-
-void tst_Worker::requestInfoWithoutASelectionEmitsTheList()
-{
-    Worker &w = *m_host->worker();
-    w.selectedDevice = 5;
-    QSignalSpy spy(&w, &Worker::frWorker_updateDevicesCombo);
-    w.RequestInfo();
-    QCOMPARE(spy.size(), 1);
-    QCOMPARE(m_sim->snapshot(0).connections, 0);
+    QCOMPARE(list.at(1).nameBytes(), updated ? QByteArray("6170 Console") : QByteArray("Before"));
+    QCOMPARE(m_debug->starting("RequestInfo(): "),
+             updated ? QStringList { "RequestInfo(): 127.0.0.3   6170 Console" } : QStringList());
+    QCOMPARE(m_sim->snapshot(0).connections, updated ? 1 : 0);
 }
 
 void tst_Worker::messageBoxAnswerReachesTheWorker()
