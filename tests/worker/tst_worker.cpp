@@ -100,28 +100,14 @@ const QString kRequest = QStringLiteral("Request worker start in Thread [request
 const QString kAbort = QStringLiteral("Request worker aborting in Thread [abort()] ");
 const QString kDelete = QStringLiteral("Deleting thread and worker in Thread ");
 
-/// Index of the first message that starts with `prefix`, -1 if none.
-int indexOf(const QStringList &messages, const QString &prefix)
+/// True when the debug messages tell of an abort, then the job's end, then the host's deletion.
+bool abortedFinishedDeleted(const QStringList &messages)
 {
-    for (int i = 0; i < messages.size(); ++i) {
-        if (messages.at(i).startsWith(prefix))
-            return i;
-    }
-    return -1;
-}
-
-/// Turns the event loop until the host's thread has ended (bounded).
-bool waitUntilIdle(WorkerHost &host)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (host.thread()->isRunning() || host.worker()->isWorking()) {
-        QTest::qWait(2);
-        if (timer.elapsed() > 60000)
-            return false;
-    }
-    QCoreApplication::sendPostedEvents();
-    return true;
+    const auto at = [&messages](const QString &prefix) {
+        return std::find_if(messages.begin(), messages.end(), [&](const QString &m) { return m.startsWith(prefix); })
+            - messages.begin();
+    };
+    return at(kAbort) < at(kFinish) && at(kFinish) < at(kDelete) && at(kDelete) < messages.size();
 }
 
 } // namespace
@@ -228,7 +214,7 @@ void tst_Worker::aSecondRequestIsRefusedWhileAJobRuns()
 
     // The first job runs to its end undisturbed.
     m_clock->open();
-    QVERIFY(waitUntilIdle(*m_host));
+    QVERIFY(waitForIdle(*m_host));
     QVERIFY(!m_host->worker()->isAbortRequested());
     const QString name = panelName(Console6170, audioBoardPosition());
     const QString build = QString::number(buildVersion(Console6170, kAudioBoard.boardType));
@@ -251,7 +237,7 @@ void tst_Worker::requestWorkClearsAnEarlierAbort()
     QVERIFY(m_host->worker()->isAbortRequested());
     QCOMPARE(m_debug->starting(kAbort).size(), 1);
     m_clock->open();
-    QVERIFY(waitUntilIdle(*m_host));
+    QVERIFY(waitForIdle(*m_host));
     QVERIFY(m_host->worker()->isAbortRequested()); // left over from the aborted job
 
     m_clock->close(true);
@@ -259,7 +245,7 @@ void tst_Worker::requestWorkClearsAnEarlierAbort()
     QVERIFY(m_clock->waitForArrival());
     QVERIFY(!m_host->worker()->isAbortRequested());
     m_clock->open();
-    QVERIFY(waitUntilIdle(*m_host));
+    QVERIFY(waitForIdle(*m_host));
 }
 
 void tst_Worker::abortWithoutAJobChangesNothing()
@@ -296,13 +282,7 @@ void tst_Worker::destroyingTheHostEndsALongJobAtItsNextPoll()
 
     QVERIFY(sleepsAtAbort > 0);
     QCOMPARE(m_clock->sleeps(), sleepsAtAbort); // no further poll after the abort
-    const QStringList messages = m_debug->messages();
-    const int aborting = indexOf(messages, kAbort);
-    const int finished = indexOf(messages, kFinish);
-    const int deleting = indexOf(messages, kDelete);
-    QVERIFY(aborting >= 0);
-    QVERIFY(finished > aborting);
-    QVERIFY(deleting > finished);
+    QVERIFY(abortedFinishedDeleted(m_debug->messages()));
 
     // The job still ran its closing steps.
     QCoreApplication::sendPostedEvents();
@@ -362,12 +342,7 @@ void tst_Worker::destroyingTheHostWhileAQuestionWaitsEndsTheJob()
     QCoreApplication::sendPostedEvents();
     QVERIFY(m_front->boxes.isEmpty());
     QCOMPARE(m_front->enables, (QVector<bool> { false, true })); // the job ran to its end
-    const QStringList messages = m_debug->messages();
-    const int aborting = indexOf(messages, kAbort);
-    const int finished = indexOf(messages, kFinish);
-    QVERIFY(aborting >= 0);
-    QVERIFY(finished > aborting);
-    QVERIFY(indexOf(messages, kDelete) > finished);
+    QVERIFY(abortedFinishedDeleted(m_debug->messages()));
 }
 
 void tst_Worker::modeOutsideTheTableRunsNoJob_data()
