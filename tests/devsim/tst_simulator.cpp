@@ -125,9 +125,8 @@ private slots:
     void wireBytes();
     void discovery();
     void renameAndIdentify();
-    void hexBoardUpdate_data();
-    void hexBoardUpdate();
-    void fpgaBoardUpdate();
+    void boardUpdate_data();
+    void boardUpdate();
     void checksumMismatch();
     void consoleAnswersEveryPosition();
     void unknownSlotGetsNoReply();
@@ -232,21 +231,25 @@ void tst_Simulator::renameAndIdentify()
     QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
 }
 
-void tst_Simulator::hexBoardUpdate_data()
+void tst_Simulator::boardUpdate_data()
 {
     QTest::addColumn<int>("type");
     QTest::addColumn<int>("position");
+    QTest::addColumn<bool>("fpga");
     QTest::addColumn<int>("newVersion");
-    QTest::newRow("console audio board") << 0 << 10 << -1;
-    QTest::newRow("console monitor interface, network board") << 0 << 0 << -1;
-    QTest::newRow("KVR10 interface processor, network board") << 2 << 0 << -1;
-    QTest::newRow("3350 QRT digital board, configured new version") << 1 << 1 << 42;
+    QTest::newRow("console audio board") << 0 << 10 << false << -1;
+    QTest::newRow("console monitor interface, network board") << 0 << 0 << false << -1;
+    QTest::newRow("KVR10 interface processor, network board") << 2 << 0 << false << -1;
+    QTest::newRow("3350 QRT digital board, configured new version") << 1 << 1 << false << 42;
+    // The program erases an FPGA board without taking it into its boot loader first.
+    QTest::newRow("console FPGA board") << 0 << 7 << true << -1;
 }
 
-void tst_Simulator::hexBoardUpdate()
+void tst_Simulator::boardUpdate()
 {
     QFETCH(int, type);
     QFETCH(int, position);
+    QFETCH(bool, fpga);
     QFETCH(int, newVersion);
     DeviceConfig c = Device::config(type);
     c.boards[static_cast<std::size_t>(position)].version = 3;
@@ -258,77 +261,60 @@ void tst_Simulator::hexBoardUpdate()
     const std::uint8_t expectedVersion = newVersion >= 0 ? std::uint8_t(newVersion) : orvo::buildVersion(type, ps.boardType);
 
     QCOMPARE(d.status(s), QStringLiteral("jW 3"));
-    QVERIFY(d.silent(enterBootLoader(d.type, s)));
-    QTRY_VERIFY(d.idle(position));
-    QTRY_VERIFY(d.sim.snapshot(d.id).listening);
-    QCOMPARE(d.board(position).state, BoardState::BootLoader);
-    QVERIFY(d.status(s).startsWith(QLatin1String("jV")));
+    QStringList story { "status" };
+    if (!fpga) {
+        QVERIFY(d.silent(enterBootLoader(d.type, s)));
+        QTRY_VERIFY(d.idle(position));
+        QTRY_VERIFY(d.sim.snapshot(d.id).listening);
+        QCOMPARE(d.board(position).state, BoardState::BootLoader);
+        QVERIFY(d.status(s).startsWith(QLatin1String("jV")));
+        story << "enter" << "restarting" << "restarted: bootloader" << "status";
+    }
     QVERIFY(d.answer(erase(d.type, s), s).startsWith(QLatin1String("jY")));
     QCOMPARE(d.board(position).state, BoardState::Erased);
+    story << "erase";
 
-    QByteArray first(16, '\0');
-    for (int i = 0; i < 16; ++i)
-        first[i] = static_cast<char>(0xA0 + i);
-    const QByteArray second = bytes({ 0x11, 0x22, 0x33, 0x00 }); // three bytes padded to four
-    for (const auto &[data, address] : { std::pair { first, 0x1D000000u }, std::pair { second, 0x1D000010u } })
-        QVERIFY(d.answer(programData(d.type, s, data, address, false), s).startsWith(QLatin1Char('k')));
+    // HEX: 16 bytes, then three padded to four; FPGA: 100 bytes in records of 49.
+    QByteArray image;
+    for (int i = 0; i < (fpga ? 100 : 16); ++i)
+        image.append(static_cast<char>(fpga ? i * 7 + 1 : 0xA0 + i));
+    if (!fpga)
+        image += bytes({ 0x11, 0x22, 0x33, 0x00 });
+    const int step = fpga ? 49 : 16;
+    for (int at = 0; at < image.size(); at += step) {
+        const QByteArray record = programData(d.type, s, image.mid(at, step), fpga ? 0 : 0x1D000000u + at, fpga);
+        QVERIFY(d.answer(record, s).startsWith(QLatin1Char('k')));
+        story << "record";
+    }
 
     QVERIFY(d.silent(leaveBootLoader(d.type, s)));
     QTRY_VERIFY(d.idle(position));
     QTRY_VERIFY(d.sim.snapshot(d.id).listening);
     QCOMPARE(d.status(s), QStringLiteral("jW %1").arg(expectedVersion));
+    story << "leave" << "restarting" << "restarted: running" << "status";
 
     const BoardSnapshot b = d.board(position);
     QCOMPARE(b.state, BoardState::Running);
     QCOMPARE(b.version, expectedVersion);
-    QCOMPARE(b.enterRequests, 1);
+    QCOMPARE(b.enterRequests, fpga ? 0 : 1);
     QCOMPARE(b.erases, 1);
-    QCOMPARE(b.recordsAccepted, 2);
+    QCOMPARE(b.recordsAccepted, fpga ? 3 : 2);
     QCOMPARE(b.leaveRequests, 1);
-    QCOMPARE(b.statusQueries, 3);
-    QCOMPARE(int(b.hexImage.size()), 20);
-    QCOMPARE(int(b.hexImage.at(0x1D000000)), 0xA0);
-    QCOMPARE(int(b.hexImage.at(0x1D00000F)), 0xAF);
-    QCOMPARE(int(b.hexImage.at(0x1D000012)), 0x33);
-    QCOMPARE(int(b.hexImage.at(0x1D000013)), 0x00);
-    QVERIFY(b.fpgaImage.isEmpty());
+    QCOMPARE(b.statusQueries, fpga ? 2 : 3);
+    std::map<std::uint32_t, std::uint8_t> hex;
+    for (int i = 0; i < image.size() && !fpga; ++i)
+        hex[0x1D000000u + static_cast<std::uint32_t>(i)] = static_cast<std::uint8_t>(image.at(i));
+    QVERIFY(b.hexImage == hex);
+    QCOMPARE(b.fpgaImage, fpga ? image : QByteArray());
     QCOMPARE(imageDigest(b).size(), 64);
 
     // The log tells the story of the board in order.
-    QStringList story;
+    QStringList events;
     for (const Event &e : d.sim.events()) {
         if (e.position == position)
-            story << e.what;
+            events << e.what;
     }
-    const QStringList expected = { "status", "enter", "restarting", "restarted: bootloader", "status", "erase",
-                                   "record", "record", "leave", "restarting", "restarted: running", "status" };
-    QCOMPARE(story, expected);
-    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
-}
-
-void tst_Simulator::fpgaBoardUpdate()
-{
-    DeviceConfig c = Device::config(orvo::Console6170);
-    c.boards[7].version = 0;
-    Device d(c);
-    QVERIFY(d.started);
-    const Slot s = kConsoleFpga;
-
-    QCOMPARE(d.status(s), QStringLiteral("jW 0"));
-    // The program erases an FPGA board without taking it into its boot loader first.
-    QVERIFY(d.answer(erase(d.type, s), s).startsWith(QLatin1String("jY")));
-    QByteArray image(100, '\0');
-    for (int i = 0; i < image.size(); ++i)
-        image[i] = static_cast<char>(i * 7 + 1);
-    for (int at = 0; at < image.size(); at += 49)
-        QVERIFY(d.answer(programData(d.type, s, image.mid(at, 49), 0, true), s).startsWith(QLatin1Char('k')));
-    QVERIFY(d.silent(leaveBootLoader(d.type, s)));
-    QTRY_VERIFY(d.idle(7));
-    QCOMPARE(d.status(s), QStringLiteral("jW %1").arg(orvo::buildVersion(0, 4)));
-    const BoardSnapshot b = d.board(7);
-    QCOMPARE(b.fpgaImage, image);
-    QCOMPARE(b.recordsAccepted, 3);
-    QVERIFY(b.hexImage.empty());
+    QCOMPARE(events, story);
     QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
 }
 
