@@ -139,6 +139,8 @@ QString jsonMismatch(const QJsonObject &report, const QVariantMap &expected)
 
 } // namespace
 
+Q_DECLARE_METATYPE(orvo::devsim::DeviceConfig)
+
 class tst_Cli : public QObject
 {
     Q_OBJECT
@@ -151,18 +153,14 @@ private slots:
     void panels();
     void scanManualAddresses();
     void noDeviceAnswers();
-    void unknownPanel();
-    void versions();
     void autoUpdateRefused_data();
     void autoUpdateRefused();
     void autoUpdate();
     void autoUpdateFails();
     void updateOneBoard();
     void updateFails();
-    void check_data();
-    void check();
-    void resetAndCheck();
-    void renameAndIdentify();
+    void command_data();
+    void command();
     void interruptDuringRestartWait();
 
 private:
@@ -323,33 +321,6 @@ void tst_Cli::noDeviceAnswers()
     QCOMPARE(run.exitCode, 3);
 }
 
-void tst_Cli::unknownPanel()
-{
-    startSimulator({ defaultDevice(LumivoxTx512, kDevice) });
-    // The TX512 offers only position 0, so position 1 and a console board are refused.
-    for (const QString &panel : { QStringLiteral("1"), QStringLiteral("Monitor Master") }) {
-        const CliRun run = cli({ "check", kDevice, panel });
-        QCOMPARE(run.exitCode, 2);
-        QVERIFY(run.has(QStringLiteral("-- '%1' is no panel of a Lumivox TX512; `orvo-updater-cli panels 3` lists them")
-                            .arg(panel)));
-        QCOMPARE(m_sim->snapshot(0).boards[0].statusQueries, 0);
-    }
-}
-
-void tst_Cli::versions()
-{
-    startSimulator({ outdated(defaultDevice(Qrt3350, kDevice), 0) });
-    const QString json = m_dir.filePath(QStringLiteral("versions.json"));
-    const CliRun run = cli({ "versions", kDevice, "--json", json });
-    QCOMPARE(run.exitCode, 0);
-    const int version = buildVersion(Qrt3350, 1) - 1;
-    QVERIFY(run.has(QStringLiteral("[..] *** FIRMWARE VERSION SCAN ***")));
-    QVERIFY(run.has(QStringLiteral("[w!] Firmware update required: ") + statusText(Qrt3350, 0, version)));
-    QVERIFY(run.has(QStringLiteral("[..] *** FIRMWARE VERSION SCAN FINISHED ***")));
-    CHECK_JSON(json, { { "board:0/name", "Interface Processor" }, { "board:0/versionBefore", version },
-                       { "board:0/upToDate", false }, { "board:0/result", kNull } });
-}
-
 void tst_Cli::autoUpdateRefused_data()
 {
     QTest::addColumn<QStringList>("answer");
@@ -474,67 +445,83 @@ void tst_Cli::updateFails()
     QCOMPARE(m_sim->snapshot(0).boards[3].enterRequests, 0);
 }
 
-void tst_Cli::check_data()
+void tst_Cli::command_data()
 {
-    QTest::addColumn<bool>("fitted");
+    QTest::addColumn<DeviceConfig>("device");
+    QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("expected");
-    const int build = buildVersion(Console6170, 2);
-    QTest::newRow("found") << true << 0
-                           << QStringList { "[..] Contacting Channel AudioBoard 5-8...",
-                                            QStringLiteral("[..] Channel AudioBoard 5-8 Found!  Firmware version: %1  (%1)")
-                                                .arg(build),
-                                            "[..] Processor: PIC32MZ2048EFG144" };
-    QTest::newRow("not fitted") << false << 1
-                                << QStringList { "[..] Contacting Channel AudioBoard 5-8...",
-                                                 "[w!] Warning!  Failed to Connect to Channel AudioBoard 5-8" };
-}
+    QTest::addColumn<QStringList>("lines");  // printed in this order, maybe with others between
+    QTest::addColumn<QVariantMap>("report"); // fields of the JSON report (none: no --json)
+    QTest::addColumn<QVariantMap>("after");  // fields of the simulated device's state after the run
 
-void tst_Cli::check()
-{
-    QFETCH(bool, fitted);
-    QFETCH(int, exitCode);
-    QFETCH(QStringList, expected);
+    // The TX512 offers only position 0, so position 1 and a console board are refused.
+    for (const char *panel : { "1", "Monitor Master" })
+        QTest::addRow("check, '%s' is no panel of the device", panel)
+            << defaultDevice(LumivoxTx512, kDevice) << QStringList { "check", kDevice, panel } << 2
+            << QStringList { QStringLiteral("-- '%1' is no panel of a Lumivox TX512; `orvo-updater-cli panels 3` lists them")
+                                 .arg(QLatin1String(panel)) }
+            << QVariantMap() << QVariantMap { { "board:0/statusQueries", 0 } };
+    const int qrtVersion = buildVersion(Qrt3350, 1) - 1;
+    QTest::newRow("versions") << outdated(defaultDevice(Qrt3350, kDevice), 0) << QStringList { "versions", kDevice } << 0
+                              << QStringList { "[..] *** FIRMWARE VERSION SCAN ***",
+                                               QStringLiteral("[w!] Firmware update required: ")
+                                                   + statusText(Qrt3350, 0, qrtVersion),
+                                               "[..] *** FIRMWARE VERSION SCAN FINISHED ***" }
+                              << QVariantMap { { "board:0/name", "Interface Processor" },
+                                               { "board:0/versionBefore", qrtVersion },
+                                               { "board:0/upToDate", false }, { "board:0/result", kNull } }
+                              << QVariantMap { { "board:0/enterRequests", 0 } };
     DeviceConfig console = defaultDevice(Console6170, kDevice);
-    console.boards[11].fitted = fitted;
-    startSimulator({ console });
-    const CliRun run = cli({ "check", kDevice, "11" });
-    QCOMPARE(run.exitCode, exitCode);
-    const int first = run.indexOf(expected.first());
-    QVERIFY(first > 0);
-    QCOMPARE(run.lines.mid(first, expected.size()), expected);
-}
-
-void tst_Cli::resetAndCheck()
-{
-    startSimulator({ defaultDevice(Console6170, kDevice) });
-    const QString json = m_dir.filePath(QStringLiteral("reset.json"));
-    const CliRun run = cli({ "reset", kDevice, "Monitor Master", "--check", "--json", json });
-    QVERIFY2(run.exitCode == 0, qPrintable(run.lines.join(QLatin1Char('\n'))));
-    const int reset = run.indexOf(QStringLiteral("[..] Resetting Monitor Master..."));
-    QVERIFY(reset > 0);
-    QVERIFY(run.indexOf(QStringLiteral("[..] Contacting Monitor Master...")) > reset);
-    QCOMPARE(m_sim->snapshot(0).boards[1].resets, 1);
+    QTest::newRow("check, found") << console << QStringList { "check", kDevice, "11" } << 0
+                                  << QStringList { "[..] Contacting Channel AudioBoard 5-8...",
+                                                   QStringLiteral("[..] Channel AudioBoard 5-8 Found!  Firmware version: %1  (%1)")
+                                                       .arg(buildVersion(Console6170, 2)),
+                                                   "[..] Processor: PIC32MZ2048EFG144" }
+                                  << QVariantMap() << QVariantMap { { "board:11/statusQueries", 1 } };
     // The Monitor Master carries the network: the wait ends when the device answers a probe.
-    CHECK_JSON(json, { { "board:1/resetSent", true }, { "board:1/restartWait", "device answered" },
-                       { "board:1/versionAfter", buildVersion(Console6170, 6) } });
+    QTest::newRow("reset, then check")
+        << console << QStringList { "reset", kDevice, "Monitor Master", "--check" } << 0
+        << QStringList { "[..] Resetting Monitor Master...", "[..] Contacting Monitor Master..." }
+        << QVariantMap { { "board:1/resetSent", true }, { "board:1/restartWait", "device answered" },
+                         { "board:1/versionAfter", buildVersion(Console6170, 6) } }
+        << QVariantMap { { "board:1/resets", 1 } };
+    console.boards[11].fitted = false;
+    QTest::newRow("check, not fitted") << console << QStringList { "check", kDevice, "11" } << 1
+                                       << QStringList { "[..] Contacting Channel AudioBoard 5-8...",
+                                                        "[w!] Warning!  Failed to Connect to Channel AudioBoard 5-8" }
+                                       << QVariantMap() << QVariantMap();
+    const QString name = QStringLiteral("Stage Left Rack 21 ch"); // exactly 21 characters
+    QTest::newRow("rename") << defaultDevice(LumivoxKvr10, kDevice) << QStringList { "rename", kDevice, name } << 0
+                            << QStringList { QStringLiteral("-- Renamed the device at 127.0.0.2 to \"%1\"").arg(name) }
+                            << QVariantMap { { "device/name", "Lumivox KVR10" }, { "deviceAfter/name", name } }
+                            << QVariantMap { { "name", name } };
+    // The request gets no reply: the device may read it after the program has ended.
+    QTest::newRow("identify") << defaultDevice(LumivoxKvr10, kDevice) << QStringList { "identify", kDevice } << 0
+                              << QStringList { "-- Identify request sent to 127.0.0.2 (the device does not acknowledge it)" }
+                              << QVariantMap() << QVariantMap { { "identifies", 1 } };
 }
 
-void tst_Cli::renameAndIdentify()
+void tst_Cli::command()
 {
-    startSimulator({ defaultDevice(LumivoxKvr10, kDevice) });
-    const QString json = m_dir.filePath(QStringLiteral("rename.json"));
-    const QString name = QStringLiteral("Stage Left Rack 21 ch"); // exactly 21 characters
-    CliRun run = cli({ "rename", kDevice, name, "--json", json });
-    QCOMPARE(run.exitCode, 0);
-    QVERIFY(run.has(QStringLiteral("-- Renamed the device at 127.0.0.2 to \"%1\"").arg(name)));
-    QCOMPARE(m_sim->snapshot(0).name, name.toLatin1());
-    CHECK_JSON(json, { { "device/name", "Lumivox KVR10" }, { "deviceAfter/name", name } });
-
-    run = cli({ "identify", kDevice });
-    QCOMPARE(run.exitCode, 0);
-    QVERIFY(run.has(QStringLiteral("-- Identify request sent to 127.0.0.2 (the device does not acknowledge it)")));
-    QTRY_COMPARE(m_sim->snapshot(0).identifies, 1);
+    QFETCH(DeviceConfig, device);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, lines);
+    QFETCH(QVariantMap, report);
+    QFETCH(QVariantMap, after);
+    startSimulator({ device });
+    const QString json = m_dir.filePath(QStringLiteral("%1.json").arg(QTest::currentDataTag()));
+    const CliRun run = cli(arguments + (report.isEmpty() ? QStringList() : QStringList { "--json", json }));
+    QVERIFY2(run.exitCode == exitCode, qPrintable(run.lines.join(QLatin1Char('\n'))));
+    int at = 0;
+    for (const QString &line : lines) {
+        at = run.lines.indexOf(line, at) + 1;
+        QVERIFY2(at > 0, qPrintable(line + QStringLiteral("\n\n") + run.lines.join(QLatin1Char('\n'))));
+    }
+    if (!report.isEmpty())
+        CHECK_JSON(json, report);
+    const auto deviceState = [this] { return m_sim->stateJson().value(QStringLiteral("devices")).toArray().at(0).toObject(); };
+    QTRY_VERIFY2(jsonMismatch(deviceState(), after).isEmpty(), qPrintable(jsonMismatch(deviceState(), after)));
 }
 
 void tst_Cli::interruptDuringRestartWait()
