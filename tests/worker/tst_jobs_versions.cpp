@@ -178,16 +178,14 @@ private slots:
     void versionScan_data();
     void versionScan();
     void autoUpdateAllCurrent();
-    void autoUpdateCancelled_data();
-    void autoUpdateCancelled();
+    void stoppedAtTheQuestion_data();
+    void stoppedAtTheQuestion();
     void monitorInterfaceInBootLoader();
     void failedBoards();
-    void forceUpdateWritesCurrentBoards();
     void fpgaUpdatedDespiteFreshBuildVersion();
     void versionWarningAfterUpdate();
-    void abortEndsTheUpdateAtOnce();
     void abortDuringAnUpdateEndsItsAttempts();
-    void fullConsoleUpdate();
+    void forcedFullConsoleUpdate();
 
 private:
     std::unique_ptr<DebugCapture> m_debug;
@@ -294,30 +292,40 @@ void tst_JobsVersions::autoUpdateAllCurrent()
     QVERIFY(erasedInOrder(rig.sim).isEmpty());
 }
 
-void tst_JobsVersions::autoUpdateCancelled_data()
+void tst_JobsVersions::stoppedAtTheQuestion_data()
 {
     QTest::addColumn<int>("answer");
-    QTest::newRow("No") << kNo;
-    QTest::newRow("box closed") << 0;
+    QTest::addColumn<bool>("abort");
+    QTest::newRow("answered No") << kNo << false;
+    QTest::newRow("box closed") << 0 << false;
+    // The window asks for an abort only when it closes; here it comes while the question is open.
+    QTest::newRow("aborted while it is open") << kYes << true;
 }
 
-void tst_JobsVersions::autoUpdateCancelled()
+void tst_JobsVersions::stoppedAtTheQuestion()
 {
     QFETCH(int, answer);
+    QFETCH(bool, abort);
     JobRig rig;
     devsim::DeviceConfig c = console(0);
     setVersion(c, 16, 4);
     QVERIFY(rig.startWith(c));
+    if (abort)
+        rig.front.onBox = [&](const BoxCall &) { rig.worker().abort(); };
     rig.front.answers.enqueue(answer);
-    QVERIFY(rig.run(AutoUpdate, rig.select(0, 0, [](Worker &w) { w.forceUpdate = false; })));
-    ORVO_CHECK_OUTCOMES(rig, JobEnd::Cancelled);
+    QVERIFY(rig.run(AutoUpdate, rig.select(0, 0, [](Worker &w) { w.forceUpdate = true; })));
+    ORVO_CHECK_OUTCOMES(rig, abort ? JobEnd::Aborted : JobEnd::Cancelled);
 
     QStringList expected = header(QStringLiteral("6170 Console [Desk]"), false);
-    expected << scanLines(Console6170, positions(0, 20), { { 16, 4 } });
-    expected << QStringLiteral("[0] ") << QStringLiteral("[2] *** FIRMWARE UPDATE CANCELLED ***");
+    for (int i : positions(0, 20))
+        expected << required(Console6170, i, i == 16 ? 4 : build(Console6170, i));
+    expected << (abort ? kUpdatingBanner
+                       : QStringList({ QStringLiteral("[0] "), QStringLiteral("[2] *** FIRMWARE UPDATE CANCELLED ***") }));
     ORVO_COMPARE_LINES(rig.front.lines, expected);
-    QCOMPARE(boxesOf(rig.front), QStringList { question(1) });
+    QCOMPARE(boxesOf(rig.front), QStringList { question(20) });
     QVERIFY(rig.front.progressAuto.isEmpty());
+    QCOMPARE(rig.worker().forceUpdate, abort); // an aborted job leaves it, a cancelled one uses it up
+    QCOMPARE(rig.front.enables, QVector<bool>({ false, true }));
     const devsim::DeviceSnapshot s = rig.sim.snapshot(0);
     QCOMPARE(s.boards[16].version, std::uint8_t(4));
     QCOMPARE(s.boards[16].enterRequests + s.boards[16].erases + s.boards[16].recordsAccepted, 0);
@@ -425,37 +433,6 @@ void tst_JobsVersions::failedBoards()
     QCOMPARE(m_debug->matching(QStringLiteral("nRW: ")).size(), 25);
 }
 
-void tst_JobsVersions::forceUpdateWritesCurrentBoards()
-{
-    JobRig rig;
-    QVERIFY(rig.startWith(qrt(0x0A)));
-    rig.front.answers.enqueue(kYes);
-    QVERIFY(rig.run(AutoUpdate, rig.select(0, 0, [](Worker &w) {
-        w.forceUpdate = true;
-        w.refreshDeviceInfo = true;
-    })));
-    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
-
-    QStringList scan, updates;
-    for (int i = 0; i < 5; ++i) {
-        scan << required(Qrt3350, i, build(Qrt3350, i));
-        updates << written(Qrt3350, i, build(Qrt3350, i));
-    }
-    ORVO_COMPARE_LINES(rig.front.lines, autoLines(QStringLiteral("3350 QRT [QRT]"), scan, updates));
-    QCOMPARE(boxesOf(rig.front), QStringList({ question(5), kDone }));
-    QVERIFY(!rig.worker().forceUpdate); // both consumed by the job
-    QVERIFY(!rig.worker().refreshDeviceInfo);
-    // The device is asked for its record once more after everything else.
-    QCOMPARE(rig.front.traceOf({ QStringLiteral("box"), QStringLiteral("devices"), QStringLiteral("enable") }),
-             QStringList({ QStringLiteral("enable 0"), QStringLiteral("box"), QStringLiteral("box"),
-                           QStringLiteral("devices"), QStringLiteral("enable 1") }));
-    QCOMPARE(rig.sim.events().last().what, QStringLiteral("info"));
-    QCOMPARE(rig.front.deviceLists.size(), 1);
-    const QString wrong = imagesMismatch(rig, Qrt3350, positions(0, 5));
-    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
-    QVERIFY(rig.sim.violations().isEmpty());
-}
-
 void tst_JobsVersions::fpgaUpdatedDespiteFreshBuildVersion()
 {
     JobRig rig;
@@ -506,29 +483,6 @@ void tst_JobsVersions::versionWarningAfterUpdate()
     QCOMPARE(boxesOf(rig.front), QStringList({ question(1), kDone }));
 }
 
-void tst_JobsVersions::abortEndsTheUpdateAtOnce()
-{
-    JobRig rig;
-    devsim::DeviceConfig c = console(0);
-    setVersion(c, 16, 4);
-    QVERIFY(rig.startWith(c));
-    // The window asks for an abort only when it closes; here it comes while the question is open.
-    rig.front.onBox = [&](const BoxCall &) { rig.worker().abort(); };
-    rig.front.answers.enqueue(kYes);
-    QVERIFY(rig.run(AutoUpdate, rig.select(0, 0, [](Worker &w) { w.forceUpdate = true; })));
-    ORVO_CHECK_OUTCOMES(rig, JobEnd::Aborted);
-
-    QStringList expected = header(QStringLiteral("6170 Console [Desk]"), false);
-    for (int i : positions(0, 20))
-        expected << required(Console6170, i, i == 16 ? 4 : build(Console6170, i));
-    ORVO_COMPARE_LINES(rig.front.lines, expected + kUpdatingBanner);
-    QCOMPARE(boxesOf(rig.front), QStringList { question(20) });
-    QVERIFY(rig.front.progressAuto.isEmpty());
-    QVERIFY(rig.worker().forceUpdate); // an aborted job leaves it
-    QCOMPARE(rig.front.enables, QVector<bool>({ false, true }));
-    QCOMPARE(rig.sim.snapshot(0).boards[16].erases, 0);
-}
-
 void tst_JobsVersions::abortDuringAnUpdateEndsItsAttempts()
 {
     JobRig rig;
@@ -571,25 +525,34 @@ void tst_JobsVersions::abortDuringAnUpdateEndsItsAttempts()
     QCOMPARE(s.infoRequests, infoRequestsBefore); // no record asked for on the way out
 }
 
-void tst_JobsVersions::fullConsoleUpdate()
+void tst_JobsVersions::forcedFullConsoleUpdate()
 {
+    // Every board is current: forced, the update writes all of them; the device flagged an
+    // interface update, so its record is asked for at the end.
     JobRig rig;
-    devsim::DeviceConfig c = console(1);
-    for (int i = 0; i < 24; ++i)
-        setVersion(c, i, build(Console6170, i) - 1);
-    QVERIFY(rig.startWith(c));
+    QVERIFY(rig.startWith(console(1)));
     rig.front.answers.enqueue(kYes);
-    QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+    QVERIFY(rig.run(AutoUpdate, rig.select(0, 0, [](Worker &w) {
+        w.forceUpdate = true;
+        w.refreshDeviceInfo = true;
+    })));
     ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
     const QList<int> visited = positions(0, 24, 19);
     QStringList scan, updates;
     for (int i : visited) {
-        scan << required(Console6170, i, build(Console6170, i) - 1);
-        updates << written(Console6170, i, build(Console6170, i) - 1);
+        scan << required(Console6170, i, build(Console6170, i));
+        updates << written(Console6170, i, build(Console6170, i));
     }
     ORVO_COMPARE_LINES(rig.front.lines, autoLines(QStringLiteral("6170 Console [Desk]"), scan, updates));
     QCOMPARE(boxesOf(rig.front), QStringList({ question(23), kDone }));
+    QVERIFY(!rig.worker().forceUpdate); // both used up by the job
+    QVERIFY(!rig.worker().refreshDeviceInfo);
+    QCOMPARE(rig.front.traceOf({ QStringLiteral("box"), QStringLiteral("devices"), QStringLiteral("enable") }),
+             QStringList({ QStringLiteral("enable 0"), QStringLiteral("box"), QStringLiteral("box"),
+                           QStringLiteral("devices"), QStringLiteral("enable 1") }));
+    QCOMPARE(rig.sim.events().last().what, QStringLiteral("info"));
+    QCOMPARE(rig.front.deviceLists.size(), 1);
 
     const QString wrong = imagesMismatch(rig, Console6170, visited);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
