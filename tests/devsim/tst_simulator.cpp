@@ -131,9 +131,8 @@ private slots:
     void consoleAnswersEveryPosition();
     void unknownSlotGetsNoReply();
     void requestInSegments();
-    void restartingBoardIgnores();
-    void restartingNetworkBoardRefuses_data();
-    void restartingNetworkBoardRefuses();
+    void restartingBoard_data();
+    void restartingBoard();
     void picQueryAndReset();
     void violations_data();
     void violations();
@@ -394,47 +393,43 @@ void tst_Simulator::requestInSegments()
     QCOMPARE(v[0].bytes, q.left(30));
 }
 
-void tst_Simulator::restartingBoardIgnores()
-{
-    DeviceConfig c = Device::config(orvo::Console6170);
-    c.boards[10].restartMs = 100000000; // far longer than the test
-    Device d(c);
-    QVERIFY(d.started);
-
-    QVERIFY(d.silent(enterBootLoader(d.type, kConsoleAudioBoard)));
-    QVERIFY(d.board(10).restarting);
-    QVERIFY(d.silent(statusQuery(d.type, kConsoleAudioBoard)));
-    // The other boards of the device go on answering.
-    QVERIFY(d.status(kConsoleAudioBoard2).startsWith(QLatin1String("jW")));
-    d.sim.setBoard(d.id, 10, c.boards[10]);
-    QVERIFY(d.status(kConsoleAudioBoard).startsWith(QLatin1String("jW")));
-}
-
-void tst_Simulator::restartingNetworkBoardRefuses_data()
+void tst_Simulator::restartingBoard_data()
 {
     QTest::addColumn<int>("type");
+    QTest::addColumn<int>("position");
     QTest::addColumn<bool>("reset"); // else it is taken into its boot loader
-    QTest::newRow("console monitor interface enters its boot loader") << int(orvo::Console6170) << false;
-    QTest::newRow("KVR30 interface processor reset") << int(orvo::LumivoxKvr30) << true;
+    QTest::addColumn<bool>("network");
+    QTest::newRow("console audio board enters its boot loader") << int(orvo::Console6170) << 10 << false << false;
+    QTest::newRow("console monitor interface enters its boot loader") << int(orvo::Console6170) << 0 << false << true;
+    QTest::newRow("KVR30 interface processor reset") << int(orvo::LumivoxKvr30) << 0 << true << true;
 }
 
-void tst_Simulator::restartingNetworkBoardRefuses()
+void tst_Simulator::restartingBoard()
 {
-    // A network board's restart takes the device off the network until it is over.
     QFETCH(int, type);
+    QFETCH(int, position);
     QFETCH(bool, reset);
+    QFETCH(bool, network);
     DeviceConfig c = Device::config(type);
-    c.boards[0].restartMs = 100000000;
+    c.boards[static_cast<std::size_t>(position)].restartMs = 100000000; // far longer than the test
     Device d(c);
     QVERIFY(d.started);
-    const Slot s = type == orvo::Console6170 ? kConsoleMonitorInterface : kInterfaceProcessor;
+    const orvo::PanelSlot ps = orvo::panelSlot(type, position);
+    const Slot s { ps.panel, ps.channel, ps.boardType, ps.boardAddress };
     QVERIFY(d.silent(reset ? resetPanel(d.type, s) : enterBootLoader(d.type, s)));
-    QTRY_VERIFY(!d.sim.snapshot(d.id).listening);
-    QVERIFY(!d.send(header(0, 0, 0xFFFF)).connected);
-
-    d.sim.setBoard(d.id, 0, c.boards[0]);
+    QVERIFY(d.board(position).restarting);
+    if (network) {
+        // A network board's restart takes the device off the network.
+        QTRY_VERIFY(!d.sim.snapshot(d.id).listening);
+        QVERIFY(!d.send(header(0, 0, 0xFFFF)).connected);
+    } else {
+        // The board ignores requests; the other boards of the device go on answering.
+        QVERIFY(d.silent(statusQuery(d.type, s)));
+        QVERIFY(d.status(kConsoleAudioBoard2).startsWith(QLatin1String("jW")));
+    }
+    d.sim.setBoard(d.id, position, c.boards[static_cast<std::size_t>(position)]);
     QTRY_VERIFY(d.sim.snapshot(d.id).listening);
-    QCOMPARE(d.send(header(0, 0, 0xFFFF)).reply.size(), 123);
+    QVERIFY(d.status(s).startsWith(QLatin1String("jW")));
     QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
 }
 
