@@ -51,25 +51,30 @@ class tst_DevsimProgram : public QObject
 private slots:
     void readyConfigs_data();
     void readyConfigs();
-    void shortcutsAndVerbose();
     void badConfig_data();
     void badConfig();
 };
 
 void tst_DevsimProgram::readyConfigs_data()
 {
-    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QStringList>("types");
     QTest::addColumn<QList<int>>("boards");
-    QTest::newRow("console") << "console.json" << QStringList { "6170 Console" } << QList<int> { 24 };
-    QTest::newRow("3350 QRT") << "qrt.json" << QStringList { "3350 QRT" } << QList<int> { 5 };
-    QTest::newRow("Lumivox") << "lumivox.json" << QStringList { "Lumivox KVR10", "Lumivox TX512", "Lumivox KVR30" }
+    const auto config = [](const char *file) {
+        return QStringList { "--config", QStringLiteral(ORVO_DEVSIM_CONFIGS "/") + QLatin1String(file) };
+    };
+    QTest::newRow("console") << config("console.json") << QStringList { "6170 Console" } << QList<int> { 24 };
+    QTest::newRow("3350 QRT") << config("qrt.json") << QStringList { "3350 QRT" } << QList<int> { 5 };
+    QTest::newRow("Lumivox") << config("lumivox.json") << QStringList { "Lumivox KVR10", "Lumivox TX512", "Lumivox KVR30" }
                              << QList<int> { 1, 1, 1 };
+    // Shortcuts, and -v logging each request on standard error.
+    QTest::newRow("shortcuts, verbose") << QStringList { "--console", "127.78.0.2", "--kvr30", "127.78.0.3", "--speed-up", "100", "-v" }
+                                        << QStringList { "6170 Console", "Lumivox KVR30" } << QList<int> { 24, 1 };
 }
 
 void tst_DevsimProgram::readyConfigs()
 {
-    QFETCH(QString, file);
+    QFETCH(QStringList, arguments);
     QFETCH(QStringList, types);
     QFETCH(QList<int>, boards);
     QTemporaryDir dir;
@@ -77,13 +82,14 @@ void tst_DevsimProgram::readyConfigs()
     const QString state = dir.filePath(QStringLiteral("state.json"));
 
     QProcess p;
-    p.start(QStringLiteral(ORVO_DEVSIM_PROGRAM),
-            { "--config", QStringLiteral(ORVO_DEVSIM_CONFIGS "/") + file, "--port", "0", "--state-out", state });
+    p.start(QStringLiteral(ORVO_DEVSIM_PROGRAM), arguments + QStringList { "--port", "0", "--state-out", state });
     QVERIFY(p.waitForStarted());
     const QList<Listening> devices = readListening(p, types.size());
     QCOMPARE(devices.size(), types.size());
     for (int i = 0; i < devices.size(); ++i) {
         QCOMPARE(devices[i].type, types[i]);
+        if (arguments.contains(QStringLiteral("-v")))
+            QCOMPARE(devices[i].address, arguments.at(2 * i + 1));
         const Result r = exchange(devices[i].address, devices[i].port, header(0, 0, 0xFFFF));
         QCOMPARE(r.reply.size(), 123);
     }
@@ -95,6 +101,8 @@ void tst_DevsimProgram::readyConfigs()
     QVERIFY(p.waitForFinished(kStartMs));
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
+    const QByteArray log = p.readAllStandardError();
+    QVERIFY2(log.contains("127.78.0.2  pos -1  info") == arguments.contains(QStringLiteral("-v")), log.constData());
 
     QFile f(state);
     QVERIFY(f.open(QIODevice::ReadOnly));
@@ -106,26 +114,6 @@ void tst_DevsimProgram::readyConfigs()
         QCOMPARE(list[i].toObject().value("infoRequests").toInt(), 1);
     }
     QVERIFY(json.value("violations").toArray().isEmpty());
-}
-
-void tst_DevsimProgram::shortcutsAndVerbose()
-{
-    QProcess p;
-    p.start(QStringLiteral(ORVO_DEVSIM_PROGRAM),
-            { "--console", "127.78.0.2", "--kvr30", "127.78.0.3", "--port", "0", "--speed-up", "100", "-v" });
-    QVERIFY(p.waitForStarted());
-    const QList<Listening> devices = readListening(p, 2);
-    QCOMPARE(devices.size(), 2);
-    QCOMPARE(devices[0].address, QStringLiteral("127.78.0.2"));
-    QCOMPARE(devices[1].type, QStringLiteral("Lumivox KVR30"));
-    const Result r = exchange(devices[0].address, devices[0].port, statusQuery(0, { 2, 0, 5, 0 }));
-    QCOMPARE(r.reply.size(), 76);
-    QCOMPARE(byteAt(r.reply, 20), std::uint8_t(12)); // the build version of the Monitor Interface
-    p.terminate();
-    QVERIFY(p.waitForFinished(kStartMs));
-    QCOMPARE(p.exitCode(), 0);
-    const QByteArray log = p.readAllStandardError();
-    QVERIFY2(log.contains("127.78.0.2") && log.contains("status"), log.constData());
 }
 
 void tst_DevsimProgram::badConfig_data()

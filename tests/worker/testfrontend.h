@@ -65,7 +65,6 @@ public:
     QVector<BoxCall> boxes;
     /// Answers for the coming message boxes; a box without a queued answer gets 0 (closed).
     QQueue<int> answers;
-    int unansweredBoxes = 0;
     /// Every board outcome and job end the worker reported, in order (not in `trace`, whose
     /// comparisons are about what the window sees).
     QVector<BoardOutcome> outcomes;
@@ -81,9 +80,6 @@ public:
             + text;
     }
 
-    /// The activity list as the user would see it after clears and replacements.
-    QStringList visibleList() const { return m_visible; }
-
     void reset()
     {
         lines.clear();
@@ -97,8 +93,6 @@ public:
         outcomes.clear();
         jobEnds.clear();
         downloadReports = 0;
-        unansweredBoxes = 0;
-        m_visible.clear();
     }
 
     int messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn) override
@@ -107,26 +101,15 @@ public:
         trace << QStringLiteral("box");
         if (onBox)
             onBox(boxes.last());
-        if (answers.isEmpty()) {
-            ++unansweredBoxes;
-            return 0;
-        }
-        return answers.dequeue();
+        return answers.isEmpty() ? 0 : answers.dequeue();
     }
 
     void insertListItem(int icon, QString text, int, bool bRemoveLastItem) override
     {
         lines << lineText(icon, text, bRemoveLastItem);
         trace << QStringLiteral("line");
-        if (bRemoveLastItem && !m_visible.isEmpty())
-            m_visible.removeLast();
-        m_visible << lineText(icon, text, false);
     }
-    void clearList() override
-    {
-        trace << QStringLiteral("clear");
-        m_visible.clear();
-    }
+    void clearList() override { trace << QStringLiteral("clear"); }
     void updateProgressBar(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) override
     {
         progress.append({ bVisible, nValue, bShowText, nMin, nMax });
@@ -176,9 +159,6 @@ public:
         }
         return out;
     }
-
-private:
-    QStringList m_visible;
 };
 
 /// Compares recorded lines with expected ones; empty when they match, else a report. In an
@@ -227,18 +207,10 @@ inline QString linesMismatch(const QStringList &actual, const QStringList &expec
         QVERIFY2(orvoMismatch.isEmpty(), "activity lines differ (see the warning above)");                          \
     } while (false)
 
-/// Requests `mode` through the host's request protocol, then turns the event loop until the
-/// job's thread has ended and every queued signal has reached the front end. False when the
-/// request was refused or the job did not end within `timeoutMs` real milliseconds.
-inline bool runJob(WorkerHost &host, int mode, const std::function<void(Worker &)> &setInputs = {},
-                   int timeoutMs = 120000)
+/// Turns the event loop until the host's job thread has ended and every queued signal has
+/// reached the front end; false when that takes more than `timeoutMs` real milliseconds.
+inline bool waitForIdle(WorkerHost &host, int timeoutMs = 120000)
 {
-    const bool accepted = host.request(mode, [&](Worker &w) {
-        if (setInputs)
-            setInputs(w);
-    });
-    if (!accepted)
-        return false;
     QElapsedTimer timer;
     timer.start();
     while (host.thread()->isRunning() || host.worker()->isWorking()) {
@@ -249,6 +221,17 @@ inline bool runJob(WorkerHost &host, int mode, const std::function<void(Worker &
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
     return true;
+}
+
+/// Requests `mode` through the host's request protocol, then waits for the job as waitForIdle
+/// does. False when the request was refused or the job did not end in time.
+inline bool runJob(WorkerHost &host, int mode, const std::function<void(Worker &)> &setInputs = {},
+                   int timeoutMs = 120000)
+{
+    return host.request(mode, [&](Worker &w) {
+        if (setInputs)
+            setInputs(w);
+    }) && waitForIdle(host, timeoutMs);
 }
 
 } // namespace orvo::test

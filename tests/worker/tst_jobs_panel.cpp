@@ -64,13 +64,10 @@ private slots:
     void updatePanel();
     void updatePanelWithMissingVariantFile();
     void updateInterfaceRefreshesDeviceInfo();
-    void resetOrdinaryBoard();
-    void resetNetworkBoardAnsweringFirstProbe();
-    void resetThenCheck();
-    void failedResetThenCheck();
+    void reset_data();
+    void reset();
     void rename_data();
     void rename();
-    void renameOfVanishedDevice();
     void identify();
     void selectionThatAddressesNothing_data();
     void selectionThatAddressesNothing();
@@ -212,97 +209,97 @@ void tst_JobsPanel::updateInterfaceRefreshesDeviceInfo()
     QCOMPARE(rig.sim.snapshot(0).boards[0].version, std::uint8_t(5));
 }
 
-void tst_JobsPanel::resetOrdinaryBoard()
+void tst_JobsPanel::reset_data()
 {
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<bool>("refuse");      // the device refuses connections
+    QTest::addColumn<bool>("check");       // checkAfterReset
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<int>("waitTicks");    // progress values of the restart wait, -1: not counted
+    QTest::addColumn<int>("waitEnd");      // its last value
+    QTest::addColumn<int>("probes");       // record requests after the reset
+    QTest::addColumn<QStringList>("running"); // the wait's "[Device is running! " debug lines
+
+    const QString blank = QStringLiteral("[0] ");
+    QTest::newRow("ordinary board: the full 30 s, without probes")
+        << int(Console6170) << 16 << false << false
+        << QStringList { blank, QStringLiteral("[2] Resetting Channel Meter 1-8...") } << 3000 << 100 << 0 << QStringList();
+    // 3000 ticks of the 10500, then the bar fills up to 99 at once and is hidden.
+    QTest::newRow("network board answering the first probe")
+        << int(Console6170) << 0 << false << false
+        << QStringList { blank, QStringLiteral("[2] Resetting Monitor Interface...") } << 3000 + 71 << 99 << 1
+        << QStringList { QStringLiteral("[Device is running! 28%]") };
+    QTest::newRow("then check")
+        << int(LumivoxTx512) << 0 << false << true
+        << QStringList { blank, QStringLiteral("[2] Resetting Interface Processor..."), blank,
+                         QStringLiteral("[2] Contacting Interface Processor..."),
+                         QStringLiteral("[2] Interface Processor Found!  Firmware version: 7  (7)"),
+                         QStringLiteral("[2] Processor: PIC32MZ2048EFG144") }
+        << -1 << 99 << 1 << QStringList { QStringLiteral("[Device is running! 28%]") };
+    // No wait after a reset that was not delivered.
+    QTest::newRow("failed, then check")
+        << int(Console6170) << 4 << true << true
+        << QStringList { blank, QStringLiteral("[2] Resetting Channel Master 1-8..."),
+                         QStringLiteral("[4] Warning!  Failed to Reset Channel Master 1-8"), blank,
+                         QStringLiteral("[2] Contacting Channel Master 1-8..."),
+                         QStringLiteral("[4] Warning!  Failed to Connect to Channel Master 1-8") }
+        << 0 << 0 << 0 << QStringList();
+}
+
+void tst_JobsPanel::reset()
+{
+    QFETCH(int, type);
+    QFETCH(int, position);
+    QFETCH(bool, refuse);
+    QFETCH(bool, check);
+    QFETCH(QStringList, lines);
+    QFETCH(int, waitTicks);
+    QFETCH(int, waitEnd);
+    QFETCH(int, probes);
+    QFETCH(QStringList, running);
+
     JobRig rig;
-    QVERIFY(rig.startWith(device(Console6170)));
+    QVERIFY(rig.startWith(device(type)));
     const int infoBefore = rig.sim.snapshot(0).infoRequests;
-    QVERIFY(rig.run(ResetPanel, rig.select(0, 16)));
+    if (refuse)
+        rig.sim.addFault(0, { devsim::FaultKind::RefuseConnections, -1, 1, -1, 0 });
+    m_debug->clear();
+    QVERIFY(rig.run(ResetPanel, rig.select(0, position, [check](Worker &w) { w.checkAfterReset = check; })));
     ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
 
-    QCOMPARE(rig.front.lines, QStringList({ QStringLiteral("[0] "), QStringLiteral("[2] Resetting Channel Meter 1-8...") }));
-    QCOMPARE(rig.front.enables, QVector<bool>({ false, true }));
-    QVERIFY(rig.front.progress.size() > 1);
+    ORVO_COMPARE_LINES(rig.front.lines, lines);
+    QCOMPARE(rig.front.enables, check ? QVector<bool>({ false, false, true }) : QVector<bool>({ false, true }));
+    QVERIFY(!rig.worker().checkAfterReset);
+    QCOMPARE(m_debug->matching(QStringLiteral("[Device is running! ")), running);
+    QCOMPARE(rig.sim.snapshot(0).infoRequests, infoBefore + probes);
+    QCOMPARE(rig.sim.snapshot(0).boards[static_cast<std::size_t>(position)].resets, refuse ? 0 : 1);
+    if (waitTicks == 0) {
+        QVERIFY(rig.front.progress.isEmpty());
+        return;
+    }
     QCOMPARE(rig.front.progress.last(), kHidden);
     const QVector<ProgressCall> waiting = rig.front.progress.mid(0, rig.front.progress.size() - 1);
-    QCOMPARE(waiting.size(), 3000); // the full 30 s, without probes
-    QVERIFY(waitingRisesTo(waiting, 100));
-    QCOMPARE(rig.sim.snapshot(0).boards[16].resets, 1);
-    QCOMPARE(rig.sim.snapshot(0).infoRequests, infoBefore);
-}
-
-void tst_JobsPanel::resetNetworkBoardAnsweringFirstProbe()
-{
-    JobRig rig;
-    QVERIFY(rig.startWith(device(Console6170)));
-    const int infoBefore = rig.sim.snapshot(0).infoRequests;
-    m_debug->clear();
-    QVERIFY(rig.run(ResetPanel, rig.select(0, 0)));
-    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
-
-    QCOMPARE(rig.front.lines, QStringList({ QStringLiteral("[0] "), QStringLiteral("[2] Resetting Monitor Interface...") }));
-    QCOMPARE(m_debug->matching(QStringLiteral("[Device is running! ")),
-             QStringList({ QStringLiteral("[Device is running! 28%]") }));
-    // 3000 ticks of the 10500, then the bar fills up to 99 at once and is hidden.
-    QCOMPARE(rig.front.progress.size(), 3000 + 71 + 1);
-    QCOMPARE(rig.front.progress.at(2999).value, 28);
-    QCOMPARE(rig.front.progress.at(3000).value, 29);
-    QVERIFY(waitingRisesTo(rig.front.progress.mid(0, 3071), 99));
-    QCOMPARE(rig.front.progress.last(), kHidden);
-    QCOMPARE(rig.sim.snapshot(0).infoRequests, infoBefore + 1);
-    QCOMPARE(rig.sim.snapshot(0).boards[0].resets, 1);
-}
-
-void tst_JobsPanel::resetThenCheck()
-{
-    JobRig rig;
-    QVERIFY(rig.startWith(device(LumivoxTx512)));
-    QVERIFY(rig.run(ResetPanel, rig.select(0, 0, [](Worker &w) { w.checkAfterReset = true; })));
-    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
-
-    ORVO_COMPARE_LINES(rig.front.lines,
-                       QStringList({ QStringLiteral("[0] "), QStringLiteral("[2] Resetting Interface Processor..."),
-                                     QStringLiteral("[0] "), QStringLiteral("[2] Contacting Interface Processor..."),
-                                     QStringLiteral("[2] Interface Processor Found!  Firmware version: 7  (7)"),
-                                     QStringLiteral("[2] Processor: PIC32MZ2048EFG144") }));
-    QCOMPARE(rig.front.enables, QVector<bool>({ false, false, true }));
-    QVERIFY(!rig.worker().checkAfterReset);
-    QCOMPARE(rig.front.progress.last(), kHidden);
-}
-
-void tst_JobsPanel::failedResetThenCheck()
-{
-    JobRig rig;
-    QVERIFY(rig.startWith(device(Console6170)));
-    devsim::Fault refuse;
-    refuse.kind = devsim::FaultKind::RefuseConnections;
-    rig.sim.addFault(0, refuse);
-    QVERIFY(rig.run(ResetPanel, rig.select(0, 4, [](Worker &w) { w.checkAfterReset = true; })));
-    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
-
-    ORVO_COMPARE_LINES(rig.front.lines,
-                       QStringList({ QStringLiteral("[0] "), QStringLiteral("[2] Resetting Channel Master 1-8..."),
-                                     QStringLiteral("[4] Warning!  Failed to Reset Channel Master 1-8"),
-                                     QStringLiteral("[0] "), QStringLiteral("[2] Contacting Channel Master 1-8..."),
-                                     QStringLiteral("[4] Warning!  Failed to Connect to Channel Master 1-8") }));
-    QCOMPARE(rig.front.enables, QVector<bool>({ false, false, true }));
-    QVERIFY(rig.front.progress.isEmpty()); // no wait after a reset that was not delivered
-    QVERIFY(!rig.worker().checkAfterReset);
+    QVERIFY(waitTicks < 0 || waiting.size() == waitTicks);
+    QVERIFY(waitingRisesTo(waiting, waitEnd));
 }
 
 void tst_JobsPanel::rename_data()
 {
     QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("vanished"); // the device refuses connections by then
     QTest::addColumn<QByteArray>("stored");
-    QTest::newRow("21 characters") << QStringLiteral("Studio B Main Console") << QByteArray("Studio B Main Console");
-    QTest::newRow("short") << QStringLiteral("Desk") << QByteArray("Desk");
-    QTest::newRow("longer than the device keeps") << QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ")
+    QTest::newRow("21 characters") << QStringLiteral("Studio B Main Console") << false << QByteArray("Studio B Main Console");
+    QTest::newRow("short") << QStringLiteral("Desk") << false << QByteArray("Desk");
+    QTest::newRow("longer than the device keeps") << QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ") << false
                                                   << QByteArray("ABCDEFGHIJKLMNOPQRSTU");
+    QTest::newRow("vanished device: the list unchanged") << QStringLiteral("Gone") << true << QByteArray("Unit");
 }
 
 void tst_JobsPanel::rename()
 {
     QFETCH(QString, name);
+    QFETCH(bool, vanished);
     QFETCH(QByteArray, stored);
     JobRig rig;
     rig.sim.addDevice(devsim::defaultDevice(LumivoxKvr10, QStringLiteral("127.0.0.3")));
@@ -310,42 +307,29 @@ void tst_JobsPanel::rename()
     QVERIFY(rig.start());
     QVERIFY(rig.discover());
     const int index = rig.listIndexOf(1);
+    const DeviceList before = rig.worker().foundDevices;
+    if (vanished)
+        rig.sim.addFault(1, { devsim::FaultKind::RefuseConnections, -1, 1, -1, 0 });
     m_debug->clear();
     QVERIFY(rig.run(RenameDevice, rig.select(1, 0, [name](Worker &w) { w.newDeviceName = name; })));
     ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
-    QVERIFY(rig.front.jobEnds.first().delivered.value_or(false));
+    QCOMPARE(rig.front.jobEnds.first().delivered.value_or(vanished), !vanished);
 
     QVERIFY(rig.front.lines.isEmpty());
     QCOMPARE(rig.front.traceOf({ QStringLiteral("devices"), QStringLiteral("enable") }),
              QStringList({ QStringLiteral("enable 0"), QStringLiteral("devices"), QStringLiteral("enable 1") }));
     QCOMPARE(rig.sim.snapshot(1).name, stored);
-    QCOMPARE(rig.sim.snapshot(1).renames, 1);
+    QCOMPARE(rig.sim.snapshot(1).renames, vanished ? 0 : 1);
     QVERIFY(rig.sim.violations().isEmpty());
     const DeviceList list = rig.front.deviceLists.first();
     QCOMPARE(list.size(), 2);
     QCOMPARE(list.at(index).nameBytes(), stored);
-    QCOMPARE(list.at(1 - index).nameBytes(), QByteArray("Lumivox KVR10"));
+    QCOMPARE(list.at(1 - index), before.at(1 - index));
     QCOMPARE(rig.worker().foundDevices, list);
+    if (vanished)
+        QCOMPARE(list, before);
     QCOMPARE(m_debug->matching(QStringLiteral("Renamed Device: ")),
-             QStringList({ QStringLiteral("Renamed Device: 127.0.0.2   6170 Console") }));
-}
-
-void tst_JobsPanel::renameOfVanishedDevice()
-{
-    JobRig rig;
-    QVERIFY(rig.startWith(device(Console6170)));
-    const DeviceList before = rig.worker().foundDevices;
-    devsim::Fault refuse;
-    refuse.kind = devsim::FaultKind::RefuseConnections;
-    rig.sim.addFault(0, refuse);
-    QVERIFY(rig.run(RenameDevice, rig.select(0, 0, [](Worker &w) { w.newDeviceName = QStringLiteral("Gone"); })));
-    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
-    QVERIFY(!rig.front.jobEnds.first().delivered.value_or(true));
-
-    QVERIFY(rig.front.lines.isEmpty());
-    QCOMPARE(rig.front.deviceLists.size(), 1);
-    QCOMPARE(rig.front.deviceLists.first(), before);
-    QCOMPARE(rig.front.enables, QVector<bool>({ false, true }));
+             vanished ? QStringList() : QStringList({ QStringLiteral("Renamed Device: 127.0.0.2   6170 Console") }));
 }
 
 void tst_JobsPanel::identify()

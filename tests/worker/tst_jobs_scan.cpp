@@ -23,6 +23,15 @@ std::function<void(Worker &)> manualEntries(const QStringList &entries)
     };
 }
 
+const QString kStarted = QStringLiteral("[2] Scanning Network for Orvo Products...");
+const QString kEnabled = QStringLiteral("[2] Manual IP Scan Enabled.");
+
+QString invalid(const QString &entry, bool replace)
+{
+    return (replace ? QStringLiteral("[4]^ Warning!  Manual IP address '") : QStringLiteral("[4] Warning!  Manual IP address '"))
+        + entry + QStringLiteral("' is not a valid IPv4 address - skipped");
+}
+
 QVector<ProgressCall> manualProgress()
 {
     return { { true, 0, true, 0, 100 },  { true, 0, true, 0, 100 },  { true, 25, true, 0, 100 },
@@ -38,14 +47,9 @@ class tst_JobsScan : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void manualScanOfFourEntries();
-    void manualScanWithoutEntries();
-    void malformedEntriesAreNamedAndSkipped_data();
-    void malformedEntriesAreNamedAndSkipped();
-    void malformedEntryAmongValidOnes();
-    void leadingZerosAreDropped_data();
-    void leadingZerosAreDropped();
-    void rescanEmptiesTheList();
+    void manualScanOfFourEntriesThenARescan();
+    void manualScan_data();
+    void manualScan();
 
 private:
     std::unique_ptr<DebugCapture> m_debug;
@@ -61,7 +65,7 @@ void tst_JobsScan::cleanupTestCase()
     m_debug.reset();
 }
 
-void tst_JobsScan::manualScanOfFourEntries()
+void tst_JobsScan::manualScanOfFourEntriesThenARescan()
 {
     JobRig rig;
     devsim::DeviceConfig desk = devsim::defaultDevice(Console6170, QStringLiteral("127.0.0.2"));
@@ -82,8 +86,8 @@ void tst_JobsScan::manualScanOfFourEntries()
                                     QStringLiteral("127.0.0.4") })));
 
     const QStringList expected = {
-        QStringLiteral("[2] Scanning Network for Orvo Products..."),
-        QStringLiteral("[2] Manual IP Scan Enabled."),
+        kStarted,
+        kEnabled,
         QStringLiteral("[2] Scanning IP address: 127.0.0.2 ..."),
         QStringLiteral("[2]^ Scanning IP address: 127.0.0.2 ..."),
         QStringLiteral("[2]^ Scanning IP address: 127.0.0.4 ..."),
@@ -118,131 +122,70 @@ void tst_JobsScan::manualScanOfFourEntries()
                            QStringLiteral("#2:  Type: Lumivox KVR10  |  Booth 2  |  IP: 127.0.0.4"
                                           "    (devs.byData[0] = 0)       (devs.byData[1] = 0)   ") }));
     QVERIFY(rig.sim.violations().isEmpty());
-}
-
-void tst_JobsScan::manualScanWithoutEntries()
-{
-    JobRig rig;
-    QVERIFY(rig.start());
-    QVERIFY(rig.run(ScanNetwork, manualEntries({ kUnused, QStringLiteral("255.255.255.255"), kUnused, kUnused })));
-
-    const QStringList expected = {
-        QStringLiteral("[2] Scanning Network for Orvo Products..."),
-        QStringLiteral("[2] Manual IP Scan Enabled."),
-        QStringLiteral("[2]^ Finished Network Scan"),
-        QStringLiteral("[2] Orvo Products Found: 0"),
-    };
-    QCOMPARE(rig.front.lines, expected);
-    QCOMPARE(rig.front.visibleList(),
-             QStringList({ QStringLiteral("[2] Scanning Network for Orvo Products..."),
-                           QStringLiteral("[2] Finished Network Scan"), QStringLiteral("[2] Orvo Products Found: 0") }));
-    QCOMPARE(rig.front.progress, manualProgress());
-    QCOMPARE(rig.front.deviceLists.size(), 1);
-    QVERIFY(rig.front.deviceLists.first().isEmpty());
-}
-
-void tst_JobsScan::malformedEntriesAreNamedAndSkipped_data()
-{
-    QTest::addColumn<QString>("entry");
-    QTest::newRow("three fields") << QStringLiteral("127.0.0");
-    QTest::newRow("five fields") << QStringLiteral("127.0.0.2.1");
-    QTest::newRow("above 255") << QStringLiteral("127.0.0.256");
-    QTest::newRow("empty field") << QStringLiteral("127.0..2");
-    QTest::newRow("letters") << QStringLiteral("127.0.0.x2");
-    QTest::newRow("sign") << QStringLiteral("127.0.0.-2");
-    QTest::newRow("beyond the conversion") << QStringLiteral("127.0.0.99999999999999999999");
-    QTest::newRow("host name") << QStringLiteral("localhost");
-    QTest::newRow("empty") << QString();
-}
-
-void tst_JobsScan::malformedEntriesAreNamedAndSkipped()
-{
-    QFETCH(QString, entry);
-    JobRig rig;
-    rig.sim.addDevice(devsim::defaultDevice(LumivoxKvr30, QStringLiteral("127.0.0.2")));
-    QVERIFY(rig.start());
-    QVERIFY(rig.run(ScanNetwork, manualEntries({ kUnused, entry, kUnused, kUnused })));
-
-    // The warning stays: the closing line does not replace it.
-    const QStringList expected = {
-        QStringLiteral("[2] Scanning Network for Orvo Products..."),
-        QStringLiteral("[2] Manual IP Scan Enabled."),
-        QStringLiteral("[4] Warning!  Manual IP address '") + entry
-            + QStringLiteral("' is not a valid IPv4 address - skipped"),
-        QStringLiteral("[2] Finished Network Scan"),
-        QStringLiteral("[2] Orvo Products Found: 0"),
-    };
-    QCOMPARE(rig.front.lines, expected);
-    QCOMPARE(rig.front.progress, manualProgress());
-    QCOMPARE(rig.sim.snapshot(0).connections, 0);
-}
-
-void tst_JobsScan::malformedEntryAmongValidOnes()
-{
-    JobRig rig;
-    rig.sim.addDevice(devsim::defaultDevice(LumivoxTx512, QStringLiteral("127.0.0.2")));
-    rig.sim.addDevice(devsim::defaultDevice(LumivoxKvr30, QStringLiteral("127.0.0.3")));
-    QVERIFY(rig.start());
-    QVERIFY(rig.run(ScanNetwork, manualEntries({ QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0"),
-                                                 QStringLiteral("127.0.0.3"), kUnused })));
-    const QStringList expected = {
-        QStringLiteral("[2] Scanning Network for Orvo Products..."),
-        QStringLiteral("[2] Manual IP Scan Enabled."),
-        QStringLiteral("[2] Scanning IP address: 127.0.0.2 ..."),
-        QStringLiteral("[4]^ Warning!  Manual IP address '127.0.0' is not a valid IPv4 address - skipped"),
-        QStringLiteral("[2] Scanning IP address: 127.0.0.3 ..."),
-        QStringLiteral("[2]^ Finished Network Scan"),
-        QStringLiteral("[2] Orvo Products Found: 2"),
-        QStringLiteral("[2] #1:  Type: Lumivox TX512  |  Lumivox TX512  |  IP: 127.0.0.2"),
-        QStringLiteral("[2] #2:  Type: Lumivox KVR30  |  Lumivox KVR30  |  IP: 127.0.0.3"),
-    };
-    QCOMPARE(rig.front.lines, expected);
-}
-
-void tst_JobsScan::leadingZerosAreDropped_data()
-{
-    QTest::addColumn<QString>("entry");
-    QTest::newRow("three digits") << QStringLiteral("127.000.000.002");
-    QTest::newRow("more than three digits") << QStringLiteral("0127.0.0000.0002");
-}
-
-void tst_JobsScan::leadingZerosAreDropped()
-{
-    // Only the value of a field counts: a hand-edited settings file may pad it further than the
-    // dialog does, and the entry is still a plain address.
-    QFETCH(QString, entry);
-    JobRig rig;
-    rig.sim.addDevice(devsim::defaultDevice(LumivoxKvr30, QStringLiteral("127.0.0.2")));
-    QVERIFY(rig.start());
-    QVERIFY(rig.run(ScanNetwork, manualEntries({ entry })));
-    const QStringList expected = {
-        QStringLiteral("[2] Scanning Network for Orvo Products..."),
-        QStringLiteral("[2] Manual IP Scan Enabled."),
-        QStringLiteral("[2] Scanning IP address: 127.0.0.2 ..."),
-        QStringLiteral("[2]^ Finished Network Scan"),
-        QStringLiteral("[2] Orvo Products Found: 1"),
-        QStringLiteral("[2] #1:  Type: Lumivox KVR30  |  Lumivox KVR30  |  IP: 127.0.0.2"),
-    };
-    QCOMPARE(rig.front.lines, expected);
-    QCOMPARE(rig.sim.snapshot(0).infoRequests, 1);
-}
-
-void tst_JobsScan::rescanEmptiesTheList()
-{
-    JobRig rig;
-    rig.sim.addDevice(devsim::defaultDevice(LumivoxKvr10, QStringLiteral("127.0.0.2")));
-    rig.sim.addDevice(devsim::defaultDevice(Qrt3350, QStringLiteral("127.0.0.3")));
-    QVERIFY(rig.start());
-    QVERIFY(rig.run(ScanNetwork, manualEntries({ QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3") })));
-    QCOMPARE(rig.worker().foundDevices.size(), 2);
 
     // A second scan starts from an empty list: only the device asked this time is listed.
     rig.front.reset();
-    QVERIFY(rig.run(ScanNetwork, manualEntries({ QStringLiteral("127.0.0.3") })));
+    QVERIFY(rig.run(ScanNetwork, manualEntries({ QStringLiteral("127.0.0.4") })));
     QCOMPARE(rig.front.deviceLists.size(), 1);
     QCOMPARE(rig.front.deviceLists.first().size(), 1);
-    QCOMPARE(ipText(rig.front.deviceLists.first().first()), QStringLiteral("127.0.0.3"));
-    QCOMPARE(rig.front.lines.last(), QStringLiteral("[2] #1:  Type: 3350 QRT  |  3350 QRT  |  IP: 127.0.0.3"));
+    QCOMPARE(ipText(rig.front.deviceLists.first().first()), QStringLiteral("127.0.0.4"));
+    QCOMPARE(rig.worker().foundDevices, rig.front.deviceLists.first());
+}
+
+void tst_JobsScan::manualScan_data()
+{
+    // Against a KVR30 on 127.0.0.2 and a TX512 on 127.0.0.3.
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QStringList>("lines");
+    const QString finished = QStringLiteral("[2] Finished Network Scan");
+    const QString none = QStringLiteral("[2] Orvo Products Found: 0");
+    const QString kvr30 = QStringLiteral("[2] #1:  Type: Lumivox KVR30  |  Lumivox KVR30  |  IP: 127.0.0.2");
+    const QString scanning2 = QStringLiteral("[2] Scanning IP address: 127.0.0.2 ...");
+
+    QTest::newRow("no entries") << QStringList { kUnused, QStringLiteral("255.255.255.255"), kUnused, kUnused }
+                                << QStringList { kStarted, kEnabled, QStringLiteral("[2]^ Finished Network Scan"), none };
+    // A malformed entry is named and skipped; the warning stays: the closing line does not replace it.
+    for (const QString &entry : { QStringLiteral("127.0.0"), QStringLiteral("127.0.0.2.1"), QStringLiteral("127.0.0.256"),
+                                  QStringLiteral("127.0..2"), QStringLiteral("127.0.0.x2"), QStringLiteral("127.0.0.-2"),
+                                  QStringLiteral("127.0.0.99999999999999999999"), QStringLiteral("localhost"), QString() })
+        QTest::addRow("malformed '%s'", qPrintable(entry))
+            << QStringList { kUnused, entry, kUnused, kUnused }
+            << QStringList { kStarted, kEnabled, invalid(entry, false), finished, none };
+    QTest::newRow("malformed among valid ones")
+        << QStringList { QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0"), QStringLiteral("127.0.0.3"), kUnused }
+        << QStringList { kStarted, kEnabled, scanning2, invalid(QStringLiteral("127.0.0"), true),
+                         QStringLiteral("[2] Scanning IP address: 127.0.0.3 ..."), QStringLiteral("[2]^ Finished Network Scan"),
+                         QStringLiteral("[2] Orvo Products Found: 2"), kvr30,
+                         QStringLiteral("[2] #2:  Type: Lumivox TX512  |  Lumivox TX512  |  IP: 127.0.0.3") };
+    // Only the value of a field counts: a hand-edited settings file may pad it further than the
+    // dialog does, and the entry is still a plain address.
+    for (const QString &entry : { QStringLiteral("127.000.000.002"), QStringLiteral("0127.0.0000.0002") })
+        QTest::addRow("leading zeros '%s'", qPrintable(entry))
+            << QStringList { entry }
+            << QStringList { kStarted, kEnabled, scanning2, QStringLiteral("[2]^ Finished Network Scan"),
+                             QStringLiteral("[2] Orvo Products Found: 1"), kvr30 };
+}
+
+void tst_JobsScan::manualScan()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QStringList, lines);
+    JobRig rig;
+    rig.sim.addDevice(devsim::defaultDevice(LumivoxKvr30, QStringLiteral("127.0.0.2")));
+    rig.sim.addDevice(devsim::defaultDevice(LumivoxTx512, QStringLiteral("127.0.0.3")));
+    QVERIFY(rig.start());
+    QVERIFY(rig.run(ScanNetwork, manualEntries(entries)));
+
+    QCOMPARE(rig.front.lines, lines);
+    QCOMPARE(rig.front.progress, manualProgress());
+    QCOMPARE(rig.front.deviceLists.size(), 1);
+    QCOMPARE(rig.front.deviceLists.first(), rig.worker().foundDevices);
+    // Each listed device was asked once; an entry that was skipped reached nobody.
+    for (int d = 0; d < 2; ++d) {
+        const bool listed = std::any_of(rig.worker().foundDevices.begin(), rig.worker().foundDevices.end(),
+                                        [&](const OrvoDiscoveryInfo &i) { return ipText(i) == rig.sim.address(d); });
+        QCOMPARE(rig.sim.snapshot(d).connections, listed ? 1 : 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_JobsScan)
