@@ -26,7 +26,6 @@
 #include "protocol/clock.h"
 #include "protocol/packet.h"
 #include "protocol/panellink.h"
-#include "tests/firmware/hexfile.h"
 #include "updater.h"
 
 #include <QCoreApplication>
@@ -41,14 +40,10 @@
 
 using namespace orvo;
 using namespace orvo::bench;
-using orvo::testing::endOfFile;
-using orvo::testing::extendedAddress;
-using orvo::testing::hexRecord;
 
 namespace {
 
 constexpr int kPosition = 4; // console "Channel Master 1-8": a HEX board that does not carry the network
-constexpr int kRecordBytes = 16;
 const char kAddress[] = "127.0.0.1";
 
 double cpuSeconds()
@@ -56,32 +51,6 @@ double cpuSeconds()
     timespec ts {};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-// One record line as a file on disk holds it.
-QByteArray line(const QByteArray &record) { return record + "\r\n"; }
-
-// A program image of `records` 16-byte records from 0x1D000000, written straight to disk.
-bool writeImage(const QString &path, int records)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    std::uint32_t address = 0x1D000000;
-    std::uint32_t upper = 0xFFFFFFFF;
-    QByteArray data(kRecordBytes, '\0');
-    for (int r = 0; r < records; ++r) {
-        if ((address >> 16) != upper) {
-            upper = address >> 16;
-            f.write(line(extendedAddress(std::uint16_t(upper))));
-        }
-        for (int i = 0; i < kRecordBytes; ++i)
-            data[i] = char((r * 7 + i * 13) & 0xFF);
-        f.write(line(hexRecord(std::uint16_t(address & 0xFFFF), 0, data)));
-        address += kRecordBytes;
-    }
-    f.write(line(endOfFile()));
-    return true;
 }
 
 class Quiet : public UpdateReporter

@@ -24,7 +24,6 @@
 //     --wait-s:  longest wait for the download job; the other jobs wait at most 300 s
 
 #include "benchsupport.h"
-#include "tests/firmware/hexfile.h"
 #include "tests/ui/uitestsupport.h"
 #include "tests/worker/firmwaretree.h"
 
@@ -57,7 +56,6 @@
 
 using namespace orvo;
 using namespace orvo::bench;
-using namespace orvo::testing;
 
 namespace {
 
@@ -135,31 +133,6 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs)
 void runEventsFor(int ms)
 {
     waitUntil([] { return false; }, ms);
-}
-
-/// A program image of `records` 16-byte records from 0x1D000000, written line by line.
-bool writeImage(const QString &path, int records)
-{
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        return false;
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    constexpr int kBytes = 16;
-    std::uint32_t address = 0x1D000000;
-    std::uint32_t upper = 0xFFFFFFFF;
-    QByteArray data(kBytes, '\0');
-    for (int r = 0; r < records; ++r) {
-        if ((address >> 16) != upper) {
-            upper = address >> 16;
-            f.write(extendedAddress(std::uint16_t(upper)) + "\r\n");
-        }
-        for (int i = 0; i < kBytes; ++i)
-            data[i] = char((r * 5 + i * 11) & 0xFF);
-        f.write(hexRecord(std::uint16_t(address & 0xFFFF), 0, data) + "\r\n");
-        address += kBytes;
-    }
-    return f.write(endOfFile() + "\r\n") > 0;
 }
 
 /// A console whose every position is fitted and runs firmware one version away from its build,

@@ -6,9 +6,12 @@
 
 #include "packet.h"
 #include "simulator.h"
+#include "tests/firmware/hexfile.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -26,6 +29,32 @@
 #include <vector>
 
 namespace orvo::bench {
+
+/// A program image of `records` 16-byte records from 0x1D000000, written line by line (its
+/// folder made when missing).
+inline bool writeImage(const QString &path, int records)
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    constexpr int kBytes = 16;
+    std::uint32_t address = 0x1D000000;
+    std::uint32_t upper = 0xFFFFFFFF;
+    QByteArray data(kBytes, '\0');
+    for (int r = 0; r < records; ++r) {
+        if ((address >> 16) != upper) {
+            upper = address >> 16;
+            f.write(testing::extendedAddress(std::uint16_t(upper)) + "\r\n");
+        }
+        for (int i = 0; i < kBytes; ++i)
+            data[i] = char((r * 7 + i * 13) & 0xFF);
+        f.write(testing::hexRecord(std::uint16_t(address & 0xFFFF), 0, data) + "\r\n");
+        address += kBytes;
+    }
+    return f.write(testing::endOfFile() + "\r\n") > 0;
+}
 
 /// The clients of the exchange and update benchmarks run in the main thread, standing in for the
 /// programs' worker thread: this gives it the event dispatcher that thread runs in the programs

@@ -107,7 +107,6 @@ void FrameShadowEffect::paintBehind(QPainter *painter, const QRect &frameRect)
         m_shadowFor = frameRect.size();
         m_shadowColor = color();
         m_shadowRadius = blurRadius();
-        ++m_builds;
     }
     if (m_shadow.isNull())
         return;

@@ -21,9 +21,6 @@ public:
     /// `cornerRadius`: the radius of the frame's rounded corners, which its style sheet gives.
     explicit FrameShadowEffect(qreal cornerRadius, QObject *parent = nullptr);
 
-    /// How often the shadow picture was built, for tests: once per size and colour.
-    int shadowBuilds() const { return m_builds; }
-
     /// `mask`'s alpha blurred by `radius` (about two standard deviations of a Gaussian), painted
     /// in `color` on a picture `radius` pixels wider on every side.
     static QImage blurredShadow(const QImage &mask, qreal radius, const QColor &color);
@@ -37,7 +34,6 @@ private:
     QSize m_shadowFor;      ///< source size the picture was built for
     QColor m_shadowColor;   ///< colour it was built with
     qreal m_shadowRadius = -1;
-    int m_builds = 0;
 };
 
 } // namespace orvo::ui

@@ -135,7 +135,8 @@ MainWindow::MainWindow(Clock &clock, QWidget *parent) : QMainWindow(parent), ui(
 MainWindow::~MainWindow()
 {
     // Abort a running job, wait for its thread, list and log what the job said until it ended,
-    // then delete thread and worker.
+    // then delete thread and worker. The job's last calls reach handlers that use the host, so
+    // they are delivered while it still exists, not from its destructor.
     host->shutDown();
     host.reset();
     frontEnd.reset();
