@@ -204,12 +204,17 @@ public:
         if (m_pid == 0) {
             close(down[1]);
             close(up[0]);
+            // The pipe ends of simulators forked earlier: held here, they would keep such a
+            // simulator from seeing the end of its input when it is stopped.
+            for (int fd : openParentEnds())
+                close(fd);
             serve(device, speedUp, down[0], up[1]);
         }
         close(down[0]);
         close(up[1]);
         m_toChild = down[1];
         m_fromChild = up[0];
+        openParentEnds().insert(openParentEnds().end(), { m_toChild, m_fromChild });
         return readAll(&m_port, sizeof m_port) && m_port != 0;
     }
 
@@ -235,6 +240,9 @@ public:
     {
         if (m_pid <= 0)
             return -1;
+        auto &ends = openParentEnds();
+        ends.erase(std::remove_if(ends.begin(), ends.end(), [this](int fd) { return fd == m_toChild || fd == m_fromChild; }),
+                   ends.end());
         close(m_toChild); // the child's end of input: it stops serving
         int violations = -1;
         if (!readAll(&violations, sizeof violations))
@@ -247,6 +255,13 @@ public:
     }
 
 private:
+    /// This process's ends of the pipes to the simulators it has forked and not yet stopped.
+    static std::vector<int> &openParentEnds()
+    {
+        static std::vector<int> ends;
+        return ends;
+    }
+
     [[noreturn]] static void serve(const devsim::DeviceConfig &device, double speedUp, int in, int out)
     {
         devsim::Simulator sim(speedUp);
