@@ -55,6 +55,18 @@ void TestControl::readCommand()
 #endif
 }
 
+namespace {
+
+/// The window that "press" and "select" act on: the active modal one (a dialog's frame has only
+/// its close button as a way out), else the active window.
+QWidget *commandWindow()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    return modal ? modal : QApplication::activeWindow();
+}
+
+} // namespace
+
 void TestControl::run(const QByteArray &command)
 {
     if (command == "windows") {
@@ -106,11 +118,8 @@ void TestControl::run(const QByteArray &command)
         else
             reply("nothing grabbed");
     } else if (command.startsWith("press ")) {
-        // "press <object name>": clicks that button of the active modal window (a dialog's frame
-        // has only its close button as a way out), or of the active window.
-        QWidget *window = QApplication::activeModalWidget();
-        if (!window)
-            window = QApplication::activeWindow();
+        // "press <object name>": clicks that button of the command window.
+        QWidget *window = commandWindow();
         auto *button = window ? window->findChild<QAbstractButton *>(QString::fromUtf8(command.mid(6))) : nullptr;
         if (button) {
             reply("pressed " + command.mid(6));
@@ -119,12 +128,9 @@ void TestControl::run(const QByteArray &command)
             reply("nothing pressed");
         }
     } else if (command.startsWith("select ")) {
-        // "select <object name> <row>": as the user picking that row; the modal window first,
-        // as for "press".
+        // "select <object name> <row>": as the user picking that row of the command window.
         const QList<QByteArray> words = command.split(' ');
-        QWidget *window = QApplication::activeModalWidget();
-        if (!window)
-            window = QApplication::activeWindow();
+        QWidget *window = commandWindow();
         bool isRow = false;
         const int row = words.size() == 3 ? words.at(2).toInt(&isRow) : -1;
         auto *combo = window && isRow ? window->findChild<QComboBox *>(QString::fromUtf8(words.at(1))) : nullptr;
