@@ -171,6 +171,8 @@ void ConsoleFrontEnd::progress(Bar &bar, const char *label, bool visible, int va
         drawBar();
         return;
     }
+    if (!m_settings.progressLines)
+        return; // the result lines carry each board's time; a log reads better without percentages
     // A log or a pipe gets a line per tenth, and one when a new wait or download starts: a
     // console's auto update would otherwise write thousands of percentage lines.
     if (bar.printed < 0 || shown < bar.printed || shown / 10 != bar.printed / 10) {

@@ -30,7 +30,8 @@ public:
     struct Settings
     {
         std::FILE *out = stdout;
-        bool outIsTerminal = false; ///< draw a progress bar instead of percentage lines
+        bool outIsTerminal = false; ///< draw a progress bar
+        bool progressLines = false; ///< not a terminal: percentage lines (else no progress at all)
         bool canPrompt = false;     ///< stdin and stdout are a terminal
         int inputFd = 0;            ///< where the prompt reads its answer
         int interruptFd = -1;       ///< readable when Ctrl-C was pressed (self-pipe), or -1

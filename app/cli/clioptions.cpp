@@ -72,6 +72,9 @@ const char *const kOptionsHelp = "Options:\n"
                                  "  --log FILE      append the time-stamped activity lines to FILE\n"
                                  "  --json FILE     write a machine-readable report to FILE when the command ends\n"
                                  "  --debug         show the worker's debug lines on stderr\n"
+                                 "  --progress      when the output is not a terminal, also write the progress\n"
+                                 "                  as \"progress: N%\" lines (a tenth of the way each, and one\n"
+                                 "                  when a wait or download starts); a terminal shows a bar\n"
                                  "  -h, --help      this help; after a command, the command's help\n";
 
 const char *const kExitHelp = "Exit status:\n"
@@ -116,7 +119,7 @@ bool isFlag(const QString &name)
 {
     static const QStringList names = { QStringLiteral("--yes"), QStringLiteral("--no"),    QStringLiteral("--force"),
                                        QStringLiteral("--check"), QStringLiteral("--help"), QStringLiteral("-h"),
-                                       QStringLiteral("--debug") };
+                                       QStringLiteral("--debug"), QStringLiteral("--progress") };
     return names.contains(name);
 }
 
@@ -303,6 +306,8 @@ ParseResult parseArguments(const QStringList &arguments)
             o.help = true;
         } else if (name == QLatin1String("--debug")) {
             o.debug = true;
+        } else if (name == QLatin1String("--progress")) {
+            o.progressLines = true;
         } else if (name == QLatin1String("--yes")) {
             yes = true;
         } else if (name == QLatin1String("--no")) {

@@ -60,6 +60,7 @@ struct Options
     QString jsonFile;
     double speedUp = 1.0; ///< hidden, for tests and demonstrations: the worker's clock runs faster
     bool debug = false;   ///< the worker's debug lines go to stderr
+    bool progressLines = false; ///< not a terminal: write "progress: N%" lines all the same
 };
 
 struct ParseResult

@@ -159,6 +159,7 @@ int Runner::run()
     ConsoleFrontEnd::Settings settings;
     settings.out = stdout;
     settings.outIsTerminal = ::isatty(1) == 1;
+    settings.progressLines = m_options.progressLines;
     settings.canPrompt = settings.outIsTerminal && ::isatty(0) == 1;
     settings.inputFd = 0;
     settings.interruptFd = m_interruptFd;
@@ -453,7 +454,7 @@ int Runner::listPanels()
 {
     const int type = m_options.deviceType;
     const int count = slotCount(type);
-    QString text = deviceTypeName(type) + QStringLiteral(": %1 positions\n").arg(count);
+    QString text = deviceTypeName(type) + (count == 1 ? QStringLiteral(": 1 position\n") : QStringLiteral(": %1 positions\n").arg(count));
     text += QStringLiteral(" No  Name                       Panel Chan Type Addr  Version  File\n");
     QJsonArray boards;
     for (int i = 0; i < count; ++i) {

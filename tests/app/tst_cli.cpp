@@ -291,20 +291,21 @@ void tst_Cli::panels()
     run = cli({ "panels", "0" }, false);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.lines.at(0), QStringLiteral("6170 Console: 24 positions"));
+    QCOMPARE(cli({ "panels", "kvr10" }, false).lines.at(0), QStringLiteral("Lumivox KVR10: 1 position"));
 }
 
 void tst_Cli::scanManualAddresses()
 {
     startSimulator({ defaultDevice(Console6170, kDevice), defaultDevice(LumivoxKvr10, kSecond) });
     const QString json = m_dir.filePath(QStringLiteral("scan.json"));
-    const CliRun run = cli({ "scan", "--ip", kDevice, "--ip", kSilent, "--ip", "127.000.000.003", "--json", json });
+    const CliRun run = cli({ "scan", "--ip", kDevice, "--ip", kSilent, "--ip", "127.000.000.003", "--json", json, "--progress" });
     QCOMPARE(run.exitCode, 0);
     for (const char *line : { "[..] Manual IP Scan Enabled.", "[..] Scanning IP address: 127.0.0.9 ...",
                               "[..] Orvo Products Found: 2",
                               "[..] #1:  Type: 6170 Console  |  6170 Console  |  IP: 127.0.0.2",
                               "[..] #2:  Type: Lumivox KVR10  |  Lumivox KVR10  |  IP: 127.0.0.3" })
         QVERIFY2(run.has(QLatin1String(line)), line);
-    // Not a terminal: percentage lines, each value once.
+    // Not a terminal, with --progress: percentage lines, each value once.
     QCOMPARE(run.all.filter(QStringLiteral("progress: 25%")).size(), 1);
     CHECK_JSON(json, { { "exitStatus", 0 } });
     const QJsonArray devices = readJson(json).value(QStringLiteral("devices")).toArray();
@@ -403,6 +404,7 @@ void tst_Cli::autoUpdateFails()
     QVERIFY(run.has(QStringLiteral("[!!] WARNING!  Firmware update FAILED on 1 panels/boards!")));
     QVERIFY(run.has(QStringLiteral("[!!] Auto Update: WARNING!  Firmware update FAILED on 1 panels/boards!")));
     QVERIFY(run.has(QStringLiteral("-- Update failed on 1 boards")));
+    QVERIFY(run.all.filter(QStringLiteral("progress: ")).isEmpty()); // no terminal and no --progress
     CHECK_JSON(json, { { "failedBoards", 1 }, { "board:0/attempts", 2 }, { "board:0/result", int(UpdateStillInBootMode) },
                        { "board:0/bootModeAfter", true } });
 }
@@ -411,7 +413,7 @@ void tst_Cli::updateOneBoard()
 {
     startSimulator({ outdated(defaultDevice(Console6170, kDevice), 17) });
     const QString json = m_dir.filePath(QStringLiteral("update.json"));
-    const CliRun run = cli({ "update", kDevice, "channel meter 9-16", "--json", json });
+    const CliRun run = cli({ "update", kDevice, "channel meter 9-16", "--json", json, "--progress" });
     QCOMPARE(run.exitCode, 0);
     const int build = buildVersion(Console6170, 3);
     QVERIFY(run.has(QStringLiteral("[..] Updating firmware on Channel Meter 9-16...")));
@@ -538,7 +540,8 @@ void tst_Cli::interruptDuringRestartWait()
     p.setProgram(QStringLiteral(ORVO_CLI_PATH));
     // Real time: the restart wait lasts 30 s, so Ctrl-C surely falls into it.
     p.setArguments({ QStringLiteral("update"), kDevice, QStringLiteral("Channel Meter 1-8"), QStringLiteral("--port"),
-                     QString::number(m_sim->port()), QStringLiteral("--firmware"), m_firmware });
+                     QString::number(m_sim->port()), QStringLiteral("--firmware"), m_firmware,
+                     QStringLiteral("--progress") });
     p.setStandardInputFile(QProcess::nullDevice());
     keepDescriptorsFromChildren();
     p.start();
