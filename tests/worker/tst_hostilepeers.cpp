@@ -15,6 +15,12 @@ namespace {
 
 const QString kUnused = QStringLiteral("000.000.000.000");
 
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool kResidentMemoryTellsUse = false; // freed blocks wait in the sanitizer's quarantine
+#else
+constexpr bool kResidentMemoryTellsUse = true;
+#endif
+
 std::function<void(Worker &)> manualEntries(const QStringList &entries)
 {
     return [entries](Worker &w) {
@@ -152,7 +158,8 @@ void tst_HostilePeers::floodedStatusQueryEndsWithoutBufferingTheFlood()
                                           slot.boardType, slot.boardAddress, false, 5000));
     const qint64 growth = statusKb("VmHWM:") - before;
     qInfo("peak resident memory growth over 10 flooded exchanges: %lld kB", growth);
-    QVERIFY2(growth < 64, qPrintable(QString::number(growth)));
+    if (kResidentMemoryTellsUse)
+        QVERIFY2(growth < 64, qPrintable(QString::number(growth)));
 }
 
 void tst_HostilePeers::trickledStatusReply_data()
