@@ -1,5 +1,9 @@
 #include "clock.h"
 
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
 #include <algorithm>
 #include <cmath>
 #include <thread>
@@ -50,6 +54,18 @@ int ScaledClock::socketWaitMs(int ms) const
         return 0;
     const int scaled = static_cast<int>(std::ceil(ms / m_factor));
     return std::min(ms, std::max(scaled, m_minSocketWaitMs));
+}
+
+bool isLoopbackAddress(const QString &address)
+{
+    // Dotted decimal only: QHostAddress also reads forms such as "127.1" or a bare number, which
+    // no device record or normalised entry produces.
+    const QStringList fields = address.split(QLatin1Char('.'));
+    if (fields.size() != 4)
+        return false;
+    QHostAddress host;
+    return host.setAddress(address) && host.protocol() == QAbstractSocket::IPv4Protocol
+        && (host.toIPv4Address() >> 24) == 127;
 }
 
 } // namespace orvo

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdint>
 
+class QString;
+
 namespace orvo {
 
 /// The one source of time for the transports, the firmware update and the jobs.
@@ -29,6 +31,9 @@ public:
     /// (at least 0). A scaled clock shortens the wait but keeps a floor, so that a loopback peer
     /// under a sanitizer still has time to answer.
     virtual int socketWaitMs(int ms) const = 0;
+
+    /// How many times faster than real time this clock runs: 1 for real time.
+    virtual double factor() const { return 1.0; }
 
     void sleepFor(milliseconds d) { sleepUntil(now() + d); }
 
@@ -63,13 +68,21 @@ public:
     void sleepUntil(time_point deadline) override;
     int socketWaitMs(int ms) const override;
 
-    double factor() const { return m_factor; }
+    double factor() const override { return m_factor; }
 
 private:
     time_point m_origin;
     double m_factor;
     int m_minSocketWaitMs;
 };
+
+/// Whether `address` (dotted IPv4 text) lies in 127.0.0.0/8, where the device simulator runs.
+///
+/// A clock faster than real time cuts a board's restart and erase waits and every reply
+/// time-out by its factor; a real board needs them in full, or it is left half-written. So a
+/// faster clock may drive exchanges with these addresses only: the front ends refuse anything
+/// else before a byte is sent, and the worker refuses such a job again on its own.
+bool isLoopbackAddress(const QString &address);
 
 /// Ten-millisecond ticks against absolute deadlines: tick i ends at start + i * 10 ms, so a late
 /// wake-up is made up by the next tick instead of stretching the whole wait.

@@ -187,6 +187,11 @@ QTcpSocket &PanelLink::panelSocket()
     if (!m_panelSocket || m_panelSocket->thread() != QThread::currentThread()) {
         m_panelSocket = std::make_unique<QTcpSocket>();
         m_panelSocket->setProxy(QNetworkProxy::NoProxy);
+        // One byte more than a reply: enough to tell a reply from one that runs on past its end,
+        // and all the socket ever holds. Without a cap each read takes whatever the system has
+        // queued, which a host that floods the connection fills to megabytes while the worker
+        // is busy elsewhere.
+        m_panelSocket->setReadBufferSize(static_cast<qint64>(kPanelPacketSize) + 1);
     }
     return *m_panelSocket;
 }

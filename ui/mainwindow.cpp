@@ -2,6 +2,7 @@
 
 #include "aboutdialog.h"
 #include "activitylog.h"
+#include "appsettings.h"
 #include "catalogue.h"
 #include "clock.h"
 #include "firmwarefiles.h"
@@ -14,9 +15,6 @@
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
-#include <QHostAddress>
-#include <QRegularExpression>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QStyle>
 #include <QtDebug>
@@ -198,13 +196,6 @@ void MainWindow::buildToolbar()
 
 // ---- Data folder and settings ------------------------------------------------------------------
 
-namespace {
-
-const QString kSettingsGroup = QStringLiteral("OrvoUpdaterSettings/");
-const QString kNoAddress = QStringLiteral("000.000.000.000");
-
-} // namespace
-
 void MainWindow::prepareDataFolder()
 {
     dataFolderReady = false;
@@ -224,61 +215,20 @@ void MainWindow::prepareDataFolder()
 void MainWindow::readSettings()
 {
     qDebug("%s", qUtf8Printable(QStringLiteral("App Settings location: ") + settingsFilePath));
-    if (!QFileInfo::exists(settingsFilePath))
-        return;
-    QSettings settings(settingsFilePath, QSettings::IniFormat);
-    manualIpEnabled = settings.value(kSettingsGroup + QStringLiteral("EnableIPScan"), false).toBool();
-    bool valid = true;
-    for (int i = 0; i < 4; ++i) {
-        manualIp[i] = settings.value(kSettingsGroup + QStringLiteral("ManIP%1").arg(i + 1), kNoAddress).toString();
-        valid = valid && isUsableIpEntry(manualIp[i]);
-    }
-    if (!valid) {
-        for (int i = 0; i < 4; ++i) {
-            manualIp[i] = kNoAddress;
-            settings.setValue(kSettingsGroup + QStringLiteral("ManIP%1").arg(i + 1), kNoAddress);
-        }
-    }
+    const ManualIpSettings settings = readManualIpSettings(settingsFilePath);
+    manualIpEnabled = settings.enabled;
+    for (int i = 0; i < 4; ++i)
+        manualIp[i] = settings.address[i];
 }
 
 bool MainWindow::isValidIpText(const QString &text)
 {
-    if (text.isEmpty())
-        return false;
-    const QStringList parts = text.split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    if (parts.size() != 4)
-        return false;
-    for (const QString &part : parts) {
-        for (QChar c : part) {
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return false;
-        }
-        bool ok = false;
-        const uint value = part.toUInt(&ok);
-        if (ok && value >= 256) // an empty part, or one too long to read, counts as 0
-            return false;
-    }
-    return true;
+    return ui::isValidIpText(text);
 }
 
 QString MainWindow::normalizeIpText(const QString &text)
 {
-    static const QRegularExpression pattern(QStringLiteral(
-        "^(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\."
-        "(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$"));
-    const QRegularExpressionMatch m = pattern.match(text);
-    if (!m.hasMatch())
-        return text;
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(m.captured(1).toInt())
-        .arg(m.captured(2).toInt())
-        .arg(m.captured(3).toInt())
-        .arg(m.captured(4).toInt());
-}
-
-bool MainWindow::isUsableIpEntry(const QString &text)
-{
-    return isValidIpText(text) && QHostAddress(normalizeIpText(text)).protocol() == QAbstractSocket::IPv4Protocol;
+    return ui::normalizeIpText(text);
 }
 
 // ---- Jobs ---------------------------------------------------------------------------------------
@@ -602,13 +552,14 @@ void MainWindow::SetManIP_DialogClosed(bool bEnIP, QString ip1, QString ip2, QSt
     w->manualIpEnabled = bEnIP;
     const QString typed[4] = { ip1, ip2, ip3, ip4 };
     for (int i = 0; i < 4; ++i)
-        w->manualIp[i] = isUsableIpEntry(typed[i]) ? typed[i] : kNoAddress;
+        w->manualIp[i] = ui::isUsableIpEntry(typed[i]) ? typed[i] : kNoAddress;
     if (!dataFolderReady)
         return;
-    QSettings settings(settingsFilePath, QSettings::IniFormat);
-    settings.setValue(kSettingsGroup + QStringLiteral("EnableIPScan"), w->manualIpEnabled);
+    ManualIpSettings settings;
+    settings.enabled = w->manualIpEnabled;
     for (int i = 0; i < 4; ++i)
-        settings.setValue(kSettingsGroup + QStringLiteral("ManIP%1").arg(i + 1), w->manualIp[i]);
+        settings.address[i] = w->manualIp[i];
+    writeManualIpSettings(settingsFilePath, settings);
 }
 
 void MainWindow::toolBarAct_Info()

@@ -77,8 +77,6 @@ private:
     void buildToolbar();
     void prepareDataFolder();
     void readSettings();
-    /// An entry that passes isValidIpText and reads as an IPv4 address.
-    static bool isUsableIpEntry(const QString &text);
     /// Shows a modal message box and returns the standard-button value of the pressed button.
     int execMessageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn);
 

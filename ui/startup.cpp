@@ -7,6 +7,7 @@
 #include "framelesswindow.h"
 #include "mainwindow.h"
 #include "testcontrol.h"
+#include "worker.h"
 
 #include <QApplication>
 #include <QDir>
@@ -39,8 +40,12 @@ std::unique_ptr<FramelessWindow> createMainFrame(Clock *clock)
 {
     auto frame = std::make_unique<FramelessWindow>();
     auto *mainWindow = clock ? new MainWindow(*clock) : new MainWindow;
-    frame->setWindowTitle(QStringLiteral("Orvo Updater  [") + QCoreApplication::applicationVersion()
-                          + QStringLiteral("]"));
+    QString title = QStringLiteral("Orvo Updater  [") + QCoreApplication::applicationVersion() + QStringLiteral("]");
+    // Every wait of the jobs is cut by the factor: whoever looks at the window must see it.
+    if (clock && clock->factor() > 1.0)
+        title += QStringLiteral("  -  time factor ") + QString::number(clock->factor())
+            + QStringLiteral(", simulator only");
+    frame->setWindowTitle(title);
     frame->setWindowIcon(QIcon(QStringLiteral(":/images/BigOrvo.ico")));
     frame->setContent(mainWindow);
     frame->setFixedSize(mainWindow->size());
@@ -59,7 +64,7 @@ int runApplication(QApplication &app)
     QApplication::setStyle(new DarkStyle);
     setApplicationIdentity();
 
-    TestControl::startIfRequested(&app);
+    const bool testControl = TestControl::startIfRequested(&app);
 
     const QString lockPath = lockFilePath();
     qDebug("%s", qUtf8Printable(QStringLiteral("lockFile: ") + lockPath));
@@ -84,6 +89,13 @@ int runApplication(QApplication &app)
     // The frame is the shown window; destroying it destroys the main window, whose destructor
     // stops the worker first.
     const std::unique_ptr<FramelessWindow> frame = createMainFrame(scaled.get());
+    // Standard input then presses the window's buttons, so a stray variable must not let it
+    // reach a real device: the same rule as the time factor's.
+    if (testControl) {
+        Worker *worker = frame->findChild<MainWindow *>()->worker();
+        if (worker->loopbackOnlyReason().isEmpty())
+            worker->setLoopbackOnly(QStringLiteral("The test control (ORVO_TEST_CONTROL)"));
+    }
     frame->show();
     return app.exec();
 }

@@ -17,14 +17,17 @@
 
 namespace orvo::ui {
 
-void TestControl::startIfRequested(QObject *parent)
+bool TestControl::startIfRequested(QObject *parent)
 {
 #ifdef Q_OS_UNIX
-    if (qEnvironmentVariableIsSet("ORVO_TEST_CONTROL"))
+    if (qEnvironmentVariableIsSet("ORVO_TEST_CONTROL")) {
         new TestControl(parent);
+        return true;
+    }
 #else
     Q_UNUSED(parent);
 #endif
+    return false;
 }
 
 TestControl::TestControl(QObject *parent) : QObject(parent)

@@ -34,8 +34,9 @@ class TestControl : public QObject
     Q_OBJECT
 
 public:
-    /// Starts listening when ORVO_TEST_CONTROL is set; otherwise does nothing.
-    static void startIfRequested(QObject *parent);
+    /// Starts listening when ORVO_TEST_CONTROL is set; otherwise does nothing. Returns whether
+    /// it listens: the window's jobs may then talk only to loopback addresses.
+    static bool startIfRequested(QObject *parent);
 
 private:
     explicit TestControl(QObject *parent);

@@ -132,6 +132,18 @@ void Worker::manualScan(bool &replaceLast)
     }
 }
 
+QString Worker::offLoopbackScanTarget() const
+{
+    if (!manualIpEnabled)
+        return QStringLiteral("a scan without manual addresses sweeps the subnets of this computer");
+    for (const QString &entry : manualIp) {
+        const QString address = isUnusedEntry(entry) ? QString() : manualEntryAddress(entry);
+        if (!address.isEmpty() && !isLoopbackAddress(address))
+            return address + QStringLiteral(" is not one");
+    }
+    return QString();
+}
+
 QVector<SweepAddress> sweepAddresses()
 {
     QVector<SweepAddress> result;

@@ -38,6 +38,14 @@ Worker::Worker(Clock &clock)
     , m_clock(clock)
     , m_link(std::make_unique<PanelLink>(clock, [this] { return isAbortRequested(); }))
 {
+    // A faster clock cuts the boards' restart and erase waits: only the simulator may see it.
+    if (clock.factor() > 1.0)
+        m_loopbackOnly = QStringLiteral("The time factor ") + QString::number(clock.factor());
+}
+
+void Worker::setLoopbackOnly(const QString &reason)
+{
+    m_loopbackOnly = reason;
 }
 
 Worker::Worker() : Worker(Clock::real())
@@ -106,7 +114,10 @@ void Worker::doWork()
     // The device and panel jobs bracket themselves with the enable/disable of the window's
     // controls (the reset job has its own exceptions); the version scan is framed here because
     // the auto update's device refresh belongs inside the same frame.
-    switch (requested) {
+    const QString offLoopback = offLoopbackTarget(requested);
+    if (!offLoopback.isEmpty())
+        refuseOffLoopback(requested, offLoopback);
+    else switch (requested) {
     case ScanNetwork:
         jobScanNetwork();
         break;
@@ -156,6 +167,38 @@ void Worker::doWork()
     emit finished();
     // Whoever has waited for this thread to end sees everything the job did.
     tsanRelease(this);
+}
+
+QString Worker::offLoopbackTarget(int mode) const
+{
+    if (m_loopbackOnly.isEmpty())
+        return QString();
+    if (mode == ScanNetwork)
+        return offLoopbackScanTarget();
+    // Every device job talks to the selected record's address, and only to it.
+    if (mode < AutoUpdate || mode > IdentifyDevice || selectedDevice < 0 || selectedDevice >= foundDevices.size())
+        return QString();
+    const QString address = ipText(foundDevices.at(selectedDevice));
+    return isLoopbackAddress(address) ? QString() : address + QStringLiteral(" is not one");
+}
+
+void Worker::refuseOffLoopback(int mode, const QString &target)
+{
+    const QString text = m_loopbackOnly
+        + QStringLiteral(" is for the device simulator only: jobs may then talk only to loopback addresses "
+                         "(127.0.0.0/8), and ")
+        + target + QStringLiteral(". The job was not started; nothing was sent.");
+    debugLine(QStringLiteral("Job refused: ") + text);
+    m_outcome.end = JobEnd::Refused;
+    // The window disabled its controls for the scan itself and takes them back with the list.
+    if (mode != ScanNetwork)
+        emit frW_EnableControls(false);
+    line(3, QStringLiteral("Error!  ") + text);
+    emit frWorker_showMessageBox(3, QStringLiteral("Orvo Updater"), text, 0x400);
+    if (mode == ScanNetwork)
+        emit frWorker_updateDevicesCombo(foundDevices);
+    else
+        emit frW_EnableControls(true);
 }
 
 void Worker::discardClient()

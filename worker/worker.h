@@ -119,6 +119,14 @@ public:
     Clock &clock() const { return m_clock; }
     PanelLink &link() { return *m_link; }
 
+    /// Lets jobs talk only to loopback addresses (127.0.0.0/8, where the device simulator runs):
+    /// a job that would reach any other address is refused with a message box and an error line
+    /// naming `reason` (for example "The test control"), and sends nothing. Empty: no such rule.
+    /// A clock faster than real time sets the rule itself at construction. Window thread, while
+    /// no job runs.
+    void setLoopbackOnly(const QString &reason);
+    QString loopbackOnlyReason() const { return m_loopbackOnly; }
+
     /// Asks one address for its record; adds or replaces it in foundDevices when addToList.
     bool probeDeviceAt(const QString &ip, bool addToList);
     /// Asks the selected device for its record again and always emits the device list.
@@ -193,8 +201,17 @@ private:
     void manualScan(bool &replaceLast);
     void subnetScan(bool &replaceLast);
 
+    /// What breaks the loopback-only rule in the job of `mode` ("192.0.2.10 is not one"), or
+    /// empty when the job may go ahead.
+    QString offLoopbackTarget(int mode) const;
+    /// The scan's part of offLoopbackTarget.
+    QString offLoopbackScanTarget() const;
+    /// Ends the job of `mode` before anything is sent, saying why.
+    void refuseOffLoopback(int mode, const QString &target);
+
     Clock &m_clock;
     std::unique_ptr<PanelLink> m_link;
+    QString m_loopbackOnly; ///< why jobs may talk only to 127.0.0.0/8; empty: no such rule
 
     mutable QMutex mutex;
     bool abortRequested = false;

@@ -1,6 +1,7 @@
 #include "clioptions.h"
 
 #include "catalogue.h"
+#include "clock.h"
 
 
 namespace orvo::cli {
@@ -88,6 +89,21 @@ const char *const kExitHelp = "Exit status:\n"
                               "  5  cancelled: the question was answered No, or Ctrl-C\n"
                               "Ctrl-C stops the running job at its next step; the job still sends its closing\n"
                               "lines. A second Ctrl-C ends the program at once.\n";
+
+// An argument quoted back in an error line: its control characters (C0 with CR and LF, DEL,
+// C1) as \xNN, so that a pasted argument can neither break the line nor steer the terminal.
+QString visibleText(const QString &text)
+{
+    QString out;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            out += QStringLiteral("\\x") + QString::number(u, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
 
 const CommandInfo *findCommand(Command command)
 {
@@ -183,6 +199,23 @@ QString helpText(Command command)
     return text;
 }
 
+QString speedUpRefusal(const Options &o)
+{
+    if (!(o.speedUp > 1.0) || o.command == Command::Panels || o.command == Command::None)
+        return QString();
+    const QString rule = QStringLiteral("--speed-up is for the device simulator only: it shortens the boards' restart "
+                                        "and erase waits, so it is honoured only when every address the command "
+                                        "talks to is a loopback address (127.0.0.0/8), and ");
+    if (o.command == Command::Scan && o.scanAddresses.isEmpty())
+        return rule + QStringLiteral("a scan without --ip sweeps the subnets of this computer; nothing was sent");
+    const QStringList addresses = o.command == Command::Scan ? o.scanAddresses : QStringList { o.device };
+    for (const QString &a : addresses) {
+        if (!isLoopbackAddress(a))
+            return rule + a + QStringLiteral(" is not one; nothing was sent");
+    }
+    return QString();
+}
+
 std::optional<QString> normaliseDeviceAddress(const QString &text)
 {
     const QStringList fields = text.trimmed().split(QLatin1Char('.'));
@@ -258,7 +291,7 @@ ParseResult parseArguments(const QStringList &arguments)
 
     auto fail = [&result](const QString &error) {
         result.ok = false;
-        result.error = error;
+        result.error = visibleText(error);
         return result;
     };
 
@@ -396,6 +429,8 @@ ParseResult parseArguments(const QStringList &arguments)
                 return fail(QStringLiteral("PANEL is empty"));
         }
     }
+    if (const QString refusal = speedUpRefusal(o); !refusal.isEmpty())
+        return fail(refusal);
     result.ok = true;
     return result;
 }

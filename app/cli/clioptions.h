@@ -74,6 +74,11 @@ struct ParseResult
 /// "--name=value" and "--name value" are both accepted.
 ParseResult parseArguments(const QStringList &arguments);
 
+/// Why `--speed-up` cannot be honoured with these options, or empty when it can: a factor above
+/// 1 only when every address the command talks to is a loopback address (127.0.0.0/8). A scan
+/// without --ip sweeps this computer's own subnets, which never are.
+QString speedUpRefusal(const Options &options);
+
 /// "auto-update" etc.; empty for Command::None.
 QString commandName(Command command);
 

@@ -299,6 +299,14 @@ int Runner::deviceCommand()
     }
     const OrvoDiscoveryInfo record = m_frontEnd->devices().at(*index);
     m_deviceBefore = record;
+    if (m_clock->factor() > 1.0 && !isLoopbackAddress(ipText(record))) {
+        // The jobs would use the address the record names; the factor must not reach it.
+        m_frontEnd->note(QStringLiteral("--speed-up is for the device simulator only: the device at %1 reports the "
+                                        "address %2, which is not a loopback address (127.0.0.0/8); nothing was "
+                                        "sent to it")
+                             .arg(m_options.device, ipText(record)));
+        return ExitBadArguments;
+    }
     const int deviceType = static_cast<int>(record.type());
 
     int panelIndex = 0; // the window selects the first row of the panel list with the device

@@ -107,6 +107,11 @@ const FaultName kFaultNames[] = {
     { FaultKind::DiscoveryType5, "DiscoveryType5" },
     { FaultKind::RefuseConnections, "RefuseConnections" },
     { FaultKind::Vanish, "Vanish" },
+    { FaultKind::LongReply, "LongReply" },
+    { FaultKind::AllBytesFF, "AllBytesFF" },
+    { FaultKind::Trickle, "Trickle" },
+    { FaultKind::Flood, "Flood" },
+    { FaultKind::ForeignRecord, "ForeignRecord" },
 };
 
 } // namespace
@@ -141,6 +146,9 @@ constexpr auto kIdleTimeout = std::chrono::seconds(60); // a client that never c
 constexpr auto kRebindRetry = std::chrono::milliseconds(50);
 constexpr int kSplitFirstPart = 40;
 constexpr int kMaxEvents = 200000;
+constexpr int kLongReplyExtra = 64 * 1024;
+constexpr int kTrickleMs = 100;
+constexpr int kFloodChunk = 64 * 1024; // one buffer, written again and again: the flood costs no memory
 
 struct BoardRt
 {
@@ -195,6 +203,8 @@ struct Connection : std::enable_shared_from_this<Connection>
     QByteArray reply;
     int splitAt = 0;
     SteadyClock::duration splitDelay {};
+    bool trickle = false;        // one byte per write, splitDelay apart
+    qint64 floodLeft = 0;        // bytes of flood still to send; -1: without end
 };
 
 /// What to do with a request once it has been read.
@@ -205,6 +215,9 @@ struct Plan
     double delayMs = 0;    ///< simulator ms before the reply
     int splitAt = 0;       ///< >0: write the reply in two parts, the first this long
     double splitDelayMs = 0;
+    double trickleMs = -1; ///< >=0: write the reply one byte at a time, this far apart
+    bool flood = false;    ///< after the request, the reply (or filler) again and again
+    qint64 floodBytes = 0; ///< how much flood; 0: without end
 };
 
 } // namespace
@@ -558,7 +571,7 @@ struct Simulator::Impl
         boost::system::error_code ec;
         const std::size_t extra = conn->socket.available(ec);
         const Plan plan = handle(conn->device, conn->request, !ec && extra > 0);
-        if (!plan.hold) {
+        if (!plan.hold && !plan.flood) {
             // Its reply is under way: a device that vanishes after this request still sends it.
             devices[static_cast<std::size_t>(conn->device)]->connectionsOpen.remove_if(
                 [&conn](const std::weak_ptr<Connection> &w) { return w.lock() == conn; });
@@ -573,6 +586,10 @@ struct Simulator::Impl
             drain(conn);
             return;
         }
+        if (plan.flood) {
+            flood(conn, plan);
+            return;
+        }
         if (plan.reply.isEmpty()) {
             closeSocket(*conn);
             return;
@@ -580,6 +597,10 @@ struct Simulator::Impl
         conn->reply = plan.reply;
         conn->splitAt = plan.splitAt > 0 && plan.splitAt < plan.reply.size() ? plan.splitAt : 0;
         conn->splitDelay = realDuration(plan.splitDelayMs);
+        if (plan.trickleMs >= 0) {
+            conn->trickle = true;
+            conn->splitDelay = realDuration(plan.trickleMs);
+        }
         if (plan.delayMs > 0) {
             conn->replyTimer.expires_after(realDuration(plan.delayMs));
             conn->replyTimer.async_wait([this, conn](const boost::system::error_code &ec) {
@@ -596,7 +617,7 @@ struct Simulator::Impl
     // Writes the reply from `from`; the first part of a split reply ends at splitAt.
     void write(const std::shared_ptr<Connection> &conn, int from)
     {
-        const int to = (from == 0 && conn->splitAt > 0) ? conn->splitAt : conn->reply.size();
+        const int to = conn->trickle ? from + 1 : (from == 0 && conn->splitAt > 0) ? conn->splitAt : conn->reply.size();
         asio::async_write(conn->socket,
                           asio::buffer(conn->reply.constData() + from, static_cast<std::size_t>(to - from)),
                           [this, conn, to](const boost::system::error_code &ec, std::size_t) {
@@ -614,6 +635,42 @@ struct Simulator::Impl
                                       return;
                                   write(conn, to);
                               });
+                          });
+    }
+
+    // Sends copies of the reply (filler where no reply is due) until `floodBytes` have gone, then
+    // holds the connection open: it never ends from this side. Stops when the client goes away.
+    void flood(const std::shared_ptr<Connection> &conn, const Plan &plan)
+    {
+        const QByteArray unit = plan.reply.isEmpty() ? QByteArray(1, '\x5A') : plan.reply;
+        conn->reply.clear();
+        conn->reply.reserve(kFloodChunk);
+        while (conn->reply.size() < kFloodChunk)
+            conn->reply.append(unit);
+        conn->reply.truncate(kFloodChunk);
+        conn->floodLeft = plan.floodBytes > 0 ? plan.floodBytes : -1;
+        floodWrite(conn);
+    }
+
+    void floodWrite(const std::shared_ptr<Connection> &conn)
+    {
+        if (conn->floodLeft == 0) {
+            drain(conn);
+            return;
+        }
+        const qint64 n = conn->floodLeft < 0 ? conn->reply.size() : std::min<qint64>(conn->floodLeft, conn->reply.size());
+        asio::async_write(conn->socket, asio::buffer(conn->reply.constData(), static_cast<std::size_t>(n)),
+                          [this, conn, n](const boost::system::error_code &ec, std::size_t) {
+                              std::lock_guard<std::mutex> lock(mutex);
+                              if (stopping)
+                                  return;
+                              if (ec) {
+                                  closeSocket(*conn);
+                                  return;
+                              }
+                              if (conn->floodLeft > 0)
+                                  conn->floodLeft -= n;
+                              floodWrite(conn);
                           });
     }
 
@@ -712,6 +769,11 @@ struct Simulator::Impl
         }
         if (!plan.reply.isEmpty())
             applyReplyFaults(active, h.kind, &plan);
+        if (FaultRt *f = find(active, FaultKind::Flood)) {
+            event(dev, position, QStringLiteral("flooding"));
+            plan.flood = true;
+            plan.floodBytes = f->fault.param > 0 ? f->fault.param : 0;
+        }
         return plan;
     }
 
@@ -731,6 +793,13 @@ struct Simulator::Impl
         const std::uint16_t headerType = find(active, FaultKind::DiscoveryType5)
             ? 5
             : static_cast<std::uint16_t>(d.config.type & 0xFFFF);
+        if (FaultRt *f = find(active, FaultKind::ForeignRecord)) {
+            if (const DeviceRt *other = device(f->fault.param)) {
+                DeviceConfig config = d.config;
+                config.mac = other->config.mac;
+                return wire::encodeRecord(config, d.name, other->ip, headerType);
+            }
+        }
         return wire::encodeRecord(d.config, d.name, d.ip, headerType);
     }
 
@@ -946,6 +1015,15 @@ struct Simulator::Impl
             for (int i = old; i < length; ++i)
                 r[i] = '\0';
         }
+        if (FaultRt *f = find(active, FaultKind::AllBytesFF)) {
+            const int keep = f->fault.param == 1 ? wire::kHeaderSize : 0;
+            for (int i = keep; i < r.size(); ++i)
+                r[i] = '\xFF';
+        }
+        if (FaultRt *f = find(active, FaultKind::LongReply))
+            r.append(QByteArray(f->fault.param > 0 ? f->fault.param : kLongReplyExtra, '\xA5'));
+        if (FaultRt *f = find(active, FaultKind::Trickle))
+            plan->trickleMs = f->fault.param > 0 ? f->fault.param : kTrickleMs;
         if (FaultRt *f = find(active, FaultKind::DelayReply))
             plan->delayMs = f->fault.param;
         if (FaultRt *f = find(active, FaultKind::SplitReply)) {
@@ -1000,7 +1078,8 @@ int Simulator::addDevice(const DeviceConfig &config)
     auto dev = std::make_unique<DeviceRt>();
     dev->config = config;
     dev->name = config.name.left(wire::kNameFieldSize);
-    const std::uint32_t ip4 = QHostAddress(config.address).toIPv4Address();
+    const std::uint32_t ip4 =
+        QHostAddress(config.recordAddress.isEmpty() ? config.address : config.recordAddress).toIPv4Address();
     dev->ip = { { static_cast<std::uint8_t>(ip4 >> 24), static_cast<std::uint8_t>((ip4 >> 16) & 0xFF),
                   static_cast<std::uint8_t>((ip4 >> 8) & 0xFF), static_cast<std::uint8_t>(ip4 & 0xFF) } };
     const int slotTotal = slotCount(static_cast<int>(config.type));

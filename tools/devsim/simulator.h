@@ -44,6 +44,7 @@ struct DeviceConfig
     std::uint32_t optionMask = 0;
     std::array<std::uint32_t, 8> byData {};
     QByteArray otherRecordBytes;    ///< optional 123-byte template for the uninterpreted bytes
+    QString recordAddress;          ///< the address its record names (offset 54); empty: `address`
     std::array<BoardConfig, kPositions> boards {};
 };
 
@@ -68,6 +69,13 @@ enum class FaultKind {
     RefuseConnections,   ///< the device refuses connections (no listener) until the fault is removed
     Vanish,              ///< stops listening and drops its open connections; back when the fault is
                          ///< removed, or after `param` ms when `param` > 0
+    // Hostile peers: what a misbehaving or malicious host on port 51000 may send.
+    LongReply,           ///< the reply followed by `param` more bytes (0: 64 KiB), then the close
+    AllBytesFF,          ///< every reply byte 0xFF; `param` 1 keeps the 12-byte header intact
+    Trickle,             ///< the reply one byte at a time, `param` ms apart (0: 100 ms)
+    Flood,               ///< after the request, copies of its reply (or filler where none is due)
+                         ///< for `param` bytes (0: without end), and the connection never ends
+    ForeignRecord,       ///< answers with the record of device `param`: its MAC and its address
 };
 
 /// A fault on one device (`position` -1) or one board. It applies from the `startAt`-th request
