@@ -177,7 +177,7 @@ bool parseFault(const QJsonObject &o, const QString &path, int type, Fault *faul
 bool parseDevice(const QJsonObject &o, const QString &path, SimulatorConfig *out, QString *error)
 {
     Reader r(o, path, error);
-    r.onlyKeys({ "type", "address", "port", "name", "mac", "needsUpdate", "optionMask", "byData", "recordBytes",
+    r.onlyKeys({ "type", "address", "recordAddress", "port", "name", "mac", "needsUpdate", "optionMask", "byData", "recordBytes",
                  "restartMs", "boards", "faults" });
     if (!r.ok())
         return false;
@@ -200,6 +200,14 @@ bool parseDevice(const QJsonObject &o, const QString &path, SimulatorConfig *out
         return r.fail("address", QStringLiteral("expected an IPv4 address, got \"%1\"").arg(address));
 
     DeviceConfig d = defaultDevice(type, address);
+    if (r.has("recordAddress")) {
+        if (!r.text("recordAddress", &d.recordAddress))
+            return false;
+        QHostAddress(d.recordAddress).toIPv4Address(&isIpv4);
+        if (!isIpv4)
+            return r.fail("recordAddress",
+                          QStringLiteral("expected an IPv4 address, got \"%1\"").arg(d.recordAddress));
+    }
     QString name, mac, recordBytes;
     int restartMs = -1;
     QJsonArray byData, boards, faults;

@@ -1000,7 +1000,8 @@ int Simulator::addDevice(const DeviceConfig &config)
     auto dev = std::make_unique<DeviceRt>();
     dev->config = config;
     dev->name = config.name.left(wire::kNameFieldSize);
-    const std::uint32_t ip4 = QHostAddress(config.address).toIPv4Address();
+    const std::uint32_t ip4
+        = QHostAddress(config.recordAddress.isEmpty() ? config.address : config.recordAddress).toIPv4Address();
     dev->ip = { { static_cast<std::uint8_t>(ip4 >> 24), static_cast<std::uint8_t>((ip4 >> 16) & 0xFF),
                   static_cast<std::uint8_t>((ip4 >> 8) & 0xFF), static_cast<std::uint8_t>(ip4 & 0xFF) } };
     const int slotTotal = slotCount(static_cast<int>(config.type));

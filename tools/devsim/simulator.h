@@ -36,6 +36,7 @@ struct BoardConfig
 struct DeviceConfig
 {
     QString address = QStringLiteral("127.0.0.2"); ///< IPv4 address it listens on
+    QString recordAddress;          ///< IPv4 address its record names; empty: `address`
     std::uint16_t port = 0;         ///< 0: the simulator's common port (see Simulator::start)
     std::uint32_t type = 0;         ///< device type 0..4 (record offset 12)
     QByteArray name = "Orvo Device";
