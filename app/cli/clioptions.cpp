@@ -1,6 +1,7 @@
 #include "clioptions.h"
 
 #include "catalogue.h"
+#include "devicetext.h"
 
 
 namespace orvo::cli {
@@ -48,7 +49,8 @@ const CommandInfo kCommands[] = {
       "  --check    check the board afterwards\n" },
     { Command::Rename, "rename", 2, "rename DEVICE NAME",
       "rename the device",
-      "Gives the device a new name of at most 21 characters.\n" },
+      "Gives the device a new name of at most 21 characters, each one that Windows-1252\n"
+      "holds (the devices' code page, whatever this computer's locale).\n" },
     { Command::Identify, "identify", 1, "identify DEVICE",
       "make the device identify itself",
       "Makes the device identify itself. The device does not acknowledge the request.\n" },
@@ -62,7 +64,8 @@ const CommandInfo kCommands[] = {
 
 const char *const kProgram = "orvo-updater-cli";
 
-const char *const kArgumentsHelp = "DEVICE  IPv4 address of the device; it is asked for its record first.\n"
+const char *const kArgumentsHelp = "DEVICE  IPv4 address of the device; it is asked for its record first, and a\n"
+                                   "        record that names another address is refused.\n"
                                    "PANEL   catalogue position number (see `panels`) or the board's name, any case.\n";
 
 const char *const kOptionsHelp = "Options:\n"
@@ -77,8 +80,8 @@ const char *const kOptionsHelp = "Options:\n"
 const char *const kExitHelp = "Exit status:\n"
                               "  0  the command did what was asked\n"
                               "  1  the job ran but failed: a board did not answer the check, the reset could\n"
-                              "     not be sent, the rename was not confirmed, or the device type has no\n"
-                              "     catalogue\n"
+                              "     not be sent, the rename was not confirmed, the device type has no\n"
+                              "     catalogue, or the device's record names another address\n"
                               "  2  bad arguments\n"
                               "  3  no device answered\n"
                               "  4  the update failed on N boards (N is printed)\n"
@@ -380,11 +383,10 @@ ParseResult parseArguments(const QStringList &arguments)
             o.newName = positional.at(1);
             if (o.newName.isEmpty())
                 return fail(QStringLiteral("the new name is empty"));
-            // The device keeps 21 bytes of the name in the local 8-bit encoding; a longer form
-            // would be cut, possibly inside a character.
-            if (o.newName.size() > kMaxDeviceNameLength
-                || o.newName.toLocal8Bit().size() > kMaxDeviceNameLength)
-                return fail(QStringLiteral("Name cannot be more than %1 characters").arg(kMaxDeviceNameLength));
+            // Checked here, so that a name the device cannot hold is refused before anything is sent.
+            const DeviceNameBytes name = encodeDeviceName(o.newName);
+            if (!name.ok())
+                return fail(name.error);
         } else if (info->arguments > 1) {
             o.panel = positional.at(1);
             if (o.panel.trimmed().isEmpty())
