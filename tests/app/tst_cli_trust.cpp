@@ -85,6 +85,8 @@ int tst_CliTrust::cli(QStringList arguments, QStringList *out, QStringList *logR
     if (stdoutBytes.contains('\x1b') || stdoutBytes.contains('\r') || stdoutBytes.contains('\x07'))
         return -2;
     QFile file(log);
+    if (logRows)
+        logRows->clear();
     if (logRows && file.open(QIODevice::ReadOnly)) {
         const QRegularExpression stamp(QStringLiteral("^\\d\\d/\\d\\d/\\d{4}  \\d\\d:\\d\\d:\\d\\d\\.\\d{3}   "));
         for (const QByteArray &line : file.readAll().split('\n'))
@@ -111,12 +113,16 @@ void tst_CliTrust::hostileNameStaysOnItsLine()
     for (const QString &row : rows.mid(0, 6))
         marked << QStringLiteral("[..] ") + row;
     QCOMPARE(out, marked << "");
-    // The report keeps the exact name.
+    // The report keeps the exact name; its lines are the rows as shown.
     QFile file(json);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QJsonObject report = QJsonDocument::fromJson(file.readAll()).object();
     QCOMPARE(report[QStringLiteral("devices")].toArray().at(0)[QStringLiteral("name")].toString(),
              QString::fromLatin1(kHostileName));
+    QCOMPARE(report[QStringLiteral("lines")].toArray().at(5)[QStringLiteral("text")].toString(), entry);
+    // The version scan names the device too.
+    QCOMPARE(cli({ "versions", "127.0.0.150" }, &out, &log), 0);
+    QVERIFY(log.contains(QStringLiteral("6170 Console [") + kHostileShown + QStringLiteral("]")));
 }
 
 void tst_CliTrust::recordForAnotherAddressIsRefused()

@@ -45,6 +45,7 @@ void tst_WindowTrust::hostileDevicesAreShownAsData()
     worker.manualIpEnabled = true;
     worker.manualIp[0] = QStringLiteral("127.0.0.152");
     worker.manualIp[1] = QStringLiteral("127.0.0.153");
+    worker.manualIp[2] = QStringLiteral("x\r\nforged"); // the settings file may hold anything
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 
@@ -73,6 +74,10 @@ void tst_WindowTrust::hostileDevicesAreShownAsData()
     for (const QByteArray &line : log.readAll().split('\n'))
         logged << QString::fromUtf8(line.mid(27)); // after the time stamp
     QCOMPARE(logged.mid(logged.size() - 4), lastRows + QStringList { QString() });
+    const QString entryWarning
+        = QStringLiteral("Warning!  Manual IP address 'x\\x0D\\x0Aforged' is not a valid IPv4 address - skipped");
+    QVERIFY(logged.contains(entryWarning));
+    QCOMPARE(list->findItems(entryWarning, Qt::MatchExactly).size(), 1);
 
     // A name the devices cannot hold is refused before anything is sent.
     QString seen;
