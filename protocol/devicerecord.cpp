@@ -2,6 +2,7 @@
 
 #include "bytes.h"
 #include "catalogue.h"
+#include "devicetext.h"
 #include "packet.h"
 
 #include <algorithm>
@@ -33,7 +34,12 @@ QByteArray OrvoDiscoveryInfo::nameBytes() const
 
 QString OrvoDiscoveryInfo::name() const
 {
-    return QString::fromLocal8Bit(nameBytes());
+    return decodeDeviceText(nameBytes());
+}
+
+QString OrvoDiscoveryInfo::visibleName() const
+{
+    return visibleText(name());
 }
 
 std::array<std::uint8_t, 6> OrvoDiscoveryInfo::mac() const
@@ -135,16 +141,18 @@ std::optional<OrvoDiscoveryInfo> acceptDeviceRecord(const std::uint8_t *data, st
     return OrvoDiscoveryInfo(bytes);
 }
 
-void addOrReplaceDevice(DeviceList &list, const OrvoDiscoveryInfo &record)
+std::optional<OrvoDiscoveryInfo> addOrReplaceDevice(DeviceList &list, const OrvoDiscoveryInfo &record)
 {
     const auto mac = record.mac();
     for (auto &entry : list) {
         if (entry.mac() == mac) {
+            const OrvoDiscoveryInfo replaced = entry;
             entry = record;
-            return;
+            return replaced;
         }
     }
     list.append(record);
+    return std::nullopt;
 }
 
 void registerMetaTypes()

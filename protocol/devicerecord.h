@@ -49,8 +49,10 @@ public:
     std::uint16_t requestDeviceType() const { return static_cast<std::uint16_t>(type() & 0xFFFF); }
     /// Name bytes up to the first zero, at most 31.
     QByteArray nameBytes() const;
-    /// Name decoded from the local 8-bit encoding.
+    /// Name decoded from Windows-1252 (decodeDeviceText), exactly as sent, controls included.
     QString name() const;
+    /// The name as terminals, log files and the window show it (visibleText of name()).
+    QString visibleName() const;
     std::array<std::uint8_t, 6> mac() const;
     std::array<std::uint8_t, 4> ip() const;
     std::uint8_t needsUpdate() const { return m_bytes[kNeedsUpdateOffset]; }
@@ -91,8 +93,8 @@ QString macText(const OrvoDiscoveryInfo &record);
 /// kind 0, header device type 0..4 as an unsigned 16-bit value.
 std::optional<OrvoDiscoveryInfo> acceptDeviceRecord(const std::uint8_t *data, std::size_t n);
 
-/// Overwrites the first record with the same MAC, or appends.
-void addOrReplaceDevice(DeviceList &list, const OrvoDiscoveryInfo &record);
+/// Overwrites the first record with the same MAC, or appends. Returns the record it overwrote.
+std::optional<OrvoDiscoveryInfo> addOrReplaceDevice(DeviceList &list, const OrvoDiscoveryInfo &record);
 
 /// Registers the types that cross threads, the device list as "QVector <OrvoDiscoveryInfo>".
 /// Call once at start-up, before any worker is created.

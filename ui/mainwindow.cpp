@@ -5,6 +5,7 @@
 #include "appsettings.h"
 #include "catalogue.h"
 #include "clock.h"
+#include "devicetext.h"
 #include "firmwarefiles.h"
 #include "framelesswindow.h"
 #include "mainwindowform.h"
@@ -37,7 +38,6 @@ namespace {
 /// Address of the support contact named in the Advanced Options password prompt.
 const QString kSupportAddress = QStringLiteral("service@orvo.example");
 /// Longest device name the devices store.
-constexpr int kMaxNameLength = 21;
 
 /// The title bar of the window's own message boxes and input dialogs: a fixed-size dialog
 /// without the context-help button.
@@ -298,14 +298,15 @@ void MainWindow::toolBarAct_Rename()
             return false;
         const OrvoDiscoveryInfo record = deviceList.at(w.selectedDevice);
         bool ok = false;
+        // The name as the list shows it: a control character the device sent is offered as its
+        // visible escape, never put back unseen.
         const QString name = QInputDialog::getText(this, tr("Set Product Name"), tr("Name:"), QLineEdit::Normal,
-                                                   record.name(), &ok, kInputDialogFlags);
+                                                   record.visibleName(), &ok, kInputDialogFlags);
         if (!ok || name.isEmpty())
             return false;
-        if (name.size() > kMaxNameLength) {
-            showMessageBox(QMessageBox::Information, tr("Set Product Name"),
-                           tr("Name cannot be more than ") + QString::number(kMaxNameLength) + tr(" characters"),
-                           QMessageBox::Ok);
+        const DeviceNameBytes check = encodeDeviceName(name);
+        if (!check.ok()) {
+            showMessageBox(QMessageBox::Information, tr("Set Product Name"), check.error, QMessageBox::Ok);
             return false;
         }
         restoreSelection = true;
@@ -358,7 +359,7 @@ void MainWindow::on_comboBox_FoundDevices_currentIndexChanged(int index)
     const int type = static_cast<int>(record.type());
 
     QString text = QStringLiteral("Type:\t ") + deviceTypeName(record.type()) + QStringLiteral("\n");
-    text += QStringLiteral("Name:\t ") + record.name() + QStringLiteral("\n");
+    text += QStringLiteral("Name:\t ") + record.visibleName() + QStringLiteral("\n");
     text += QStringLiteral("IP:\t ") + ipText(record) + QStringLiteral("\n");
     text += (QStringLiteral("MAC:\t ") + macText(record) + QStringLiteral("\n")).toUpper();
     text += record.needsUpdate() != 0 ? QStringLiteral("Status:\t Interface Device requires firmware update")
@@ -391,7 +392,7 @@ void MainWindow::updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev)
     for (const OrvoDiscoveryInfo &record : dev) {
         // The row goes in first: the selection change of the first row finds the list empty.
         ui->comboBox_FoundDevices->addItem(QStringLiteral("Type: ") + deviceTypeName(record.type())
-                                           + QStringLiteral("  |  ") + record.name());
+                                           + QStringLiteral("  |  ") + record.visibleName());
         deviceList.append(record);
     }
     actScanNetwork->setEnabled(true);
@@ -449,7 +450,8 @@ void MainWindow::insertListItem(int icon, QString text, int /*nIndex*/, bool bRe
     if (bRemoveLastItem && list->count() > 0)
         delete list->takeItem(list->count() - 1);
 
-    auto *row = new QListWidgetItem(text);
+    // The same text as the log file's line (logFileLine), which shows it on one line.
+    auto *row = new QListWidgetItem(visibleText(text));
     switch (icon) {
     case 0:
         break;

@@ -1,5 +1,7 @@
 #include "activitylog.h"
 
+#include "devicetext.h"
+
 #include <QFile>
 #include <QTextStream>
 
@@ -7,7 +9,8 @@ namespace orvo {
 
 QString logFileLine(const QDateTime &when, const QString &text)
 {
-    return when.toString(QStringLiteral("dd/MM/yyyy  hh:mm:ss.zzz   ")) + text;
+    // One row, one line: a line break in a row would let its rest pass for an entry of its own.
+    return when.toString(QStringLiteral("dd/MM/yyyy  hh:mm:ss.zzz   ")) + visibleText(text);
 }
 
 bool isLoggedRow(const QString &text)

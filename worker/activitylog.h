@@ -8,7 +8,8 @@
 
 namespace orvo {
 
-/// One line of the log file: "dd/MM/yyyy  hh:mm:ss.zzz   " + text.
+/// One line of the log file: "dd/MM/yyyy  hh:mm:ss.zzz   " + text, its control characters made
+/// visible (visibleText), so that no row can start a second line.
 QString logFileLine(const QDateTime &when, const QString &text);
 
 /// The running address lines of the subnet sweep stay out of the log file.

@@ -3,15 +3,17 @@
 
 #include "catalogue.h"
 #include "clock.h"
+#include "devicetext.h"
 #include "jobhelpers.h"
 
 #include <QDebug>
+
+#include <algorithm>
 
 namespace orvo {
 
 namespace {
 
-constexpr int kDeviceNameBytes = 21;
 constexpr std::uint8_t kServiceResetCommand = 2;
 
 } // namespace
@@ -168,15 +170,23 @@ void Worker::jobResetPanel()
 void Worker::jobRenameDevice()
 {
     emit frW_EnableControls(false);
-    if (prepareSelection(false)) {
-        // The name field holds 31 bytes; the device keeps 21 and the rest stays zero.
-        const QByteArray name = newDeviceName.toLocal8Bit().left(kDeviceNameBytes);
-        const std::optional<OrvoDiscoveryInfo> reply = link().rename(name);
+    // The device keeps the first 21 characters (the front ends refuse a longer name before they
+    // ask). A character its code page cannot hold is refused, never replaced on its way there.
+    const QVector<uint> characters = newDeviceName.normalized(QString::NormalizationForm_C).toUcs4();
+    const DeviceNameBytes name = encodeDeviceName(
+        QString::fromUcs4(characters.constData(), std::min(characters.size(), kDeviceNameMaxChars)));
+    if (!name.ok()) {
+        line(4, QStringLiteral("Warning!  ") + name.error);
+        m_outcome.end = JobEnd::Refused;
+    } else if (prepareSelection(false)) {
+        const QString asked = ipText(foundDevices.at(selectedDevice));
+        const std::optional<OrvoDiscoveryInfo> reply = link().rename(name.bytes);
         m_outcome.delivered = reply.has_value();
         if (reply) {
             qDebug().noquote() << QStringLiteral("Renamed Device: ") + ipText(*reply) + QStringLiteral("   ")
                     + deviceTypeName(reply->type());
-            addOrReplaceDevice(foundDevices, *reply);
+            for (const QString &warning : keepRecord(*reply, asked))
+                line(4, warning);
         }
     }
     emit frWorker_updateDevicesCombo(foundDevices);

@@ -78,6 +78,7 @@ void Worker::jobScanNetwork()
     emit frW_ClearList();
     line(2, QStringLiteral("Scanning Network for Orvo Products..."));
     foundDevices.clear();
+    m_scanWarnings.clear();
     bool replaceLast = false;
     emit frWorker_updateProgressBar(true, 0, true, 0, 100);
 
@@ -95,13 +96,18 @@ void Worker::jobScanNetwork()
     for (int k = 0; k < foundDevices.size(); ++k) {
         const OrvoDiscoveryInfo &record = foundDevices.at(k);
         const QString text = QStringLiteral("#") + QString::number(k + 1) + QStringLiteral(":  ")
-            + QStringLiteral("Type: ") + deviceTypeName(record.type()) + QStringLiteral("  |  ") + record.name()
+            + QStringLiteral("Type: ") + deviceTypeName(record.type()) + QStringLiteral("  |  ") + record.visibleName()
             + QStringLiteral("  |  IP: ") + ipText(record);
         line(2, text);
         qDebug().noquote() << text + QStringLiteral("    (devs.byData[0] = ") + QString::number(record.byData(0))
                 + QStringLiteral(")   ") + QStringLiteral("    (devs.byData[1] = ")
                 + QString::number(record.byData(1)) + QStringLiteral(")   ");
     }
+    // After the summary: the progress lines above replace one another, and would take a
+    // warning with them.
+    for (const QString &warning : qAsConst(m_scanWarnings))
+        line(4, warning);
+    m_scanWarnings.clear();
     emit frWorker_updateProgressBar(false, 0, true, 0, 100);
 }
 

@@ -189,7 +189,7 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         emit frW_ClearList();
     else
         blank();
-    line(2, deviceTypeName(deviceType) + QStringLiteral(" [") + device.name() + QStringLiteral("]"));
+    line(2, deviceTypeName(deviceType) + QStringLiteral(" [") + device.visibleName() + QStringLiteral("]"));
     blank();
     line(2, scanOnly ? QStringLiteral("*** FIRMWARE VERSION SCAN ***") : QStringLiteral("*** AUTO UPDATE FIRMWARE ***"));
     blank();

@@ -216,8 +216,23 @@ bool Worker::probeDeviceAt(const QString &ip, bool addToList)
     if (!record)
         return false;
     if (addToList)
-        addOrReplaceDevice(foundDevices, *record);
+        m_scanWarnings += keepRecord(*record, ip);
     return true;
+}
+
+QStringList Worker::keepRecord(const OrvoDiscoveryInfo &record, const QString &askedAddress)
+{
+    QStringList warnings;
+    const QString claimed = ipText(record);
+    if (claimed != askedAddress)
+        warnings << QStringLiteral("Warning!  The device at %1 sends a record for %2: its jobs go to %2")
+                        .arg(askedAddress, claimed);
+    // The same device answering again where it was asked replaces its record silently.
+    const std::optional<OrvoDiscoveryInfo> replaced = addOrReplaceDevice(foundDevices, record);
+    if (replaced && ipText(*replaced) != askedAddress)
+        warnings << QStringLiteral("Warning!  The record from %1 replaces the one for %2 (same MAC %3)")
+                        .arg(askedAddress, ipText(*replaced), macText(record));
+    return warnings;
 }
 
 void Worker::RequestInfo()
@@ -228,7 +243,8 @@ void Worker::RequestInfo()
         if (const auto record = m_link->requestInfo()) {
             debugLine(QStringLiteral("RequestInfo(): ") + ipText(*record) + QStringLiteral("   ")
                       + deviceTypeName(record->type()));
-            addOrReplaceDevice(foundDevices, *record);
+            for (const QString &warning : keepRecord(*record, ipText(selected)))
+                line(4, warning);
         }
     }
     emit frWorker_updateDevicesCombo(foundDevices);

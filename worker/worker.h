@@ -9,6 +9,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <cstdint>
@@ -182,6 +183,12 @@ private:
     void replaceLine(int icon, const QString &text) { emit frW_insertListItem(icon, text, 0, true); }
     void blank() { line(0, QString()); }
 
+    /// Keeps `record`, the answer of the device asked at `askedAddress`, in foundDevices
+    /// (addOrReplaceDevice) and returns the warning rows it calls for: a record that names
+    /// another address than the one asked, and a record that takes the place of one that came
+    /// from another address. Any host on the network can answer; the user must see both.
+    QStringList keepRecord(const OrvoDiscoveryInfo &record, const QString &askedAddress);
+
     /// Points the link at the selected device; false (with a warning line) when
     /// selectedDevice, deviceType or, with `needPanel`, panelIndex address nothing.
     bool prepareSelection(bool needPanel);
@@ -221,6 +228,7 @@ private:
 
     // Worker thread only, during a job.
     JobOutcome m_outcome;        ///< how the running job ends, reported at its end
+    QStringList m_scanWarnings;  ///< keepRecord's rows during a scan, shown after its summary
     int m_downloadPosition = -1; ///< board of the running download
 };
 

@@ -1,6 +1,7 @@
 #include "clifrontend.h"
 
 #include "activitylog.h"
+#include "devicetext.h"
 
 #include <QJsonObject>
 
@@ -114,7 +115,7 @@ void ConsoleFrontEnd::drawBar()
 void ConsoleFrontEnd::note(const QString &text)
 {
     clearBar();
-    write(QStringLiteral("-- ") + text + QStringLiteral("\n"));
+    write(QStringLiteral("-- ") + visibleText(text) + QStringLiteral("\n"));
     drawBar();
 }
 
@@ -129,7 +130,9 @@ void ConsoleFrontEnd::insertListItem(int icon, QString text, int /*nIndex*/, boo
 
     const QString mark = lineMark(icon);
     clearBar();
-    write((mark.isEmpty() ? text : mark + QLatin1Char(' ') + text) + QLatin1Char('\n'));
+    // One row, one line, and nothing in it that a terminal would take as a command.
+    const QString shown = visibleText(text);
+    write((mark.isEmpty() ? shown : mark + QLatin1Char(' ') + shown) + QLatin1Char('\n'));
     drawBar();
 
     appendToLog(text);
@@ -227,9 +230,12 @@ void ConsoleFrontEnd::downloadProgress(orvo::DownloadProgress progress)
 int ConsoleFrontEnd::messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn)
 {
     clearBar();
-    QString text = textMsg;
-    text.replace(QLatin1Char('\n'), QStringLiteral("\n    "));
-    write(boxMark(icon) + QLatin1Char(' ') + textTitle + QStringLiteral(": ") + text + QLatin1Char('\n'));
+    // The message's own line breaks are kept, indented; anything else is made visible.
+    QStringList parts = textMsg.split(QLatin1Char('\n'));
+    for (QString &part : parts)
+        part = visibleText(part);
+    write(boxMark(icon) + QLatin1Char(' ') + visibleText(textTitle) + QStringLiteral(": ")
+          + parts.join(QStringLiteral("\n    ")) + QLatin1Char('\n'));
 
     uint answer = kButtonOk;
     QString how;

@@ -2,6 +2,7 @@
 
 #include "catalogue.h"
 #include "clock.h"
+#include "devicetext.h"
 
 
 namespace orvo::cli {
@@ -49,7 +50,8 @@ const CommandInfo kCommands[] = {
       "  --check    check the board afterwards\n" },
     { Command::Rename, "rename", 2, "rename DEVICE NAME",
       "rename the device",
-      "Gives the device a new name of at most 21 characters.\n" },
+      "Gives the device a new name of at most 21 characters, each one that Windows-1252\n"
+      "holds (the devices' code page, whatever this computer's locale).\n" },
     { Command::Identify, "identify", 1, "identify DEVICE",
       "make the device identify itself",
       "Makes the device identify itself. The device does not acknowledge the request.\n" },
@@ -63,7 +65,8 @@ const CommandInfo kCommands[] = {
 
 const char *const kProgram = "orvo-updater-cli";
 
-const char *const kArgumentsHelp = "DEVICE  IPv4 address of the device; it is asked for its record first.\n"
+const char *const kArgumentsHelp = "DEVICE  IPv4 address of the device; it is asked for its record first, and a\n"
+                                   "        record that names another address is refused.\n"
                                    "PANEL   catalogue position number (see `panels`) or the board's name, any case.\n";
 
 const char *const kOptionsHelp = "Options:\n"
@@ -81,29 +84,15 @@ const char *const kOptionsHelp = "Options:\n"
 const char *const kExitHelp = "Exit status:\n"
                               "  0  the command did what was asked\n"
                               "  1  the job ran but failed: a board did not answer the check, the reset could\n"
-                              "     not be sent, the rename was not confirmed, or the device type has no\n"
-                              "     catalogue\n"
-                              "  2  bad arguments\n"
+                              "     not be sent, the rename was not confirmed, the device type has no\n"
+                              "     catalogue, or the device's record names another address\n"
+                              "  2  bad arguments, or --speed-up with an address outside 127.0.0.0/8 (nothing is\n"
+                              "     sent)\n"
                               "  3  no device answered\n"
                               "  4  the update failed on N boards (N is printed)\n"
                               "  5  cancelled: the question was answered No, or Ctrl-C\n"
                               "Ctrl-C stops the running job at its next step; the job still sends its closing\n"
                               "lines. A second Ctrl-C ends the program at once.\n";
-
-// An argument quoted back in an error line: its control characters (C0 with CR and LF, DEL,
-// C1) as \xNN, so that a pasted argument can neither break the line nor steer the terminal.
-QString visibleText(const QString &text)
-{
-    QString out;
-    for (const QChar c : text) {
-        const ushort u = c.unicode();
-        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
-            out += QStringLiteral("\\x") + QString::number(u, 16).toUpper().rightJustified(2, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
 
 const CommandInfo *findCommand(Command command)
 {
@@ -291,6 +280,7 @@ ParseResult parseArguments(const QStringList &arguments)
 
     auto fail = [&result](const QString &error) {
         result.ok = false;
+        // An argument quoted back cannot break the line or steer the terminal.
         result.error = visibleText(error);
         return result;
     };
@@ -418,11 +408,10 @@ ParseResult parseArguments(const QStringList &arguments)
             o.newName = positional.at(1);
             if (o.newName.isEmpty())
                 return fail(QStringLiteral("the new name is empty"));
-            // The device keeps 21 bytes of the name in the local 8-bit encoding; a longer form
-            // would be cut, possibly inside a character.
-            if (o.newName.size() > kMaxDeviceNameLength
-                || o.newName.toLocal8Bit().size() > kMaxDeviceNameLength)
-                return fail(QStringLiteral("Name cannot be more than %1 characters").arg(kMaxDeviceNameLength));
+            // Checked here, so that a name the device cannot hold is refused before anything is sent.
+            const DeviceNameBytes name = encodeDeviceName(o.newName);
+            if (!name.ok())
+                return fail(name.error);
         } else if (info->arguments > 1) {
             o.panel = positional.at(1);
             if (o.panel.trimmed().isEmpty())

@@ -37,7 +37,6 @@ enum ExitStatus : int {
 enum class Answer { Ask, Yes, No };
 
 constexpr int kMaxManualAddresses = 4;
-constexpr int kMaxDeviceNameLength = 21;
 
 struct Options
 {

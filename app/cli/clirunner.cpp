@@ -4,6 +4,7 @@
 
 #include "catalogue.h"
 #include "clock.h"
+#include "devicetext.h"
 #include "firmwarefiles.h"
 #include "workerhost.h"
 
@@ -249,12 +250,6 @@ std::optional<int> Runner::lookUpDevice(const QString &address)
         if (ipText(devices.at(i)) == address)
             return i;
     }
-    if (devices.size() == 1) {
-        m_frontEnd->note(QStringLiteral("The device at %1 reports the address %2; the jobs use that address, as the "
-                                        "window does")
-                             .arg(address, ipText(devices.at(0))));
-        return 0;
-    }
     return std::nullopt;
 }
 
@@ -293,6 +288,19 @@ int Runner::deviceCommand()
     const std::optional<int> index = lookUpDevice(m_options.device);
     if (m_interrupted)
         return ExitCancelled;
+    if (!index && !m_frontEnd->devices().isEmpty()) {
+        // Whoever answered at the given address names another one. The jobs take their address
+        // from the record, so acting on it would reach a host the user never named.
+        const OrvoDiscoveryInfo &record = m_frontEnd->devices().first();
+        m_deviceBefore = record;
+        m_report[QStringLiteral("jobEnd")] = jobEndName(JobEnd::Refused);
+        m_frontEnd->insertListItem(3,
+                                   QStringLiteral("*** Error: The device at %1 sends a record for %2: refused, "
+                                                  "nothing is sent to %2")
+                                       .arg(m_options.device, ipText(record)),
+                                   0, false);
+        return ExitJobFailed;
+    }
     if (!index) {
         m_frontEnd->note(QStringLiteral("No device answered at %1 (port %2)").arg(m_options.device).arg(m_options.port));
         return ExitNoDevice;
@@ -442,8 +450,8 @@ int Runner::finishDeviceCommand(const OrvoDiscoveryInfo &record, int deviceType,
         return ExitOk;
     case Command::Rename: {
         // The job sends no line; the device's answer, the new record, tells whether it worked.
-        if (after && after->nameBytes() == m_options.newName.toLocal8Bit()) {
-            m_frontEnd->note(QStringLiteral("Renamed the device at %1 to \"%2\"").arg(ipText(*after), after->name()));
+        if (after && after->nameBytes() == encodeDeviceName(m_options.newName).bytes) {
+            m_frontEnd->note(QStringLiteral("Renamed the device at %1 to \"%2\"").arg(ipText(*after), after->visibleName()));
             return ExitOk;
         }
         m_frontEnd->note(QStringLiteral("The device did not confirm the new name"));

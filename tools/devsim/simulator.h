@@ -36,6 +36,7 @@ struct BoardConfig
 struct DeviceConfig
 {
     QString address = QStringLiteral("127.0.0.2"); ///< IPv4 address it listens on
+    QString recordAddress;          ///< IPv4 address its record names; empty: `address`
     std::uint16_t port = 0;         ///< 0: the simulator's common port (see Simulator::start)
     std::uint32_t type = 0;         ///< device type 0..4 (record offset 12)
     QByteArray name = "Orvo Device";
@@ -44,7 +45,6 @@ struct DeviceConfig
     std::uint32_t optionMask = 0;
     std::array<std::uint32_t, 8> byData {};
     QByteArray otherRecordBytes;    ///< optional 123-byte template for the uninterpreted bytes
-    QString recordAddress;          ///< the address its record names (offset 54); empty: `address`
     std::array<BoardConfig, kPositions> boards {};
 };
 
