@@ -290,7 +290,8 @@ int Runner::deviceCommand()
         return ExitCancelled;
     if (!index && !m_frontEnd->devices().isEmpty()) {
         // Whoever answered at the given address names another one. The jobs take their address
-        // from the record, so acting on it would reach a host the user never named.
+        // from the record, so acting on it would reach a host the user never named (nor checked
+        // as loopback for --speed-up).
         const OrvoDiscoveryInfo &record = m_frontEnd->devices().first();
         m_deviceBefore = record;
         m_report[QStringLiteral("jobEnd")] = jobEndName(JobEnd::Refused);
@@ -307,14 +308,6 @@ int Runner::deviceCommand()
     }
     const OrvoDiscoveryInfo record = m_frontEnd->devices().at(*index);
     m_deviceBefore = record;
-    if (m_clock->factor() > 1.0 && !isLoopbackAddress(ipText(record))) {
-        // The jobs would use the address the record names; the factor must not reach it.
-        m_frontEnd->note(QStringLiteral("--speed-up is for the device simulator only: the device at %1 reports the "
-                                        "address %2, which is not a loopback address (127.0.0.0/8); nothing was "
-                                        "sent to it")
-                             .arg(m_options.device, ipText(record)));
-        return ExitBadArguments;
-    }
     const int deviceType = static_cast<int>(record.type());
 
     int panelIndex = 0; // the window selects the first row of the panel list with the device
