@@ -1,11 +1,8 @@
 // --speed-up of orvo-updater-cli reaches loopback addresses only. Run in a network namespace of
 // its own (only lo up), so that even a broken refusal sends nothing to 192.0.2.x anywhere.
 
-
 #include <QProcess>
 #include <QtTest>
-
-using namespace orvo;
 
 namespace {
 
