@@ -165,9 +165,6 @@ void tst_PanelLink::statusQueryOfARunningBoard()
     QVERIFY(!bootMode);
     QCOMPARE(version, buildVersion(Console6170, kAudioBoard.boardType));
     QCOMPARE(boardType, kAudioBoard.boardType);
-    QCOMPARE(m_debug->starting("Checking Panel... "),
-             QStringList { "Checking Panel... Channel AudioBoard 13-16  --- [Ch: 1, Panel: 0, Type: 2, Addr: 1]  "
-                           "---  Panel Found: 1  BootMode: 0" });
     QCOMPARE(m_sim->snapshot(0).boards[audioBoardPosition()].statusQueries, 1);
 }
 
@@ -184,9 +181,6 @@ void tst_PanelLink::statusQueryOfABoardInItsBootLoader()
     QVERIFY(query(bootMode, version, boardType));
     QVERIFY(bootMode);
     QCOMPARE(version, std::uint8_t(9));
-    QCOMPARE(m_debug->starting("Checking Panel... "),
-             QStringList { "Checking Panel... Channel AudioBoard 13-16  --- [Ch: 1, Panel: 0, Type: 2, Addr: 1]  "
-                           "---  Panel Found: 1  BootMode: 1" });
 }
 
 void tst_PanelLink::statusQueryAgainstFaults_data()
@@ -232,11 +226,6 @@ void tst_PanelLink::statusQueryAgainstFaults()
     bool bootMode = true;
     std::uint8_t version = 0xEE, boardType = 0;
     QCOMPARE(query(bootMode, version, boardType), found);
-    const QStringList lines = m_debug->starting("Checking Panel... ");
-    QCOMPARE(lines.size(), 1);
-    QCOMPARE(lines.first(),
-             QStringLiteral("Checking Panel... Channel AudioBoard 13-16  --- [Ch: 1, Panel: 0, Type: 2, Addr: 1]  --- ")
-                 + resultText);
     if (!found) {
         QVERIFY(!bootMode);
         QCOMPARE(version, std::uint8_t(0));
@@ -302,7 +291,6 @@ void tst_PanelLink::addressOutsideTheCatalogueWritesNoLine()
     std::uint8_t boardType = 9;
     QVERIFY(!link().checkPanel(bootMode, version, 7, 7, boardType, 7));
     QCOMPARE(boardType, std::uint8_t(9));
-    QVERIFY(m_debug->starting("Checking Panel... ").isEmpty());
 }
 
 void tst_PanelLink::replyDeviceTypeRule_data()
@@ -509,8 +497,6 @@ void tst_PanelLink::picQuery()
                                                      kAudioBoard.boardAddress);
     QCOMPARE(int(picType), expected);
     QCOMPARE(m_sim->snapshot(0).boards[position].picQueries, queries);
-    const QString name = expected < kPicTypes ? picPart(expected) : QStringLiteral("No Rx - Original PIC32MZ2048EFG...?");
-    QCOMPARE(m_debug->starting("PIC Type: "), QStringList { QStringLiteral("PIC Type: ") + name });
 }
 
 void tst_PanelLink::serviceQueryToADeviceThatClosesIsFalse()
@@ -541,7 +527,6 @@ void tst_PanelLink::deviceRequests()
     m_sim->addFault(0, { sim::FaultKind::DiscoveryType5, -1, 1, -1, 0 });
     QVERIFY(!link().requestInfo().has_value());
     QVERIFY(!link().probeDevice(kDeviceAddress).has_value());
-    QVERIFY(m_debug->starting("*** Found Device: ").isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_PanelLink)
