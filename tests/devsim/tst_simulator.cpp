@@ -90,14 +90,6 @@ struct Device
     bool started = false;
 };
 
-QString violationsText(const Simulator &sim)
-{
-    QStringList out;
-    for (const Violation &v : sim.violations())
-        out << v.what + QStringLiteral(" [") + QString::fromLatin1(v.bytes.toHex(' ')) + QLatin1Char(']');
-    return out.join(QLatin1Char('\n'));
-}
-
 QByteArray bytes(std::initializer_list<int> list)
 {
     QByteArray b;
