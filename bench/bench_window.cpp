@@ -41,12 +41,9 @@
 #include <QAction>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QGroupBox>
-#include <QListWidget>
 #include <QLockFile>
 #include <QPushButton>
-#include <QToolBar>
 
 #include <time.h>
 #include <unistd.h>
@@ -106,35 +103,6 @@ double mb(long kb) { return kb < 0 ? -1.0 : double(kb) / 1024.0; }
 
 const char *verdict(bool met) { return met ? "met" : "NOT met"; }
 
-/// Runs the event loop until `done` holds or `timeoutMs` have passed; whether `done` holds.
-/// A modal box still open at the time-out is closed, so that the wait can end.
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer poll;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done()) {
-            loop.quit();
-        } else if (elapsed.hasExpired(timeoutMs)) {
-            if (QWidget *modal = QApplication::activeModalWidget())
-                modal->close();
-            loop.quit();
-        }
-    });
-    poll.start(20);
-    loop.exec();
-    return done();
-}
-
-void runEventsFor(int ms)
-{
-    waitUntil([] { return false; }, ms);
-}
-
 /// A console whose every position is fitted and runs firmware one version away from its build,
 /// with the motorised master faders (all 24 positions in the scan).
 devsim::DeviceConfig outOfDateConsole(const QString &address)
@@ -187,118 +155,6 @@ private:
     QTimer m_timer;
     Wall::time_point m_last;
     std::vector<double> m_lateMs;
-};
-
-/// The window as the benchmark drives it: the toolbar's actions by their texts, the form's
-/// widgets by their object names, and the end of each job.
-class WindowDriver
-{
-public:
-    explicit WindowDriver(ui::MainWindow &window) : m_window(window), m_worker(*window.worker())
-    {
-        QObject::connect(&m_worker, &Worker::frW_jobEnded, &m_window, [this](const JobOutcome &outcome) {
-            m_last = outcome;
-            ++m_ended;
-        });
-    }
-
-    Worker &worker() { return m_worker; }
-
-    QAction *action(const QString &text) const
-    {
-        for (QAction *a : m_window.findChild<QToolBar *>()->actions()) {
-            if (a->text() == text)
-                return a;
-        }
-        return nullptr;
-    }
-
-    template <typename T>
-    T *child(const char *name) const
-    {
-        return m_window.findChild<T *>(QLatin1String(name));
-    }
-
-    /// Starts a job with `start` and waits for its end and its thread; false when it did not end
-    /// within `timeoutMs`.
-    bool runJob(const std::function<void()> &start, int timeoutMs)
-    {
-        const int before = m_ended;
-        start();
-        return waitUntil([&] { return m_ended > before && !m_worker.isWorking(); }, timeoutMs);
-    }
-
-    /// A manual scan of `address` at `port`; true when the device is listed and selected.
-    bool find(const QString &address, std::uint16_t port)
-    {
-        m_worker.devicePort = port;
-        m_worker.manualIpEnabled = true;
-        m_worker.manualIp[0] = address;
-        for (int i = 1; i < 4; ++i)
-            m_worker.manualIp[i] = QStringLiteral("000.000.000.000");
-        QAction *scan = action(QStringLiteral("Scan Network"));
-        return scan && runJob([scan] { scan->trigger(); }, kJobWaitMs)
-            && child<QComboBox>("comboBox_FoundDevices")->count() == 1;
-    }
-
-    QStringList listTexts() const
-    {
-        QStringList out;
-        const QListWidget *list = child<QListWidget>("Log_listWidget");
-        for (int i = 0; list && i < list->count(); ++i)
-            out << list->item(i)->text();
-        return out;
-    }
-
-    const JobOutcome &lastOutcome() const { return m_last; }
-
-private:
-    ui::MainWindow &m_window;
-    Worker &m_worker;
-    JobOutcome m_last;
-    int m_ended = 0;
-};
-
-/// Presses Yes, else OK, in every message box that opens while it lives, and keeps their texts.
-class BoxAnswerer
-{
-public:
-    BoxAnswerer()
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible())
-                return;
-            QAbstractButton *b = box->button(QMessageBox::Yes);
-            if (!b)
-                b = box->button(QMessageBox::Ok);
-            if (!b)
-                return;
-            seen << box->text();
-            b->click();
-        });
-        m_timer.start(20);
-    }
-    QStringList seen;
-
-private:
-    QTimer m_timer;
-};
-
-/// Counts the paint events of one widget: each is a repaint of the widget (and, behind a
-/// graphics effect of its window, of whatever that effect covers).
-class PaintCounter : public QObject
-{
-public:
-    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        paints += event->type() == QEvent::Paint ? 1 : 0;
-        return false;
-    }
 };
 
 /// The time of the first expose of any window and of the first paint of the main window.
@@ -381,7 +237,7 @@ int main(int argc, char **argv)
     frame->show();
     const bool exposed = QTest::qWaitForWindowExposed(frame.get(), 10000);
     const Wall::time_point exposedSeen = Wall::now();
-    waitUntil([&] { return watch.wasPainted; }, 10000);
+    (void)QTest::qWaitFor([&] { return watch.wasPainted; }, 10000); // the figure says whether it came
     app.removeEventFilter(&watch);
     if (!exposed || !window) {
         std::fprintf(stderr, "the frame was not exposed\n");
@@ -398,7 +254,7 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "%s\n", qPrintable(text));
     });
 
-    runEventsFor(500); // settled at idle
+    QTest::qWait(500); // settled at idle
     const long idleHwm = statusKb("VmHWM");
     const long idleRss = statusKb("VmRSS");
 
@@ -418,7 +274,7 @@ int main(int argc, char **argv)
     std::fflush(stdout);
 
     // --- 2. lateness during a full-speed download of one board
-    WindowDriver driver(*window);
+    orvo::test::WindowDriver driver(*window);
     QTemporaryDir largeDir;
     const QString largeFolder = largeDir.path() + QStringLiteral("/HexFiles/");
     if (!writeImage(largeFolder + firmwareFile(Console6170, kPosition), records)) {
@@ -426,7 +282,7 @@ int main(int argc, char **argv)
         return 1;
     }
     driver.worker().firmwareFolder = largeFolder;
-    if (!driver.find(kDownloadAddress, downloadSim.port())) {
+    if (!driver.scan({ kDownloadAddress }, downloadSim.port(), kJobWaitMs)) {
         std::fprintf(stderr, "the download console was not found\n");
         return 1;
     }
@@ -441,7 +297,7 @@ int main(int argc, char **argv)
     }
     panels->setCurrentIndex(kPosition);
 
-    PaintCounter barPaints(driver.child<QWidget>("progressBar"));
+    orvo::test::PaintCounter barPaints(driver.child<QWidget>("progressBar"));
     LatenessProbe probe;
     probe.start();
     const Wall::time_point downloadStart = Wall::now();
@@ -476,11 +332,11 @@ int main(int argc, char **argv)
         return 1;
     }
     driver.worker().firmwareFolder = tree.folder();
-    if (!driver.find(kAutoAddress, autoSim.port())) {
+    if (!driver.scan({ kAutoAddress }, autoSim.port(), kJobWaitMs)) {
         std::fprintf(stderr, "the auto-update console was not found\n");
         return 1;
     }
-    BoxAnswerer answerer;
+    orvo::test::BoxAnswerer answerer;
     QAction *autoUpdate = driver.action(QStringLiteral("Auto Update"));
     const Wall::time_point autoStart = Wall::now();
     const bool autoEnded = driver.runJob([&] { autoUpdate->trigger(); }, kJobWaitMs);

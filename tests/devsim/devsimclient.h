@@ -80,11 +80,9 @@ inline QByteArray panelCommand(std::uint16_t type, std::uint8_t route, const Slo
 }
 
 inline QByteArray statusQuery(std::uint16_t type, const Slot &s) { return panelCommand(type, 4, s, 0x55, 0); }
-inline QByteArray enterBootLoader(std::uint16_t type, const Slot &s) { return panelCommand(type, 4, s, 0xAA, 0); }
 inline QByteArray erase(std::uint16_t type, const Slot &s) { return panelCommand(type, 4, s, 0xAA, 0x58); }
 inline QByteArray leaveBootLoader(std::uint16_t type, const Slot &s) { return panelCommand(type, 6, s, 0, 0); }
 inline QByteArray picQuery(std::uint16_t type, const Slot &s) { return panelCommand(type, 8, s, 0x2C, 2); }
-inline QByteArray resetPanel(std::uint16_t type, const Slot &s) { return panelCommand(type, 8, s, 0x02, 2); }
 
 /// A program-data request. HEX: `data` already padded, `address` the 32-bit target; FPGA: 0xFF in
 /// body bytes 10, 11 and 14 as the program leaves them.
@@ -122,10 +120,8 @@ struct Result
     QList<int> segments;         // bytes per read
 };
 
-/// Connects to addr:port, sends `request` in the given pieces (one write each, `gapMs` apart), and
-/// reads until the device closes or `waitMs` pass.
-inline Result exchange(const QString &addr, std::uint16_t port, const QList<QByteArray> &pieces, int waitMs = 5000,
-                       int gapMs = 20, bool closeWrite = false)
+/// Connects to addr:port, sends `request` and reads until the device closes or `waitMs` pass.
+inline Result exchange(const QString &addr, std::uint16_t port, const QByteArray &request, int waitMs = 5000)
 {
     Result r;
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -140,22 +136,13 @@ inline Result exchange(const QString &addr, std::uint16_t port, const QList<QByt
         return r;
     }
     r.connected = true;
-    for (int i = 0; i < pieces.size(); ++i) {
-        if (i > 0)
-            ::usleep(static_cast<useconds_t>(gapMs) * 1000);
-        if (::send(fd, pieces[i].constData(), static_cast<size_t>(pieces[i].size()), MSG_NOSIGNAL) < 0)
-            break;
-    }
-    if (closeWrite)
-        ::shutdown(fd, SHUT_WR);
+    ::send(fd, request.constData(), static_cast<size_t>(request.size()), MSG_NOSIGNAL);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     char buf[512];
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            break;
         pollfd p { fd, POLLIN, 0 };
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
             break;
         const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
         if (n <= 0) {
@@ -167,11 +154,6 @@ inline Result exchange(const QString &addr, std::uint16_t port, const QList<QByt
     }
     ::close(fd);
     return r;
-}
-
-inline Result exchange(const QString &addr, std::uint16_t port, const QByteArray &request, int waitMs = 5000)
-{
-    return exchange(addr, port, QList<QByteArray> { request }, waitMs);
 }
 
 } // namespace devsimtest

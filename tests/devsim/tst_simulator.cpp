@@ -29,12 +29,9 @@ QString nextAddress()
 }
 
 // Catalogue slots used below.
-const Slot kConsoleMonitorInterface { 2, 0, 5, 0 }; // position 0, restarts the network
 const Slot kConsoleChannelMaster { 0, 0, 1, 0 };    // position 4
-const Slot kConsoleFpga { 0, 0, 4, 0 };             // position 7
 const Slot kConsoleAudioBoard { 0, 0, 2, 0 };       // position 10
 const Slot kConsoleAudioBoard2 { 0, 0, 2, 1 };      // position 11
-const Slot kInterfaceProcessor { 0, 0, 1, 0 };      // position 0 of the small units, restarts the network
 
 // Checks a 76-byte panel reply: header, reply code and the echo of the address.
 bool isReply(const QByteArray &r, std::uint16_t type, char code, const Slot &s)
@@ -93,14 +90,6 @@ struct Device
     bool started = false;
 };
 
-QString violationsText(const Simulator &sim)
-{
-    QStringList out;
-    for (const Violation &v : sim.violations())
-        out << v.what + QStringLiteral(" [") + QString::fromLatin1(v.bytes.toHex(' ')) + QLatin1Char(']');
-    return out.join(QLatin1Char('\n'));
-}
-
 QByteArray bytes(std::initializer_list<int> list)
 {
     QByteArray b;
@@ -116,25 +105,12 @@ class tst_Simulator : public QObject
     Q_OBJECT
 
 private slots:
-    void wireBytes();
-    void discovery();
-    void renameAndIdentify();
-    void boardUpdate_data();
-    void boardUpdate();
-    void checksumMismatch();
-    void consoleAnswersEveryPosition();
-    void unknownSlotGetsNoReply();
-    void requestInSegments();
-    void restartingBoard_data();
-    void restartingBoard();
-    void picQueryAndReset();
     void violations_data();
     void violations();
     void replyFaults_data();
     void replyFaults();
     void acceptNoAnswer();
     void faultWindowCountsPerBoard();
-    void faultSwitchedOffWhileRunning();
     void checksumRefusals();
     void eraseNeverConfirmed();
     void afterLeaveFaults_data();
@@ -142,309 +118,7 @@ private slots:
     void discoveryType5();
     void refuseConnections_data();
     void refuseConnections();
-    void vanishAndComeBack();
-    void stateJson();
 };
-
-void tst_Simulator::wireBytes()
-{
-    // The status query of channel 1, panel 0, board type 1, board address 0, byte by byte.
-    const QByteArray query = statusQuery(1, { 0, 1, 1, 0 });
-    const QByteArray expected = bytes({ 0x40, 0x00, 0x00, 0x00, 0xED, 0xAC, 0xEF, 0x0D, 0x03, 0x00, 0x01, 0x00,
-                                        0x08, 0x04, 0x01, 0x00, 0x55, 0x00, 0x01, 0x00 })
-        + QByteArray(56, '\0');
-    QCOMPARE(query.toHex(' '), expected.toHex(' '));
-    QCOMPARE(wire::checkRequest(query, 1), QString());
-    // The simulator's decoding and its replies are checked by every exchange below.
-
-    // Program-data checksums: HEX over body bytes 9..14 and the data, FPGA over the data only.
-    const QByteArray hex = programData(0, kConsoleAudioBoard, bytes({ 1, 2, 3, 0 }), 0x1D000010, false);
-    const QByteArray fpga = programData(0, kConsoleFpga, bytes({ 1, 2, 3 }), 0, true);
-    QCOMPARE(int(wire::recordChecksum(hex.mid(12), false)), (4 + 0x10 + 0x1D + 1 + 2 + 3) & 0xFF);
-    QCOMPARE(int(wire::recordChecksum(fpga.mid(12), true)), 6);
-    QCOMPARE(wire::checkRequest(hex, 0), QString());
-    QCOMPARE(wire::checkRequest(fpga, 0), QString());
-}
-
-void tst_Simulator::discovery()
-{
-    DeviceConfig c = Device::config(orvo::Qrt3350);
-    c.name = "Studio QRT";
-    c.optionMask = 0x0A;
-    c.needsUpdate = 1;
-    c.byData = { { 7, 8, 0, 0, 0, 0, 0, 1 } };
-    c.mac = { { 0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e } };
-    Device d(c);
-    QVERIFY(d.started);
-
-    // The discovery probe leaves the type open; a later request names it.
-    for (std::uint16_t type : { std::uint16_t(0xFFFF), std::uint16_t(1) }) {
-        const Result r = d.send(header(0, 0, type));
-        QVERIFY(r.connected);
-        QVERIFY(r.peerClosed);
-        QCOMPARE(r.reply.size(), 123);
-        QCOMPARE(get32(r.reply, 0), 111u);
-        QCOMPARE(get32(r.reply, 4), 0x0DEFACEDu);
-        QCOMPARE(get16(r.reply, 8), std::uint16_t(0));
-        QCOMPARE(get16(r.reply, 10), std::uint16_t(1));
-        QCOMPARE(get32(r.reply, 12), 1u);
-        QCOMPARE(r.reply.mid(17, 11), QByteArray("Studio QRT\0", 11));
-        QCOMPARE(r.reply.mid(48, 6).toHex(':'), QByteArray("00:1a:2b:3c:4d:5e"));
-        const quint32 ip = QHostAddress(d.address).toIPv4Address();
-        QCOMPARE(r.reply.mid(54, 4), bytes({ int(ip >> 24), int((ip >> 16) & 0xFF), int((ip >> 8) & 0xFF), int(ip & 0xFF) }));
-        QCOMPARE(byteAt(r.reply, 58), std::uint8_t(1));
-        QCOMPARE(get32(r.reply, 75), 0x0Au);
-        QCOMPARE(get32(r.reply, 91), 7u);
-        QCOMPARE(get32(r.reply, 95), 8u);
-        QCOMPARE(get32(r.reply, 119), 1u);
-    }
-    QCOMPARE(d.sim.snapshot(d.id).infoRequests, 2);
-    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
-}
-
-void tst_Simulator::renameAndIdentify()
-{
-    Device d(Device::config(orvo::LumivoxTx512));
-    QVERIFY(d.started);
-
-    const QByteArray name = "ABCDEFGHIJKLMNOPQRSTU"; // 21 characters, the most a device keeps
-    const Result renamed = d.send(header(31, 1, d.type) + name + QByteArray(31 - name.size(), '\0'));
-    QCOMPARE(renamed.reply.size(), 123);
-    QCOMPARE(renamed.reply.mid(17, name.size() + 1), name + QByteArray(1, '\0'));
-    QCOMPARE(d.sim.snapshot(d.id).name, name);
-    QCOMPARE(d.send(header(0, 0, 0xFFFF)).reply.mid(17, name.size()), name);
-
-    const Result identified = d.send(header(0, 2, d.type));
-    QVERIFY(identified.connected);
-    QVERIFY(identified.peerClosed);
-    QVERIFY(identified.reply.isEmpty());
-    const DeviceSnapshot s = d.sim.snapshot(d.id);
-    QCOMPARE(s.renames, 1);
-    QCOMPARE(s.identifies, 1);
-    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
-}
-
-void tst_Simulator::boardUpdate_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<int>("position");
-    QTest::addColumn<bool>("fpga");
-    QTest::addColumn<int>("newVersion");
-    QTest::newRow("console audio board") << 0 << 10 << false << -1;
-    QTest::newRow("console monitor interface, network board") << 0 << 0 << false << -1;
-    QTest::newRow("KVR10 interface processor, network board") << 2 << 0 << false << -1;
-    QTest::newRow("3350 QRT digital board, configured new version") << 1 << 1 << false << 42;
-    // The program erases an FPGA board without taking it into its boot loader first.
-    QTest::newRow("console FPGA board") << 0 << 7 << true << -1;
-}
-
-void tst_Simulator::boardUpdate()
-{
-    QFETCH(int, type);
-    QFETCH(int, position);
-    QFETCH(bool, fpga);
-    QFETCH(int, newVersion);
-    DeviceConfig c = Device::config(type);
-    c.boards[static_cast<std::size_t>(position)].version = 3;
-    c.boards[static_cast<std::size_t>(position)].newVersion = newVersion;
-    Device d(c);
-    QVERIFY(d.started);
-    const orvo::PanelSlot ps = orvo::panelSlot(type, position);
-    const Slot s { ps.panel, ps.channel, ps.boardType, ps.boardAddress };
-    const std::uint8_t expectedVersion = newVersion >= 0 ? std::uint8_t(newVersion) : orvo::buildVersion(type, ps.boardType);
-
-    QCOMPARE(d.status(s), QStringLiteral("jW 3"));
-    QStringList story { "status" };
-    if (!fpga) {
-        QVERIFY(d.silent(enterBootLoader(d.type, s)));
-        QTRY_VERIFY(d.idle(position));
-        QTRY_VERIFY(d.sim.snapshot(d.id).listening);
-        QCOMPARE(d.board(position).state, BoardState::BootLoader);
-        QVERIFY(d.status(s).startsWith(QLatin1String("jV")));
-        story << "enter" << "restarting" << "restarted: bootloader" << "status";
-    }
-    QVERIFY(d.answer(erase(d.type, s), s).startsWith(QLatin1String("jY")));
-    QCOMPARE(d.board(position).state, BoardState::Erased);
-    story << "erase";
-
-    // HEX: 16 bytes, then three padded to four; FPGA: 100 bytes in records of 49.
-    QByteArray image;
-    for (int i = 0; i < (fpga ? 100 : 16); ++i)
-        image.append(static_cast<char>(fpga ? i * 7 + 1 : 0xA0 + i));
-    if (!fpga)
-        image += bytes({ 0x11, 0x22, 0x33, 0x00 });
-    const int step = fpga ? 49 : 16;
-    for (int at = 0; at < image.size(); at += step) {
-        const QByteArray record = programData(d.type, s, image.mid(at, step), fpga ? 0 : 0x1D000000u + at, fpga);
-        QVERIFY(d.answer(record, s).startsWith(QLatin1Char('k')));
-        story << "record";
-    }
-
-    QVERIFY(d.silent(leaveBootLoader(d.type, s)));
-    QTRY_VERIFY(d.idle(position));
-    QTRY_VERIFY(d.sim.snapshot(d.id).listening);
-    QCOMPARE(d.status(s), QStringLiteral("jW %1").arg(expectedVersion));
-    story << "leave" << "restarting" << "restarted: running" << "status";
-
-    const BoardSnapshot b = d.board(position);
-    QCOMPARE(b.state, BoardState::Running);
-    QCOMPARE(b.version, expectedVersion);
-    QCOMPARE(b.enterRequests, fpga ? 0 : 1);
-    QCOMPARE(b.erases, 1);
-    QCOMPARE(b.recordsAccepted, fpga ? 3 : 2);
-    QCOMPARE(b.leaveRequests, 1);
-    QCOMPARE(b.statusQueries, fpga ? 2 : 3);
-    std::map<std::uint32_t, std::uint8_t> hex;
-    for (int i = 0; i < image.size() && !fpga; ++i)
-        hex[0x1D000000u + static_cast<std::uint32_t>(i)] = static_cast<std::uint8_t>(image.at(i));
-    QVERIFY(b.hexImage == hex);
-    QCOMPARE(b.fpgaImage, fpga ? image : QByteArray());
-    QCOMPARE(imageDigest(b).size(), 64);
-
-    // The log tells the story of the board in order.
-    QStringList events;
-    for (const Event &e : d.sim.events()) {
-        if (e.position == position)
-            events << e.what;
-    }
-    QCOMPARE(events, story);
-    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
-}
-
-void tst_Simulator::checksumMismatch()
-{
-    DeviceConfig c = Device::config(orvo::Console6170);
-    c.boards[10].state = BoardState::BootLoader;
-    Device d(c);
-    QVERIFY(d.started);
-
-    QByteArray bad = programData(d.type, kConsoleAudioBoard, bytes({ 1, 2, 3, 4 }), 0x1D000000, false);
-    bad[20] = static_cast<char>(bad.at(20) + 1);
-    QVERIFY(d.answer(bad, kConsoleAudioBoard).startsWith(QLatin1Char('m')));
-
-    // An FPGA board sums the data alone: a checksum that also covers bytes 9..14 is wrong there.
-    QByteArray fpgaWithHexSum = programData(d.type, kConsoleFpga, bytes({ 1, 2, 3, 4 }), 0, true);
-    QCOMPARE(byteAt(fpgaWithHexSum, 20), std::uint8_t(10));
-    fpgaWithHexSum[20] = static_cast<char>((10 + 4 + 0xFF + 0xFF + 0xFF) & 0xFF);
-    QVERIFY(d.answer(fpgaWithHexSum, kConsoleFpga).startsWith(QLatin1Char('m')));
-
-    QCOMPARE(d.board(10).checksumErrors, 1);
-    QCOMPARE(d.board(7).checksumErrors, 1);
-    QVERIFY(d.board(10).hexImage.empty());
-    QVERIFY(d.board(7).fpgaImage.isEmpty());
-
-    // A board running its application takes neither erase nor data.
-    QVERIFY(d.answer(erase(d.type, kConsoleAudioBoard2), kConsoleAudioBoard2).startsWith(QLatin1String("jW")));
-    QCOMPARE(d.board(11).erases, 0);
-    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
-}
-
-void tst_Simulator::consoleAnswersEveryPosition()
-{
-    DeviceConfig c = Device::config(orvo::Console6170);
-    c.byData[0] = 1;
-    for (int i = 0; i < kPositions; ++i)
-        c.boards[static_cast<std::size_t>(i)].version = static_cast<std::uint8_t>(30 + i);
-    Device d(c);
-    QVERIFY(d.started);
-    for (int i = 0; i < kPositions; ++i) {
-        const orvo::PanelSlot ps = orvo::panelSlot(0, i);
-        const Slot s { ps.panel, ps.channel, ps.boardType, ps.boardAddress };
-        QCOMPARE(d.status(s), QStringLiteral("jW %1").arg(30 + i));
-    }
-    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
-}
-
-void tst_Simulator::unknownSlotGetsNoReply()
-{
-    DeviceConfig c = Device::config(orvo::Console6170);
-    c.boards[11].fitted = false;
-    Device d(c);
-    QVERIFY(d.started);
-    for (const Slot &s : { kConsoleAudioBoard2, Slot { 9, 0, 1, 0 } })
-        QVERIFY(d.silent(statusQuery(d.type, s)));
-    QVERIFY(d.sim.violations().isEmpty());
-}
-
-void tst_Simulator::requestInSegments()
-{
-    Device d(Device::config(orvo::Console6170));
-    QVERIFY(d.started);
-    const QByteArray q = statusQuery(d.type, kConsoleChannelMaster);
-    const Result r = exchange(d.address, d.port, { q.left(5), q.mid(5, 30), q.mid(35) });
-    QVERIFY(isReply(r.reply, d.type, 'j', kConsoleChannelMaster));
-    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
-
-    // A connection closed before any byte is no violation; one closed half-way through is.
-    QVERIFY(exchange(d.address, d.port, QList<QByteArray> {}, 5000, 0, true).peerClosed);
-    QVERIFY(d.sim.violations().isEmpty());
-    const Result cut = exchange(d.address, d.port, { q.left(30) }, 5000, 0, true);
-    QVERIFY(cut.peerClosed);
-    QVERIFY(cut.reply.isEmpty());
-    const QList<Violation> v = d.sim.violations();
-    QCOMPARE(v.size(), 1);
-    QCOMPARE(v[0].what, QStringLiteral("short request: 30 bytes"));
-    QCOMPARE(v[0].bytes, q.left(30));
-}
-
-void tst_Simulator::restartingBoard_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<int>("position");
-    QTest::addColumn<bool>("reset"); // else it is taken into its boot loader
-    QTest::addColumn<bool>("network");
-    QTest::newRow("console audio board enters its boot loader") << int(orvo::Console6170) << 10 << false << false;
-    QTest::newRow("console monitor interface enters its boot loader") << int(orvo::Console6170) << 0 << false << true;
-    QTest::newRow("KVR30 interface processor reset") << int(orvo::LumivoxKvr30) << 0 << true << true;
-}
-
-void tst_Simulator::restartingBoard()
-{
-    QFETCH(int, type);
-    QFETCH(int, position);
-    QFETCH(bool, reset);
-    QFETCH(bool, network);
-    DeviceConfig c = Device::config(type);
-    c.boards[static_cast<std::size_t>(position)].restartMs = 100000000; // far longer than the test
-    Device d(c);
-    QVERIFY(d.started);
-    const orvo::PanelSlot ps = orvo::panelSlot(type, position);
-    const Slot s { ps.panel, ps.channel, ps.boardType, ps.boardAddress };
-    QVERIFY(d.silent(reset ? resetPanel(d.type, s) : enterBootLoader(d.type, s)));
-    QVERIFY(d.board(position).restarting);
-    if (network) {
-        // A network board's restart takes the device off the network.
-        QTRY_VERIFY(!d.sim.snapshot(d.id).listening);
-        QVERIFY(!d.send(header(0, 0, 0xFFFF)).connected);
-    } else {
-        // The board ignores requests; the other boards of the device go on answering.
-        QVERIFY(d.silent(statusQuery(d.type, s)));
-        QVERIFY(d.status(kConsoleAudioBoard2).startsWith(QLatin1String("jW")));
-    }
-    d.sim.setBoard(d.id, position, c.boards[static_cast<std::size_t>(position)]);
-    QTRY_VERIFY(d.sim.snapshot(d.id).listening);
-    QVERIFY(d.status(s).startsWith(QLatin1String("jW")));
-    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
-}
-
-void tst_Simulator::picQueryAndReset()
-{
-    DeviceConfig c = Device::config(orvo::Console6170);
-    c.boards[4].picVariant = 5;
-    c.boards[10].picVariant = -1;
-    Device d(c);
-    QVERIFY(d.started);
-
-    QCOMPARE(d.answer(picQuery(d.type, kConsoleChannelMaster), kConsoleChannelMaster), QStringLiteral("oW 5"));
-    QVERIFY(d.silent(picQuery(d.type, kConsoleAudioBoard)));
-    QCOMPARE(d.board(10).picQueries, 1);
-    QVERIFY(d.silent(resetPanel(d.type, kConsoleChannelMaster)));
-    QTRY_VERIFY(d.idle(4));
-    QCOMPARE(d.board(4).resets, 1);
-    QCOMPARE(d.board(4).state, BoardState::Running);
-
-    QVERIFY2(d.sim.violations().isEmpty(), qPrintable(violationsText(d.sim)));
-}
 
 void tst_Simulator::violations_data()
 {
@@ -595,21 +269,6 @@ void tst_Simulator::faultWindowCountsPerBoard()
     QVERIFY(!d.send(statusQuery(d.type, kConsoleAudioBoard2)).reply.isEmpty());
 }
 
-void tst_Simulator::faultSwitchedOffWhileRunning()
-{
-    Device d(Device::config(orvo::Console6170));
-    QVERIFY(d.started);
-    const int id = d.fault(FaultKind::NeverAnswer);
-    QVERIFY(d.send(header(0, 0, 0xFFFF)).reply.isEmpty());
-    d.sim.removeFault(id);
-    QCOMPARE(d.send(header(0, 0, 0xFFFF)).reply.size(), 123);
-    d.fault(FaultKind::NeverAnswer);
-    d.fault(FaultKind::NeverAnswer);
-    QVERIFY(d.send(header(0, 0, 0xFFFF)).reply.isEmpty());
-    d.sim.clearFaults(d.id);
-    QCOMPARE(d.send(header(0, 0, 0xFFFF)).reply.size(), 123);
-}
-
 void tst_Simulator::checksumRefusals()
 {
     DeviceConfig c = Device::config(orvo::Console6170);
@@ -699,39 +358,6 @@ void tst_Simulator::refuseConnections()
     QCOMPARE(d.send(header(0, 0, 0xFFFF)).reply.size(), 123);
 }
 
-void tst_Simulator::vanishAndComeBack()
-{
-    Device d(Device::config(orvo::LumivoxTx512));
-    QVERIFY(d.started);
-    d.fault(FaultKind::Vanish, -1, 200000); // 200 s of simulator time, 200 ms here
-    QTRY_VERIFY(!d.sim.snapshot(d.id).listening);
-    QVERIFY(!d.send(header(0, 0, 0xFFFF)).connected);
-    QTRY_VERIFY(d.sim.snapshot(d.id).listening);
-    QCOMPARE(d.send(header(0, 0, 0xFFFF)).reply.size(), 123);
-    QCOMPARE(d.sim.snapshot(d.id).port, d.port); // back on the same port
-}
-
-void tst_Simulator::stateJson()
-{
-    Simulator sim(kSpeedUp);
-    const int console = sim.addDevice(Device::config(orvo::Console6170));
-    const int qrt = sim.addDevice(Device::config(orvo::Qrt3350));
-    QVERIFY(sim.start());
-    QCOMPARE(sim.port(console), sim.port(qrt)); // one common port
-    QVERIFY(exchange(sim.address(qrt), sim.port(qrt), header(0, 0, 0xFFFF)).peerClosed);
-    const QJsonObject state = sim.stateJson();
-    const QJsonArray devices = state.value("devices").toArray();
-    QCOMPARE(devices.size(), 2);
-    QCOMPARE(devices[0].toObject().value("boards").toArray().size(), 24);
-    QCOMPARE(devices[1].toObject().value("boards").toArray().size(), 5);
-    QCOMPARE(devices[1].toObject().value("infoRequests").toInt(), 1);
-    const QJsonObject board = devices[1].toObject().value("boards").toArray()[4].toObject();
-    QCOMPARE(board.value("name").toString(), QStringLiteral("Digital ADAT Board FPGA"));
-    QCOMPARE(board.value("version").toInt(), 4);
-    QCOMPARE(board.value("state").toString(), QStringLiteral("running"));
-    QVERIFY(!state.value("events").toArray().isEmpty());
-    QVERIFY(state.value("violations").toArray().isEmpty());
-}
 
 QTEST_GUILESS_MAIN(tst_Simulator)
 #include "tst_simulator.moc"

@@ -68,7 +68,6 @@ void tst_FirmwareFiles::filePath()
         return std::uint8_t(answer);
     };
     const QString folder = QStringLiteral("/opt/orvo/bin/../HexFiles/");
-    QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("file: ") + folder + file));
     const FirmwareFileChoice choice = firmwareFilePath(folder, deviceType, panelIndex, slot.channel, slot.panel,
                                                        slot.boardType, slot.boardAddress, query);
     QCOMPARE(calls, queried ? 1 : 0);

@@ -112,7 +112,6 @@ void tst_HexRecords::dMaxAdr()
     QFETCH(int, picType);
     QFETCH(bool, fpga);
     QFETCH(uint, expected);
-    QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("DMaxAdr: ") + QString::number(expected, 16)));
     QCOMPARE(uint(chooseDMaxAdr(std::uint8_t(picType), fpga)), expected);
 }
 

@@ -1,4 +1,4 @@
-// The dark style: its palette with the disabled group, the font one point larger, the style
+// The dark style: a dark palette with a disabled group, the font one point larger, the style
 // sheet from the resources, and the palette alone when the style sheet is missing.
 
 #include "darkstyle.h"
@@ -24,39 +24,12 @@ private:
 
 void DarkStyleTest::checkPalette()
 {
+    // A few roles that show whether the dark palette is in place, and its disabled group.
     const QPalette p = QApplication::palette();
-    struct Role
-    {
-        QPalette::ColorRole role;
-        QColor active;
-        QColor disabled;
-    };
-    const QColor white(255, 255, 255), grey(127, 127, 127);
-    const Role roles[] = {
-        { QPalette::Window, QColor(53, 53, 53), QColor(53, 53, 53) },
-        { QPalette::WindowText, white, grey },
-        { QPalette::Base, QColor(42, 42, 42), QColor(42, 42, 42) },
-        { QPalette::AlternateBase, QColor(66, 66, 66), QColor(66, 66, 66) },
-        { QPalette::ToolTipBase, white, white },
-        { QPalette::ToolTipText, QColor(53, 53, 53), QColor(53, 53, 53) },
-        { QPalette::Text, white, grey },
-        { QPalette::Dark, QColor(35, 35, 35), QColor(35, 35, 35) },
-        { QPalette::Shadow, QColor(20, 20, 20), QColor(20, 20, 20) },
-        { QPalette::Button, QColor(53, 53, 53), QColor(53, 53, 53) },
-        { QPalette::ButtonText, white, grey },
-        { QPalette::BrightText, QColor(255, 0, 0), QColor(255, 0, 0) },
-        { QPalette::Link, QColor(42, 130, 218), QColor(42, 130, 218) },
-        { QPalette::Highlight, QColor(42, 130, 218), QColor(80, 80, 80) },
-        { QPalette::HighlightedText, white, grey },
-    };
-    for (const Role &r : roles) {
-        for (QPalette::ColorGroup group : { QPalette::Active, QPalette::Inactive }) {
-            QVERIFY2(p.color(group, r.role) == r.active,
-                     qPrintable(QStringLiteral("role %1 group %2: %3").arg(r.role).arg(group).arg(p.color(group, r.role).name())));
-        }
-        QVERIFY2(p.color(QPalette::Disabled, r.role) == r.disabled,
-                 qPrintable(QStringLiteral("role %1 disabled: %2").arg(r.role).arg(p.color(QPalette::Disabled, r.role).name())));
-    }
+    QCOMPARE(p.color(QPalette::Active, QPalette::Window), QColor(53, 53, 53));
+    QCOMPARE(p.color(QPalette::Inactive, QPalette::Text), QColor(Qt::white));
+    QCOMPARE(p.color(QPalette::Disabled, QPalette::Text), QColor(127, 127, 127));
+    QCOMPARE(p.color(QPalette::Disabled, QPalette::Highlight), QColor(80, 80, 80));
 }
 
 void DarkStyleTest::paletteFontAndStyleSheet()

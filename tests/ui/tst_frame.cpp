@@ -240,19 +240,6 @@ void FrameTest::applicationInactiveAndBack()
 
 namespace {
 
-/// Counts the paint events a widget receives.
-class PaintCounter : public QObject
-{
-public:
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
-
 /// Whether `image` holds a pixel brighter than the title bar inside `rect`: the title's letters.
 bool hasLetters(const QImage &image, const QRect &rect)
 {
@@ -298,8 +285,7 @@ void FrameTest::paintsShadowTitleAndContent()
 
     // A progress step repaints the bar's own area: the title, elsewhere in the frame, is not
     // painted again.
-    PaintCounter titlePaints;
-    title->installEventFilter(&titlePaints);
+    test::PaintCounter titlePaints(title);
     for (int value = 1; value <= 20; ++value) {
         bar->setValue(value);
         QApplication::processEvents();

@@ -1,20 +1,26 @@
 #pragma once
 
-// Shared by the window tests: a throw-away home for the data, settings and temporary folders,
-// and answering the modal boxes and dialogs that the window opens.
+// Shared by the window tests and the window's benchmark: a throw-away home for the data,
+// settings and temporary folders, answering the modal boxes and dialogs that the window opens,
+// and a driver that runs the window's jobs as a user would.
 
+#include "mainwindow.h"
 #include "startup.h"
+#include "worker.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QInputDialog>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QVector>
@@ -125,6 +131,48 @@ inline void answerMessageBoxes(QList<QMessageBox::StandardButton> buttons, QVect
     });
 }
 
+/// While alive, presses Yes, else OK, in every message box that opens, and keeps their texts.
+class BoxAnswerer
+{
+public:
+    BoxAnswerer()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            QAbstractButton *b = box->button(QMessageBox::Yes);
+            if (!b)
+                b = box->button(QMessageBox::Ok);
+            if (!b)
+                return;
+            seen << box->text();
+            b->click();
+        });
+        m_timer.start(20);
+    }
+    QStringList seen;
+
+private:
+    QTimer m_timer;
+};
+
+/// Counts the paint events of one widget: each is a repaint of the widget (and, behind a
+/// graphics effect of its window, of whatever that effect covers).
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
 /// While alive, closes every modal widget that opens (a dialog is rejected) and keeps its class
 /// name: for steps that must not ask anything, without hanging when they do.
 class ModalWatch
@@ -187,6 +235,86 @@ inline QString logPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/log.txt");
 }
+
+/// The window as a user drives it: toolbar actions by their texts, the form's widgets by their
+/// object names, and the end of each job (the job's end, then the end of its thread).
+class WindowDriver
+{
+public:
+    explicit WindowDriver(ui::MainWindow &window) : m_window(window), m_worker(*window.worker())
+    {
+        QObject::connect(&m_worker, &Worker::frW_jobEnded, &m_window, [this](const JobOutcome &outcome) {
+            m_last = outcome;
+            ++m_ended;
+        });
+    }
+
+    Worker &worker() { return m_worker; }
+    QAction *action(const QString &text) const { return test::action(m_window, text); }
+    template <typename T = QWidget>
+    T *child(const char *name) const
+    {
+        return test::child<T>(m_window, name);
+    }
+
+    /// True once no job runs, its thread has ended and the rows it sent are listed.
+    bool idle(int timeoutMs = 30000)
+    {
+        const bool ended = QTest::qWaitFor(
+            [this] { return !m_worker.isWorking() && !m_worker.thread()->isRunning(); }, timeoutMs);
+        QCoreApplication::processEvents();
+        return ended;
+    }
+
+    /// Starts a job with `start` and waits for its end and its thread; false when it did not end
+    /// within `timeoutMs` (a modal box still open then is closed, so that nothing waits on it).
+    bool runJob(const std::function<void()> &start, int timeoutMs = 30000)
+    {
+        const int before = m_ended;
+        start();
+        if (QTest::qWaitFor([&] { return m_ended > before; }, timeoutMs))
+            return idle(timeoutMs);
+        if (QWidget *modal = QApplication::activeModalWidget())
+            modal->close();
+        return false;
+    }
+
+    /// A scan of the manual addresses (at most four) at `port`; true when each one's device is listed.
+    bool scan(const QStringList &addresses, std::uint16_t port, int timeoutMs = 30000)
+    {
+        m_worker.devicePort = port;
+        m_worker.manualIpEnabled = true;
+        for (int i = 0; i < 4; ++i)
+            m_worker.manualIp[i] = i < addresses.size() ? addresses.at(i) : QStringLiteral("000.000.000.000");
+        return runJob([this] { action(QStringLiteral("Scan Network"))->trigger(); }, timeoutMs)
+            && child<QComboBox>("comboBox_FoundDevices")->count() == addresses.size();
+    }
+
+    QStringList listTexts() const { return itemTexts(child<QListWidget>("Log_listWidget")); }
+    QStringList comboTexts(const char *name) const
+    {
+        QStringList out;
+        auto *combo = child<QComboBox>(name);
+        for (int i = 0; i < combo->count(); ++i)
+            out << combo->itemText(i);
+        return out;
+    }
+    const JobOutcome &lastOutcome() const { return m_last; }
+
+private:
+    static QStringList itemTexts(const QListWidget *list)
+    {
+        QStringList out;
+        for (int i = 0; i < list->count(); ++i)
+            out << list->item(i)->text();
+        return out;
+    }
+
+    ui::MainWindow &m_window;
+    Worker &m_worker;
+    JobOutcome m_last;
+    int m_ended = 0;
+};
 
 } // namespace orvo::test
 

@@ -3,6 +3,7 @@
 // A HexFiles tree of small, distinct firmware images for every catalogue file, written into a
 // temporary folder, with the image each file must leave on its board.
 
+#include "../firmware/hexfile.h"
 #include "catalogue.h"
 
 #include <QByteArray>
@@ -65,7 +66,8 @@ public:
     static QByteArray makeHex(std::uint32_t seed, Image &image, int records = 6)
     {
         QByteArray text;
-        text += hexLine(0x0000, 4, QByteArray::fromHex("1D00"));
+        using testing::hexRecord;
+        text += hexRecord(0x0000, 4, QByteArray::fromHex("1D00")) + "\r\n";
         for (int r = 0; r < records; ++r) {
             QByteArray data;
             const std::uint16_t address = static_cast<std::uint16_t>(0x0100 * seed + 16 * r);
@@ -74,11 +76,11 @@ public:
                 data.append(static_cast<char>(v));
                 image.hex[0x1D000000u + address + static_cast<std::uint32_t>(b)] = v;
             }
-            text += hexLine(address, 0, data);
+            text += hexRecord(address, 0, data) + "\r\n";
         }
-        text += hexLine(0x0000, 4, QByteArray::fromHex("1FC0"));
-        text += hexLine(0x2FF0, 0, QByteArray(8, '\x5A'));
-        text += hexLine(0x0000, 1, QByteArray());
+        text += hexRecord(0x0000, 4, QByteArray::fromHex("1FC0")) + "\r\n";
+        text += hexRecord(0x2FF0, 0, QByteArray(8, '\x5A')) + "\r\n";
+        text += hexRecord(0x0000, 1, QByteArray()) + "\r\n";
         return text;
     }
 
@@ -94,21 +96,6 @@ public:
     }
 
 private:
-    static QByteArray hexLine(std::uint16_t address, std::uint8_t type, const QByteArray &data)
-    {
-        QByteArray raw;
-        raw.append(static_cast<char>(data.size()));
-        raw.append(static_cast<char>(address >> 8));
-        raw.append(static_cast<char>(address & 0xFF));
-        raw.append(static_cast<char>(type));
-        raw.append(data);
-        std::uint8_t sum = 0;
-        for (char c : raw)
-            sum = static_cast<std::uint8_t>(sum + static_cast<std::uint8_t>(c));
-        raw.append(static_cast<char>(static_cast<std::uint8_t>(0x100 - sum)));
-        return QByteArray(":") + raw.toHex().toUpper() + QByteArray("\r\n");
-    }
-
     bool write(const QString &relative, const QByteArray &content) const
     {
         const QString full = path(relative);

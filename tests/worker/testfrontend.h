@@ -25,7 +25,6 @@ namespace orvo::test {
 /// Standard button values of the message boxes.
 constexpr int kYes = 0x4000;
 constexpr int kNo = 0x10000;
-constexpr int kOk = 0x400;
 
 struct ProgressCall
 {
@@ -69,16 +68,9 @@ public:
     /// comparisons are about what the window sees).
     QVector<BoardOutcome> outcomes;
     QVector<JobOutcome> jobEnds;
-    int downloadReports = 0;
     /// Runs while a box is open, before it is answered: the worker thread waits meanwhile, so a
     /// test can change the devices or request an abort at a known point of the job.
     std::function<void(const BoxCall &)> onBox;
-
-    static QString lineText(int icon, const QString &text, bool replace)
-    {
-        return QStringLiteral("[") + QString::number(icon) + (replace ? QStringLiteral("]^ ") : QStringLiteral("] "))
-            + text;
-    }
 
     void reset()
     {
@@ -92,7 +84,6 @@ public:
         answers.clear();
         outcomes.clear();
         jobEnds.clear();
-        downloadReports = 0;
     }
 
     int messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn) override
@@ -106,7 +97,7 @@ public:
 
     void insertListItem(int icon, QString text, int, bool bRemoveLastItem) override
     {
-        lines << lineText(icon, text, bRemoveLastItem);
+        lines << QStringLiteral("[%1]%2 %3").arg(icon).arg(bRemoveLastItem ? QStringLiteral("^") : QString(), text);
         trace << QStringLiteral("line");
     }
     void clearList() override { trace << QStringLiteral("clear"); }
@@ -133,7 +124,6 @@ public:
 
     void boardOutcome(BoardOutcome outcome) override { outcomes.append(outcome); }
     void jobEnded(JobOutcome outcome) override { jobEnds.append(outcome); }
-    void downloadProgress(DownloadProgress) override { ++downloadReports; }
 
     /// Each board's latest outcome, in the order the job first reported it.
     QVector<BoardOutcome> latestOutcomes() const
@@ -199,9 +189,9 @@ inline QString linesMismatch(const QStringList &actual, const QStringList &expec
     return report;
 }
 
-#define ORVO_COMPARE_LINES(actual, expected)                                                                          \
+#define ORVO_COMPARE_LINES(actual, ...)                                                                               \
     do {                                                                                                             \
-        const QString orvoMismatch = ::orvo::test::linesMismatch((actual), (expected));                               \
+        const QString orvoMismatch = ::orvo::test::linesMismatch((actual), (__VA_ARGS__));                            \
         if (!orvoMismatch.isEmpty())                                                                                 \
             qWarning("%s", qPrintable(orvoMismatch));                                                                \
         QVERIFY2(orvoMismatch.isEmpty(), "activity lines differ (see the warning above)");                          \

@@ -141,7 +141,7 @@ void tst_JobsPanel::checkPanel()
     c.optionMask = 0x0A;
     QVERIFY(rig.startWith(c));
     QVERIFY(rig.run(CheckPanel, rig.select(0, position)));
-    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
+    QCOMPARE(rig.ended(), QStringLiteral("done 0"));
 
     const QStringList expected = QStringList({ QStringLiteral("[0] "), QStringLiteral("[2] Contacting ")
                                                    + panelName(type, position) + QStringLiteral("...") })
@@ -156,7 +156,7 @@ void tst_JobsPanel::updatePanel()
     JobRig rig;
     QVERIFY(rig.startWith(device(Console6170, 16, board(4))));
     QVERIFY(rig.run(UpdatePanel, rig.select(0, 16)));
-    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
+    QCOMPARE(rig.ended(), QStringLiteral("done 0"));
 
     const QStringList &lines = rig.front.lines;
     QVERIFY(lines.size() > 4);
@@ -180,7 +180,7 @@ void tst_JobsPanel::updatePanelWithMissingVariantFile()
     JobRig rig;
     QVERIFY(rig.startWith(device(Console6170, 16, board(4, devsim::BoardState::Running, 2))));
     QVERIFY(rig.run(UpdatePanel, rig.select(0, 16)));
-    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
+    QCOMPARE(rig.ended(), QStringLiteral("done 1")); // the board without its file counts as failed
 
     const QString variant = rig.firmware.path(QStringLiteral("6170/MetersPIC_PIC32MZ1024EFG144.hex"));
     ORVO_COMPARE_LINES(rig.front.lines.mid(rig.front.lines.size() - 3),
@@ -197,7 +197,7 @@ void tst_JobsPanel::updateInterfaceRefreshesDeviceInfo()
     JobRig rig;
     QVERIFY(rig.startWith(device(LumivoxKvr30, 0, board(4))));
     QVERIFY(rig.run(UpdatePanel, rig.select(0, 0, [](Worker &w) { w.refreshDeviceInfo = true; })));
-    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
+    QCOMPARE(rig.ended(), QStringLiteral("done 0"));
 
     ORVO_COMPARE_LINES(rig.front.lines.mid(rig.front.lines.size() - 1),
                        QStringList({ QStringLiteral("[6] Interface Processor:  Update Successful! {T}") }));
@@ -219,24 +219,22 @@ void tst_JobsPanel::reset_data()
     QTest::addColumn<int>("waitTicks");    // progress values of the restart wait, -1: not counted
     QTest::addColumn<int>("waitEnd");      // its last value
     QTest::addColumn<int>("probes");       // record requests after the reset
-    QTest::addColumn<QStringList>("running"); // the wait's "[Device is running! " debug lines
 
     const QString blank = QStringLiteral("[0] ");
     QTest::newRow("ordinary board: the full 30 s, without probes")
         << int(Console6170) << 16 << false << false
-        << QStringList { blank, QStringLiteral("[2] Resetting Channel Meter 1-8...") } << 3000 << 100 << 0 << QStringList();
+        << QStringList { blank, QStringLiteral("[2] Resetting Channel Meter 1-8...") } << 3000 << 100 << 0;
     // 3000 ticks of the 10500, then the bar fills up to 99 at once and is hidden.
     QTest::newRow("network board answering the first probe")
         << int(Console6170) << 0 << false << false
-        << QStringList { blank, QStringLiteral("[2] Resetting Monitor Interface...") } << 3000 + 71 << 99 << 1
-        << QStringList { QStringLiteral("[Device is running! 28%]") };
+        << QStringList { blank, QStringLiteral("[2] Resetting Monitor Interface...") } << 3000 + 71 << 99 << 1;
     QTest::newRow("then check")
         << int(LumivoxTx512) << 0 << false << true
         << QStringList { blank, QStringLiteral("[2] Resetting Interface Processor..."), blank,
                          QStringLiteral("[2] Contacting Interface Processor..."),
                          QStringLiteral("[2] Interface Processor Found!  Firmware version: 7  (7)"),
                          QStringLiteral("[2] Processor: PIC32MZ2048EFG144") }
-        << -1 << 99 << 1 << QStringList { QStringLiteral("[Device is running! 28%]") };
+        << -1 << 99 << 1;
     // No wait after a reset that was not delivered.
     QTest::newRow("failed, then check")
         << int(Console6170) << 4 << true << true
@@ -244,7 +242,7 @@ void tst_JobsPanel::reset_data()
                          QStringLiteral("[4] Warning!  Failed to Reset Channel Master 1-8"), blank,
                          QStringLiteral("[2] Contacting Channel Master 1-8..."),
                          QStringLiteral("[4] Warning!  Failed to Connect to Channel Master 1-8") }
-        << 0 << 0 << 0 << QStringList();
+        << 0 << 0 << 0;
 }
 
 void tst_JobsPanel::reset()
@@ -257,21 +255,18 @@ void tst_JobsPanel::reset()
     QFETCH(int, waitTicks);
     QFETCH(int, waitEnd);
     QFETCH(int, probes);
-    QFETCH(QStringList, running);
 
     JobRig rig;
     QVERIFY(rig.startWith(device(type)));
     const int infoBefore = rig.sim.snapshot(0).infoRequests;
     if (refuse)
         rig.sim.addFault(0, { devsim::FaultKind::RefuseConnections, -1, 1, -1, 0 });
-    m_debug->clear();
     QVERIFY(rig.run(ResetPanel, rig.select(0, position, [check](Worker &w) { w.checkAfterReset = check; })));
-    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
+    QCOMPARE(rig.ended(), QStringLiteral("done 0"));
 
     ORVO_COMPARE_LINES(rig.front.lines, lines);
     QCOMPARE(rig.front.enables, check ? QVector<bool>({ false, false, true }) : QVector<bool>({ false, true }));
     QVERIFY(!rig.worker().checkAfterReset);
-    QCOMPARE(m_debug->matching(QStringLiteral("[Device is running! ")), running);
     QCOMPARE(rig.sim.snapshot(0).infoRequests, infoBefore + probes);
     QCOMPARE(rig.sim.snapshot(0).boards[static_cast<std::size_t>(position)].resets, refuse ? 0 : 1);
     if (waitTicks == 0) {
@@ -290,9 +285,6 @@ void tst_JobsPanel::rename_data()
     QTest::addColumn<bool>("vanished"); // the device refuses connections by then
     QTest::addColumn<QByteArray>("stored");
     QTest::newRow("21 characters") << QStringLiteral("Studio B Main Console") << false << QByteArray("Studio B Main Console");
-    QTest::newRow("short") << QStringLiteral("Desk") << false << QByteArray("Desk");
-    QTest::newRow("longer than the device keeps") << QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ") << false
-                                                  << QByteArray("ABCDEFGHIJKLMNOPQRSTU");
     QTest::newRow("vanished device: the list unchanged") << QStringLiteral("Gone") << true << QByteArray("Unit");
 }
 
@@ -310,9 +302,8 @@ void tst_JobsPanel::rename()
     const DeviceList before = rig.worker().foundDevices;
     if (vanished)
         rig.sim.addFault(1, { devsim::FaultKind::RefuseConnections, -1, 1, -1, 0 });
-    m_debug->clear();
     QVERIFY(rig.run(RenameDevice, rig.select(1, 0, [name](Worker &w) { w.newDeviceName = name; })));
-    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
+    QCOMPARE(rig.ended(), QStringLiteral("done 0"));
     QCOMPARE(rig.front.jobEnds.first().delivered.value_or(vanished), !vanished);
 
     QVERIFY(rig.front.lines.isEmpty());
@@ -328,8 +319,6 @@ void tst_JobsPanel::rename()
     QCOMPARE(rig.worker().foundDevices, list);
     if (vanished)
         QCOMPARE(list, before);
-    QCOMPARE(m_debug->matching(QStringLiteral("Renamed Device: ")),
-             vanished ? QStringList() : QStringList({ QStringLiteral("Renamed Device: 127.0.0.2   6170 Console") }));
 }
 
 void tst_JobsPanel::identify()
@@ -337,7 +326,7 @@ void tst_JobsPanel::identify()
     JobRig rig;
     QVERIFY(rig.startWith(device(Qrt3350)));
     QVERIFY(rig.run(IdentifyDevice, rig.select(0)));
-    ORVO_CHECK_OUTCOMES(rig, JobEnd::Done);
+    QCOMPARE(rig.ended(), QStringLiteral("done 0"));
     QVERIFY(rig.front.jobEnds.first().delivered.value_or(false));
     QVERIFY(rig.front.lines.isEmpty());
     QCOMPARE(rig.front.trace, QStringList({ QStringLiteral("enable 0"), QStringLiteral("enable 1") }));
@@ -403,7 +392,7 @@ void tst_JobsPanel::selectionThatAddressesNothing()
         w.forceUpdate = mode == AutoUpdate;
         w.newDeviceName = QStringLiteral("x");
     }));
-    ORVO_CHECK_OUTCOMES(rig, JobEnd::Refused);
+    QCOMPARE(rig.ended(), QStringLiteral("refused 0"));
     QVERIFY(rig.front.outcomes.isEmpty());
     QCOMPARE(rig.front.lines, QStringList({ warning }));
     QCOMPARE(rig.front.trace, trace);

@@ -77,7 +77,6 @@ void tst_JobsScan::manualScanOfFourEntriesThenARescan()
     rig.sim.addDevice(desk);
     rig.sim.addDevice(unit);
     QVERIFY(rig.start());
-    m_debug->clear();
 
     // The console is entered twice (once with leading zeros) and answers both times; it is
     // listed once, in the place where it first answered.
@@ -113,14 +112,6 @@ void tst_JobsScan::manualScanOfFourEntriesThenARescan()
     QCOMPARE(rig.sim.snapshot(0).infoRequests, 2);
     QCOMPARE(rig.sim.snapshot(1).infoRequests, 1);
 
-    QCOMPARE(m_debug->matching(QStringLiteral("* Manual ip4: ")),
-             QStringList({ QStringLiteral("* Manual ip4: 127.0.0.2"), QStringLiteral("* Manual ip4: 127.0.0.2"),
-                           QStringLiteral("* Manual ip4: 127.0.0.4") }));
-    QCOMPARE(m_debug->matching(QStringLiteral("(devs.byData[0] = ")),
-             QStringList({ QStringLiteral("#1:  Type: 6170 Console  |  Studio A Desk  |  IP: 127.0.0.2"
-                                          "    (devs.byData[0] = 1)       (devs.byData[1] = 7)   "),
-                           QStringLiteral("#2:  Type: Lumivox KVR10  |  Booth 2  |  IP: 127.0.0.4"
-                                          "    (devs.byData[0] = 0)       (devs.byData[1] = 0)   ") }));
     QVERIFY(rig.sim.violations().isEmpty());
 
     // A second scan starts from an empty list: only the device asked this time is listed.
