@@ -1,79 +1,76 @@
-// The main window's widgets, toolbar and control states, driven by object names.
+// The main window without devices: its control states, the Advanced Options password, its
+// settings and the manual IP dialog, and its log file: what a row writes, what it leaves out,
+// and what happens when the file cannot be written.
 
-#include "catalogue.h"
-#include "clock.h"
+#include "appidentity.h"
 #include "mainwindow.h"
-#include "simulator.h"
+#include "setmanipdialog.h"
 #include "uitestsupport.h"
-#include "worker.h"
 
-#include <QAction>
-#include <QClipboard>
-#include <QComboBox>
-#include <QGroupBox>
+#include <QCheckBox>
 #include <QLabel>
-#include <QListWidget>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTextEdit>
-#include <QToolBar>
+#include <QLineEdit>
+#include <QSettings>
+#include <QToolButton>
 
 using namespace orvo;
 using namespace orvo::ui;
+using test::action;
+using test::child;
+using test::controls;
+using test::logPath;
 
 namespace {
 
-using test::action;
-using test::child;
-
-OrvoDiscoveryInfo record(std::uint32_t type, const QByteArray &name, std::uint8_t last)
+QString settingsPath()
 {
-    OrvoDiscoveryInfo r;
-    r.setType(type);
-    r.setName(name);
-    r.setMac({ { 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, last } });
-    r.setIp({ { 127, 0, 0, last } });
-    return r;
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/AppSettings.ini");
 }
 
-/// The enabled and checked states that the control-state table speaks of. Controls of one
-/// column share a value: 1 all on, 0 all off, -1 when they disagree.
-struct Controls
+void writeSettings(bool enabled, const QStringList &ips)
 {
-    int scanAndIp;
-    int renameIdentifyAuto;
-    int advancedEnabled;
-    int advancedChecked;
-    int products;
-    int devicesCombo;
-    int advancedGroup;
+    QSettings s(settingsPath(), QSettings::IniFormat);
+    s.setValue(QStringLiteral("OrvoUpdaterSettings/EnableIPScan"), enabled);
+    for (int i = 0; i < 4; ++i)
+        s.setValue(QStringLiteral("OrvoUpdaterSettings/ManIP%1").arg(i + 1), ips.at(i));
+}
 
-    static int all(std::initializer_list<bool> states)
-    {
-        int on = 0;
-        for (bool s : states)
-            on += s;
-        return on == 0 ? 0 : on == int(states.size()) ? 1 : -1;
-    }
-    static Controls of(MainWindow &w)
-    {
-        const auto on = [&](const char *text) { return action(w, QLatin1String(text))->isEnabled(); };
-        return { all({ on("Scan Network"), on("Set IP") }),
-                 all({ on("Rename"), on("Identify"), on("Auto Update") }),
-                 all({ on("Advanced") }),
-                 all({ action(w, QStringLiteral("Advanced"))->isChecked() }),
-                 all({ child<QGroupBox>(w, "groupBox_Products")->isEnabled() }),
-                 all({ child<QComboBox>(w, "comboBox_FoundDevices")->isEnabled() }),
-                 all({ child<QGroupBox>(w, "groupBox_AdvOpt")->isEnabled() }) };
-    }
-    QByteArray text() const
-    {
-        return QByteArray::number(scanAndIp) + ' ' + QByteArray::number(renameIdentifyAuto) + ' '
-            + QByteArray::number(advancedEnabled) + ' ' + QByteArray::number(advancedChecked) + ' '
-            + QByteArray::number(products) + ' ' + QByteArray::number(devicesCombo) + ' '
-            + QByteArray::number(advancedGroup);
-    }
-};
+QStringList storedIps()
+{
+    QSettings s(settingsPath(), QSettings::IniFormat);
+    QStringList ips;
+    for (int i = 0; i < 4; ++i)
+        ips << s.value(QStringLiteral("OrvoUpdaterSettings/ManIP%1").arg(i + 1)).toString();
+    return ips;
+}
+
+const QString kNone = QStringLiteral("000.000.000.000");
+
+QString logText()
+{
+    QFile file(logPath());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+void addRow(MainWindow &w, int icon, const QString &text)
+{
+    QVERIFY(QMetaObject::invokeMethod(&w, "insertListItem", Q_ARG(int, icon), Q_ARG(QString, text), Q_ARG(int, 0),
+                                      Q_ARG(bool, false)));
+}
+
+int listedRows(MainWindow &w)
+{
+    return w.findChild<QListWidget *>(QStringLiteral("Log_listWidget"))->count();
+}
+
+/// A window whose log stamps read `start`, one millisecond later for every row.
+std::unique_ptr<MainWindow> windowAt(const QDateTime &start)
+{
+    auto w = std::make_unique<MainWindow>();
+    auto next = std::make_shared<qint64>(0);
+    w->setWallClock([start, next] { return start.addMSecs((*next)++); });
+    return w;
+}
 
 } // namespace
 
@@ -82,175 +79,238 @@ class MainWindowTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initialState();
-    void toolbar();
+    void initTestCase() { setApplicationIdentity(); }
+    void init()
+    {
+        QFile::remove(settingsPath());
+        QFile::remove(logPath());
+    }
     void controlStates();
-    void advancedShortcutsReachTheirButtons();
+    void advancedPassword_data();
+    void advancedPassword();
+    void settingsAtStartUp_data();
+    void settingsAtStartUp();
+    void manualIpDialog_data();
+    void manualIpDialog();
+    void ipTexts_data();
+    void ipTexts();
+    void logRowsAppendedAcrossRuns();
+    void unwritableLogIsTriedAgain();
 };
-
-void MainWindowTest::initialState()
-{
-    MainWindow w;
-    QCOMPARE(w.size(), QSize(721, 715));
-    QCOMPARE(child<QLabel>(w, "label_DevInfo")->text(),
-             QStringLiteral("Type:     [Scan not yet run] \nName:\nIP: \nMAC: \n"));
-    for (const char *hidden : { "LogEdit", "progressBar", "progressBar_Auto", "Rename_Button" })
-        QVERIFY2(child<QWidget>(w, hidden)->isHidden(), hidden);
-    QVERIFY(!child<QWidget>(w, "Log_listWidget")->isHidden());
-    QCOMPARE(child<QWidget>(w, "Log_listWidget")->geometry(), child<QWidget>(w, "LogEdit")->geometry());
-
-    QStringList usable;
-    for (QAction *a : w.findChild<QToolBar *>()->actions()) {
-        if (!a->isSeparator() && !a->text().isEmpty() && a->isEnabled())
-            usable << a->text();
-    }
-    QCOMPARE(usable, QStringList({ QStringLiteral("Scan Network"), QStringLiteral("Set IP"), QStringLiteral("About") }));
-    QVERIFY(!child<QComboBox>(w, "comboBox_FoundDevices")->isEnabled());
-    QVERIFY(!child<QGroupBox>(w, "groupBox_AdvOpt")->isEnabled());
-    QVERIFY(!action(w, QStringLiteral("Advanced"))->isChecked());
-
-    // Tab order through the controls, as the form sets it.
-    QWidget *next = child<QWidget>(w, "comboBox_FoundDevices");
-    QStringList order { next->objectName() };
-    for (int i = 0; i < 6; ++i) {
-        next = next->nextInFocusChain();
-        while (next->focusPolicy() == Qt::NoFocus || next->objectName().isEmpty())
-            next = next->nextInFocusChain();
-        order << next->objectName();
-    }
-    QCOMPARE(order, QStringList({ "comboBox_FoundDevices", "comboBox_Panels", "GetVersions_Button", "Reset_Button",
-                                  "CheckDevice_Button", "Bootload_Button", "LogEdit" }));
-}
-
-void MainWindowTest::toolbar()
-{
-    MainWindow w;
-    auto *bar = w.findChild<QToolBar *>();
-    QVERIFY(bar);
-    QCOMPARE(bar->windowTitle(), QStringLiteral("Toolbar"));
-    QCOMPARE(bar->iconSize(), QSize(32, 32));
-    QVERIFY(!bar->isMovable());
-    QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
-    QCOMPARE(bar->contextMenuPolicy(), Qt::PreventContextMenu);
-
-    // Separators as "|", the spacer as "<->", each action as text, tooltip and shortcut.
-    QStringList items;
-    for (QAction *a : bar->actions()) {
-        if (a->isSeparator())
-            items << QStringLiteral("|");
-        else if (QWidget *widget = bar->widgetForAction(a); widget && !a->text().isEmpty())
-            items << a->text() + QStringLiteral(" / ") + a->toolTip() + QStringLiteral(" / ")
-                    + a->shortcut().toString() + (a->isCheckable() ? QStringLiteral(" / checkable") : QString())
-                    + (a->icon().isNull() ? QStringLiteral(" / NO ICON") : QString());
-        else
-            items << QStringLiteral("<->");
-    }
-    const QStringList expected {
-        "Scan Network / Scan the Network for Orvo Products / Ctrl+S",
-        "|",
-        "Set IP / Set Manual IPs / Ctrl+M",
-        "|",
-        "Rename / Rename the currently selected Orvo Product / Ctrl+N",
-        "|",
-        "Identify / Identify the currently selected Orvo Product / Ctrl+D",
-        "<->",
-        "Auto Update / Auto Update Firmware on all panels/boards for the selected Product / Ctrl+Shift+A",
-        "|",
-        "Advanced / Click to show Advanced Options / Ctrl+A / checkable",
-        "|",
-        "About / Click to show Changelog/Version information / Ctrl+I",
-    };
-    QCOMPARE(items, expected);
-    QWidget *spacer = bar->findChild<QWidget *>(QStringLiteral("toolBarSpacer"));
-    QVERIFY(spacer);
-    QCOMPARE(spacer->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
-}
 
 void MainWindowTest::controlStates()
 {
     MainWindow w;
-    const DeviceList two { record(0, "Studio A", 0x5f), record(2, "Booth", 0x60) };
+    OrvoDiscoveryInfo record;
+    record.setName("Studio A");
+    const auto devices = [&w](const DeviceList &list) {
+        QVERIFY(QMetaObject::invokeMethod(&w, "updateDevicesCombo", Q_ARG(QVector<OrvoDiscoveryInfo>, list)));
+    };
+    const auto enable = [&w](bool on) { QVERIFY(QMetaObject::invokeMethod(&w, "EnableControls", Q_ARG(bool, on))); };
 
-    struct Row
-    {
-        const char *state;
-        std::function<void()> drive;
-        Controls expected;
-    };
-    const auto enable = [&](bool on) {
-        return [&w, on] { QVERIFY(QMetaObject::invokeMethod(&w, "EnableControls", Q_ARG(bool, on))); };
-    };
-    const auto devices = [&](const DeviceList &list) {
-        return [&w, list] {
-            QVERIFY(QMetaObject::invokeMethod(&w, "updateDevicesCombo", Q_ARG(QVector<OrvoDiscoveryInfo>, list)));
-        };
-    };
-    const auto unlock = [&] {
-        test::answerInputDialog(QStringLiteral("qel"));
-        action(w, QStringLiteral("Advanced"))->trigger();
-    };
-    const Row rows[] = {
-        // state                                   scan/ip rio    adv    checked prod   combo  advgroup
-        { "after construction", [] {}, { true, false, false, false, true, false, false } },
-        { "device list arrived, empty", devices({}), { true, false, false, false, true, false, false } },
-        { "device list arrived, not empty", devices(two), { true, true, true, false, true, true, false } },
-        { "job running, Advanced unchecked", enable(false), { false, false, false, false, false, false, false } },
-        { "job ended, Advanced unchecked", enable(true), { true, true, true, false, true, true, false } },
-        { "Advanced checked, password right", unlock, { true, true, true, true, true, true, true } },
-        { "job running, Advanced checked", enable(false), { false, false, false, true, false, false, false } },
-        { "job ended, Advanced checked", enable(true), { true, true, true, true, true, true, true } },
-    };
-    for (const Row &row : rows) {
-        row.drive();
-        const Controls seen = Controls::of(w);
-        const QByteArray message = row.state + QByteArray(": ") + seen.text() + " expected " + row.expected.text();
-        QVERIFY2(seen.text() == row.expected.text(), message.constData());
-        QVERIFY2(action(w, QStringLiteral("About"))->isEnabled(), row.state);
-    }
+    QCOMPARE(child<QLabel>(w, "label_DevInfo")->text(), QStringLiteral("Type:     [Scan not yet run] \nName:\nIP: \nMAC: \n"));
+    QCOMPARE(controls(w), QStringLiteral("11000001001")); // after construction
+    devices({});
+    QCOMPARE(controls(w), QStringLiteral("11000001001"));
+    devices({ record });
+    QCOMPARE(controls(w), QStringLiteral("11111101101"));
+    enable(false); // a job runs
+    QCOMPARE(controls(w), QStringLiteral("00000000001"));
+    enable(true);
+    QCOMPARE(controls(w), QStringLiteral("11111101101"));
+    test::answerInputDialog(QStringLiteral("qel"));
+    action(w, QStringLiteral("Advanced"))->trigger();
+    QCOMPARE(controls(w), QStringLiteral("11111111111"));
+    enable(false); // Advanced stays checked while its group is off
+    QCOMPARE(controls(w), QStringLiteral("00000010001"));
+    enable(true);
+    QCOMPARE(controls(w), QStringLiteral("11111111111"));
 }
 
-void MainWindowTest::advancedShortcutsReachTheirButtons()
+void MainWindowTest::advancedPassword_data()
 {
-    // A console in the simulator, found by a manual scan of its address.
-    ScaledClock clock(1000.0);
-    devsim::Simulator sim(1000.0);
-    sim.addDevice(devsim::defaultDevice(0, QStringLiteral("127.0.0.61")));
-    QString error;
-    QVERIFY2(sim.start(0, &error), qPrintable(error));
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<bool>("accept");
+    QTest::addColumn<bool>("unlocks");
+    QTest::newRow("cancelled") << QStringLiteral("Kobo?Lantern") << false << false;
+    QTest::newRow("wrong case") << QStringLiteral("kobo?lantern") << true << false;
+    QTest::newRow("trailing blank") << QStringLiteral("qel ") << true << false;
+    QTest::newRow("Kobo?Lantern") << QStringLiteral("Kobo?Lantern") << true << true;
+    QTest::newRow("qel") << QStringLiteral("qel") << true << true;
+}
 
-    MainWindow w(clock);
-    Worker *worker = w.worker();
-    worker->devicePort = sim.port();
-    worker->manualIpEnabled = true;
-    worker->manualIp[0] = QStringLiteral("127.0.0.61");
-    w.show();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+void MainWindowTest::advancedPassword()
+{
+    QFETCH(QString, code);
+    QFETCH(bool, accept);
+    QFETCH(bool, unlocks);
+    MainWindow w;
+    QVERIFY(QMetaObject::invokeMethod(&w, "updateDevicesCombo", Q_ARG(QVector<OrvoDiscoveryInfo>, DeviceList(1))));
 
-    // Recorded in this thread, through the window as context: a signal spy would append in the
-    // worker thread while this one reads.
-    QVector<bool> enabled;
-    QStringList texts;
-    QObject::connect(worker, &Worker::frW_EnableControls, &w, [&enabled](bool on) { enabled << on; });
-    QObject::connect(worker, &Worker::frW_insertListItem, &w,
-                     [&texts](int, const QString &text, int, bool) { texts << text; });
-    action(w, QStringLiteral("Scan Network"))->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(child<QComboBox>(w, "comboBox_FoundDevices")->count(), 1, 20000);
-    test::answerInputDialog(QStringLiteral("Kobo?Lantern"));
+    QVector<test::SeenBox> boxes;
+    const bool warned = accept && !unlocks;
+    test::answerInputDialog(code, accept, [warned, &boxes] {
+        if (warned)
+            test::answerMessageBoxes({ QMessageBox::Ok }, &boxes);
+    });
+    action(w, QStringLiteral("Advanced"))->trigger(); // the dialog and the warning are answered before this returns
+    QCOMPARE(controls(w), unlocks ? QStringLiteral("11111111111") : QStringLiteral("11111101101"));
+    QCOMPARE(boxes.size(), warned ? 1 : 0);
+    if (warned) {
+        QCOMPARE(boxes.first().icon, int(QMessageBox::Warning));
+        QCOMPARE(boxes.first().title, QStringLiteral("Advanced Options"));
+        QCOMPARE(boxes.first().text, QStringLiteral("Incorrect Password!"));
+    }
+
+    // Unlocked, the action toggles the group off and on without asking; locked, it asks each time.
+    test::BoxAnswerer watch;
     action(w, QStringLiteral("Advanced"))->trigger();
-    QVERIFY(child<QGroupBox>(w, "groupBox_AdvOpt")->isEnabled());
+    action(w, QStringLiteral("Advanced"))->trigger();
+    QCOMPARE(watch.seen, unlocks ? QStringList() : QStringList({ "QInputDialog", "QInputDialog" }));
+    QCOMPARE(controls(w), unlocks ? QStringLiteral("11111111111") : QStringLiteral("11111101101"));
+}
 
-    QApplication::setActiveWindow(&w); // back from the password dialog
-    QVERIFY(QTest::qWaitForWindowActive(&w));
-    QGuiApplication::clipboard()->setText(QStringLiteral("untouched"));
-    enabled.clear();
-    texts.clear();
-    QTest::keyClick(&w, Qt::Key_C, Qt::ControlModifier);
-    const auto jobEnded = [&] { return !enabled.isEmpty() && enabled.constLast(); };
-    QTRY_VERIFY2_WITH_TIMEOUT(jobEnded(), qPrintable(texts.join('\n')), 20000);
-    // The Check job's first line names the panel it contacts.
-    QVERIFY2(texts.contains(QStringLiteral("Contacting ") + panelName(0, 0) + QStringLiteral("...")),
-             qPrintable(texts.join('\n')));
-    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("untouched"));
+void MainWindowTest::settingsAtStartUp_data()
+{
+    QTest::addColumn<bool>("writeFile");
+    QTest::addColumn<QStringList>("inFile");
+    QTest::addColumn<QStringList>("inWorker");
+    QTest::addColumn<QStringList>("fileAfter");
+
+    const QStringList good { "192.168.001.010", "127.0.0.5", kNone, "10.0.0.1" };
+    QTest::newRow("no file: defaults, nothing written") << false << QStringList() << QStringList { kNone, kNone, kNone, kNone }
+                                                        << QStringList { "", "", "", "" };
+    QTest::newRow("valid set kept as typed") << true << good << good << good;
+    QTest::newRow("one bad address resets all four")
+        << true << QStringList { "127.0.0.5", "127.0.0.6", "300.1.1.1", "127.0.0.8" }
+        << QStringList { kNone, kNone, kNone, kNone } << QStringList { kNone, kNone, kNone, kNone };
+}
+
+void MainWindowTest::settingsAtStartUp()
+{
+    QFETCH(bool, writeFile);
+    QFETCH(QStringList, inFile);
+    QFETCH(QStringList, inWorker);
+    QFETCH(QStringList, fileAfter);
+    if (writeFile)
+        writeSettings(true, inFile);
+
+    MainWindow w;
+    QStringList seen;
+    for (const QString &ip : w.worker()->manualIp)
+        seen << ip;
+    QCOMPARE(seen, inWorker);
+    QCOMPARE(w.worker()->manualIpEnabled, writeFile); // the switch survives a reset of the addresses
+    QCOMPARE(QFile::exists(settingsPath()), writeFile);
+    if (writeFile)
+        QCOMPARE(storedIps(), fileAfter);
+}
+
+void MainWindowTest::manualIpDialog_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("as typed, with its zeros") << "192168001010" << "192.168.001.010";
+    QTest::newRow("only the first two groups") << "192.168.." << kNone;
+}
+
+void MainWindowTest::manualIpDialog()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, stored);
+
+    MainWindow w;
+    w.show();
+    QStringList shown;
+    bool shownSwitch = true;
+    bool stillOpenAfterKeys = false;
+    test::onNextModal([&](QWidget *frame) {
+        auto *dialog = frame->findChild<SetManIP_Dialog *>();
+        QVERIFY(dialog);
+        for (int i = 1; i <= 4; ++i)
+            shown << dialog->findChild<QLineEdit *>(QStringLiteral("ManIPDev%1").arg(i))->text();
+        auto *box = dialog->findChild<QCheckBox *>(QStringLiteral("EnIP_checkBox"));
+        shownSwitch = box->isChecked();
+        box->setChecked(true);
+        auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("ManIPDev2"));
+        field->setFocus();
+        if (typed.contains('.')) { // a field left partly filled: the rest of the mask blank
+            field->setText(typed);
+        } else { // typed over the zeros, digit by digit, the mask skipping the dots
+            field->setCursorPosition(0);
+            QTest::keyClicks(field, typed);
+        }
+        for (Qt::Key key : { Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter })
+            QTest::keyClick(field, key);
+        stillOpenAfterKeys = frame->isVisible() && dialog->isVisible();
+        QTest::mouseClick(frame->findChild<QToolButton *>(QStringLiteral("closeButton")), Qt::LeftButton);
+    });
+    QVERIFY(QMetaObject::invokeMethod(&w, "toolBarAct_IP"));
+
+    QCOMPARE(shown, (QStringList { kNone, kNone, kNone, kNone }));
+    QVERIFY(!shownSwitch);
+    QVERIFY(stillOpenAfterKeys);
+    QCOMPARE(storedIps(), (QStringList { kNone, stored, kNone, kNone }));
+    QCOMPARE(w.worker()->manualIp[1], stored);
+    QVERIFY(w.worker()->manualIpEnabled);
+}
+
+void MainWindowTest::ipTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("normalized");
+    QTest::newRow("leading zeros") << "010.001.000.100" << true << "10.1.0.100";
+    QTest::newRow("empty parts count as 0") << "1..2.3" << true << "1..2.3";
+    QTest::newRow("256") << "1.2.3.256" << false << "1.2.3.256";
+    QTest::newRow("five parts") << "1.2.3.4.5" << false << "1.2.3.4.5";
+    QTest::newRow("letters") << "1.2.x.4" << false << "1.2.x.4";
+    QTest::newRow("empty") << "" << false << "";
+}
+
+void MainWindowTest::ipTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(QString, normalized);
+    QCOMPARE(MainWindow::isValidIpText(text), valid);
+    QCOMPARE(MainWindow::normalizeIpText(text), normalized);
+}
+
+void MainWindowTest::logRowsAppendedAcrossRuns()
+{
+    const QDateTime morning(QDate(2026, 3, 9), QTime(7, 5, 3, 42));
+    {
+        auto w = windowAt(morning);
+        addRow(*w, 2, QStringLiteral("Scanning for Orvo devices ..."));
+        addRow(*w, 2, QStringLiteral("Scanning IP addresses: 192.168.1.17"));
+        addRow(*w, 0, QString());
+        addRow(*w, 1, QStringLiteral("Über-Konsole Studio 2 found"));
+        QCOMPARE(listedRows(*w), 4); // the sweep's address line is listed, but not logged
+    }
+    {
+        auto w = windowAt(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59, 999)));
+        addRow(*w, 3, QStringLiteral("Second run"));
+    }
+    QCOMPARE(logText(),
+             QStringLiteral("09/03/2026  07:05:03.042   Scanning for Orvo devices ...\n"
+                            "09/03/2026  07:05:03.043   \n"
+                            "09/03/2026  07:05:03.044   Über-Konsole Studio 2 found\n"
+                            "31/12/2026  23:59:59.999   Second run\n"));
+}
+
+void MainWindowTest::unwritableLogIsTriedAgain()
+{
+    // A folder where the file should be cannot be opened for writing, even by root.
+    QVERIFY(QDir().mkpath(logPath()));
+    auto w = windowAt(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)));
+    addRow(*w, 2, QStringLiteral("lost"));
+    QCOMPARE(listedRows(*w), 1);
+
+    QVERIFY(QDir(logPath()).removeRecursively());
+    addRow(*w, 2, QStringLiteral("kept"));
+    QCOMPARE(listedRows(*w), 2);
+    QCOMPARE(logText(), QStringLiteral("02/01/2026  03:04:05.001   kept\n"));
 }
 
 ORVO_UI_TEST_MAIN(MainWindowTest)

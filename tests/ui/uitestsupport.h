@@ -16,7 +16,6 @@
 #include <QInputDialog>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QPointer>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -75,18 +74,15 @@ inline void onNextModal(std::function<void(QWidget *)> answer)
     timer->start(10);
 }
 
-/// Answers the next input dialog with `text` (accepted) or cancels it (`accept` false);
-/// `seen` receives the dialog's label text. `then` runs right after the answer, still inside the
-/// handler that opened the dialog: the place to prepare the answer to a box that follows.
-inline void answerInputDialog(const QString &text, bool accept = true, QString *seen = nullptr,
-                              std::function<void()> then = {})
+/// Answers the next input dialog with `text` (accepted) or cancels it (`accept` false). `then`
+/// runs right after the answer, still inside the handler that opened the dialog: the place to
+/// prepare the answer to a box that follows.
+inline void answerInputDialog(const QString &text, bool accept = true, std::function<void()> then = {})
 {
     onNextModal([=](QWidget *w) {
         auto *dialog = qobject_cast<QInputDialog *>(w);
         if (!dialog)
             return;
-        if (seen)
-            *seen = dialog->labelText();
         dialog->setTextValue(text);
         accept ? dialog->accept() : dialog->reject();
         if (then)
@@ -94,25 +90,13 @@ inline void answerInputDialog(const QString &text, bool accept = true, QString *
     });
 }
 
-/// Presses `button` in the next message box; `seen` receives its icon, title and text.
+/// A message box as it was answered.
 struct SeenBox
 {
     int icon = -1;
     QString title;
     QString text;
 };
-inline void answerMessageBox(QMessageBox::StandardButton button, SeenBox *seen = nullptr)
-{
-    onNextModal([=](QWidget *w) {
-        auto *box = qobject_cast<QMessageBox *>(w);
-        if (!box)
-            return;
-        if (seen)
-            *seen = { box->icon(), box->windowTitle(), box->text() };
-        if (QAbstractButton *b = box->button(button))
-            b->click();
-    });
-}
 
 /// Presses `buttons` in the next message boxes, one box each, in order; `seen` receives every
 /// box answered.
@@ -131,25 +115,36 @@ inline void answerMessageBoxes(QList<QMessageBox::StandardButton> buttons, QVect
     });
 }
 
-/// While alive, presses Yes, else OK, in every message box that opens, and keeps their texts.
+/// While alive, answers every modal widget that opens and keeps what it was: a message box is
+/// answered Yes, else OK, and its text kept; any other dialog is rejected and its class name
+/// kept. For runs that answer every question, and for steps that must not ask anything, without
+/// hanging when they do.
 class BoxAnswerer
 {
 public:
     BoxAnswerer()
     {
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible())
+            QWidget *modal = QApplication::activeModalWidget();
+            if (!modal || !modal->isVisible())
                 return;
-            QAbstractButton *b = box->button(QMessageBox::Yes);
-            if (!b)
-                b = box->button(QMessageBox::Ok);
-            if (!b)
-                return;
-            seen << box->text();
-            b->click();
+            if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                QAbstractButton *b = box->button(QMessageBox::Yes);
+                if (!b)
+                    b = box->button(QMessageBox::Ok);
+                if (!b)
+                    return;
+                seen << box->text();
+                b->click();
+            } else {
+                seen << QString::fromLatin1(modal->metaObject()->className());
+                if (auto *dialog = qobject_cast<QDialog *>(modal))
+                    dialog->reject();
+                else
+                    modal->close();
+            }
         });
-        m_timer.start(20);
+        m_timer.start(10);
     }
     QStringList seen;
 
@@ -173,44 +168,6 @@ protected:
     }
 };
 
-/// While alive, closes every modal widget that opens (a dialog is rejected) and keeps its class
-/// name: for steps that must not ask anything, without hanging when they do.
-class ModalWatch
-{
-public:
-    ModalWatch()
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            QWidget *modal = QApplication::activeModalWidget();
-            if (!modal || !modal->isVisible())
-                return;
-            m_seen << QString::fromLatin1(modal->metaObject()->className());
-            if (auto *dialog = qobject_cast<QDialog *>(modal))
-                dialog->reject();
-            else
-                modal->close();
-        });
-        m_timer.start(10);
-    }
-    QStringList seen() const { return m_seen; }
-
-private:
-    QTimer m_timer;
-    QStringList m_seen;
-};
-
-/// The toolbar action of `window` with the text `text`, null when there is none.
-inline QAction *toolbarAction(QWidget &window, const QString &text)
-{
-    if (auto *bar = window.findChild<QToolBar *>()) {
-        for (QAction *a : bar->actions()) {
-            if (a->text() == text)
-                return a;
-        }
-    }
-    return nullptr;
-}
-
 /// A widget of the window by its object name; the test cannot go on without it.
 template <typename T = QWidget>
 T *child(QWidget &window, const char *name)
@@ -224,10 +181,29 @@ T *child(QWidget &window, const char *name)
 /// A toolbar action by its text; the test cannot go on without it.
 inline QAction *action(QWidget &window, const QString &text)
 {
-    QAction *a = toolbarAction(window, text);
-    if (!a)
-        qFatal("no action %s", qPrintable(text));
-    return a;
+    if (auto *bar = window.findChild<QToolBar *>()) {
+        for (QAction *a : bar->actions()) {
+            if (a->text() == text)
+                return a;
+        }
+    }
+    qFatal("no action %s", qPrintable(text));
+}
+
+/// Whether the window's controls can be used, one digit each, in this order: Scan Network,
+/// Set IP, Rename, Identify, Auto Update, Advanced, Advanced checked, the products group, the
+/// device list, the Advanced Options group, About.
+inline QString controls(QWidget &window)
+{
+    QString out;
+    const auto digit = [&out](bool on) { out += QLatin1Char(on ? '1' : '0'); };
+    for (const char *a : { "Scan Network", "Set IP", "Rename", "Identify", "Auto Update", "Advanced" })
+        digit(action(window, QLatin1String(a))->isEnabled());
+    digit(action(window, QStringLiteral("Advanced"))->isChecked());
+    for (const char *c : { "groupBox_Products", "comboBox_FoundDevices", "groupBox_AdvOpt" })
+        digit(child(window, c)->isEnabled());
+    digit(action(window, QStringLiteral("About"))->isEnabled());
+    return out;
 }
 
 /// The window's log file in the (throw-away) data folder.
@@ -290,7 +266,14 @@ public:
             && child<QComboBox>("comboBox_FoundDevices")->count() == addresses.size();
     }
 
-    QStringList listTexts() const { return itemTexts(child<QListWidget>("Log_listWidget")); }
+    QStringList listTexts() const
+    {
+        QStringList out;
+        auto *list = child<QListWidget>("Log_listWidget");
+        for (int i = 0; i < list->count(); ++i)
+            out << list->item(i)->text();
+        return out;
+    }
     QStringList comboTexts(const char *name) const
     {
         QStringList out;
@@ -302,14 +285,6 @@ public:
     const JobOutcome &lastOutcome() const { return m_last; }
 
 private:
-    static QStringList itemTexts(const QListWidget *list)
-    {
-        QStringList out;
-        for (int i = 0; i < list->count(); ++i)
-            out << list->item(i)->text();
-        return out;
-    }
-
     ui::MainWindow &m_window;
     Worker &m_worker;
     JobOutcome m_last;
