@@ -1,6 +1,7 @@
 // The worker's request protocol and its owner's end: a second request while a job runs, modes
-// outside the table, and the host destroyed while a job waits for an answer. A job is held at a
-// known point by its question: the worker thread waits while the box is open.
+// outside the table, and the host destroyed while a job waits for an answer; and the texts of
+// elapsed times. A job is held at a known point by its question: the worker thread waits while
+// the box is open.
 
 #include "catalogue.h"
 #include "jobrig.h"
@@ -38,6 +39,8 @@ private slots:
     void destroyingTheHostWhileAQuestionWaitsEndsTheJob();
     void modeOutsideTheTableRunsNoJob_data();
     void modeOutsideTheTableRunsNoJob();
+    void timeTexts_data();
+    void timeTexts();
 
 private:
     std::unique_ptr<DebugCapture> m_debug;
@@ -133,6 +136,32 @@ void tst_Worker::modeOutsideTheTableRunsNoJob()
     QVERIFY(front.trace.isEmpty());
     QVERIFY(front.jobEnds.isEmpty());
     QVERIFY(!host.worker()->isWorking());
+}
+
+// The elapsed time at the end of a board's result line and of a whole run's closing line.
+void tst_Worker::timeTexts_data()
+{
+    QTest::addColumn<qint64>("ms");
+    QTest::addColumn<QString>("panelText");
+    QTest::addColumn<QString>("totalText");
+
+    QTest::newRow("-5 s counts as zero") << qint64(-5000) << QString() << QString();
+    QTest::newRow("0.4 s") << qint64(400) << QString() << QString();
+    QTest::newRow("45 s") << qint64(45000) << "   [45 secs]" << "     [45 secs]";
+    QTest::newRow("75 s") << qint64(75000) << "   [1 mins, 15 secs]" << "     [1 mins, 15 secs]";
+    QTest::newRow("2 min 5.999 s") << qint64(125999) << "   [2 mins, 5 secs]" << "     [2 mins, 5 secs]";
+    QTest::newRow("2 min 0 s") << qint64(120000) << "   [2 mins, 0 secs]" << "     [2 mins, 0 secs]";
+    // An hour and more: the board's text names the hours as well, like the total.
+    QTest::newRow("1 h 0 min 0.5 s") << qint64(3600500) << "   [1 hrs, 0 mins, 0 secs]" << "     [1 hrs, 0 mins, 0 secs]";
+    QTest::newRow("25 h 59 min 59 s") << qint64(93599000) << "   [25 hrs, 59 mins, 59 secs]"
+                                      << "     [25 hrs, 59 mins, 59 secs]";
+}
+
+void tst_Worker::timeTexts()
+{
+    QFETCH(qint64, ms);
+    QTEST(panelTimeText(ms), "panelText");
+    QTEST(totalTimeText(ms), "totalText");
 }
 
 QTEST_GUILESS_MAIN(tst_Worker)
