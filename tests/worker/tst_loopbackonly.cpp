@@ -84,7 +84,8 @@ void tst_LoopbackOnly::deviceJobOnARecordThatNamesAnotherAddressRefused()
         w.deviceType = LumivoxKvr10;
         w.panelIndex = 0;
     }));
-    QCOMPARE(rig.front.lines.last(), refusal(QStringLiteral("The time factor 1000"), QStringLiteral("192.0.2.21 is not one")));
+    QCOMPARE(rig.front.lines,
+             QStringList { refusal(QStringLiteral("The time factor 1000"), QStringLiteral("192.0.2.21 is not one")) });
     QCOMPARE(rig.front.enables, QVector<bool>({ false, true }));
     QCOMPARE(rig.ended(), QStringLiteral("refused 0"));
     QCOMPARE(rig.sim.snapshot(0).connections, 1); // the scan's
