@@ -12,17 +12,6 @@
 
 namespace orvo::test {
 
-/// A board's latest outcome as plain data ("-" for what the job did not record), to compare with
-/// a literal: "16: v4 -> v5, result 1, attempts 1, records 6".
-inline QString outcomeText(const BoardOutcome &o)
-{
-    const auto opt = [](const auto &v) { return v ? QString::number(int(*v)) : QStringLiteral("-"); };
-    return QStringLiteral("%1: v%2 -> v%3, result %4, attempts %5, records %6")
-        .arg(o.position)
-        .arg(opt(o.versionBefore), opt(o.versionAfter), opt(o.result), opt(o.attempts))
-        .arg(o.records);
-}
-
 class JobRig
 {
 public:
@@ -66,13 +55,14 @@ public:
         return QStringLiteral("%1 %2").arg(QLatin1String(names[int(job.end)])).arg(job.failedBoards);
     }
 
-    /// Each board's latest outcome as outcomeText gives it.
-    QStringList outcomes() const
+    /// A manual scan of the given entries (unused ones "000.000.000.000").
+    bool scan(const QStringList &entries)
     {
-        QStringList out;
-        for (const BoardOutcome &o : front.latestOutcomes())
-            out << outcomeText(o);
-        return out;
+        return run(ScanNetwork, [entries](Worker &w) {
+            w.manualIpEnabled = true;
+            for (int i = 0; i < 4; ++i)
+                w.manualIp[i] = entries.value(i, QStringLiteral("000.000.000.000"));
+        });
     }
 
     /// Finds the simulated devices with a manual scan of their addresses (at most four) and
@@ -82,11 +72,7 @@ public:
         QStringList addresses;
         for (int d = 0; d < sim.deviceCount() && d < 4; ++d)
             addresses << sim.address(d);
-        const bool ok = run(ScanNetwork, [&](Worker &w) {
-            w.manualIpEnabled = true;
-            for (int i = 0; i < 4; ++i)
-                w.manualIp[i] = i < addresses.size() ? addresses.at(i) : QStringLiteral("000.000.000.000");
-        });
+        const bool ok = scan(addresses);
         front.reset();
         return ok && worker().foundDevices.size() == addresses.size();
     }

@@ -1,10 +1,12 @@
-// A worker on a clock faster than real time (or told so by its window) runs no job that would
-// reach an address outside 127.0.0.0/8. Run in a network namespace of its own (only lo up), so
-// that even a broken rule sends nothing to 192.0.2.x, and a sweep finds no subnet to visit.
+// A worker on a clock faster than real time (or told so by its window), and the command-line
+// program with --speed-up, reach no address outside 127.0.0.0/8. Run in a network namespace of
+// its own (only lo up), so that even a broken rule sends nothing to 192.0.2.x, and a sweep finds
+// no subnet to visit.
 
 #include "catalogue.h"
 #include "jobrig.h"
 
+#include <QProcess>
 #include <QtTest>
 
 using namespace orvo;
@@ -12,15 +14,14 @@ using namespace orvo::test;
 
 namespace {
 
-const QString kUnused = QStringLiteral("000.000.000.000");
-
 QString refusal(const QString &reason, const QString &target)
 {
-    return reason
-        + QStringLiteral(" is for the device simulator only: jobs may then talk only to loopback addresses "
-                         "(127.0.0.0/8), and ")
-        + target + QStringLiteral(". The job was not started; nothing was sent.");
+    return "[3] Error!  " + reason
+        + " is for the device simulator only: jobs may then talk only to loopback addresses (127.0.0.0/8), and "
+        + target + ". The job was not started; nothing was sent.";
 }
+
+const QString kSweep = QStringLiteral("a scan without manual addresses sweeps the subnets of this computer");
 
 } // namespace
 
@@ -33,6 +34,8 @@ private slots:
     void scanRefused();
     void deviceJobOnARecordThatNamesAnotherAddressRefused();
     void ruleSetByTheWindowOnARealClock();
+    void cliSpeedUpRefused_data();
+    void cliSpeedUpRefused();
 };
 
 void tst_LoopbackOnly::scanRefused_data()
@@ -40,8 +43,7 @@ void tst_LoopbackOnly::scanRefused_data()
     QTest::addColumn<bool>("manual");
     QTest::addColumn<QString>("target");
     QTest::newRow("a manual address") << true << QStringLiteral("192.0.2.20 is not one");
-    QTest::newRow("the sweep") << false
-                               << QStringLiteral("a scan without manual addresses sweeps the subnets of this computer");
+    QTest::newRow("the sweep") << false << kSweep;
 }
 
 void tst_LoopbackOnly::scanRefused()
@@ -51,21 +53,18 @@ void tst_LoopbackOnly::scanRefused()
     JobRig rig;
     QVERIFY(rig.startWith(devsim::defaultDevice(LumivoxKvr10, QStringLiteral("127.0.0.2"))));
     const int before = rig.sim.snapshot(0).connections;
-    QVERIFY(rig.run(ScanNetwork, [manual](Worker &w) {
-        w.manualIpEnabled = manual;
-        const QString entries[4] = { QStringLiteral("127.0.0.2"), QStringLiteral("192.000.002.020"), kUnused, kUnused };
-        for (int i = 0; i < 4; ++i)
-            w.manualIp[i] = entries[i];
-    }));
+    QVERIFY(rig.scan({ "127.0.0.2", "192.000.002.020" }));
+    if (!manual) {
+        rig.front.reset();
+        QVERIFY(rig.run(ScanNetwork, [](Worker &w) { w.manualIpEnabled = false; }));
+    }
 
-    const QString text = refusal(QStringLiteral("The time factor 1000"), target);
-    QCOMPARE(rig.front.lines, QStringList { QStringLiteral("[3] Error!  ") + text });
-    QCOMPARE(rig.front.boxes.size(), 1);
-    QCOMPARE(rig.front.boxes.first().text, text);
+    const QString line = refusal(QStringLiteral("The time factor 1000"), target);
+    QCOMPARE(rig.front.lines, QStringList({ line }));
+    QCOMPARE(rig.front.boxes, QStringList({ "3/400 Orvo Updater: " + line.mid(12) }));
     // The window takes its controls back with the device list, as after any scan.
     QCOMPARE(rig.front.deviceLists.size(), 1);
-    QCOMPARE(rig.front.jobEnds.size(), 1);
-    QCOMPARE(rig.front.jobEnds.first().end, JobEnd::Refused);
+    QCOMPARE(rig.ended(), QStringLiteral("refused 0"));
     QCOMPARE(rig.sim.snapshot(0).connections, before); // not even the loopback entry was asked
 }
 
@@ -76,10 +75,7 @@ void tst_LoopbackOnly::deviceJobOnARecordThatNamesAnotherAddressRefused()
     device.recordAddress = QStringLiteral("192.0.2.21");
     rig.sim.addDevice(device);
     QVERIFY(rig.start());
-    QVERIFY(rig.run(ScanNetwork, [](Worker &w) {
-        w.manualIpEnabled = true;
-        w.manualIp[0] = QStringLiteral("127.0.0.2");
-    }));
+    QVERIFY(rig.scan({ "127.0.0.2" }));
     QCOMPARE(rig.worker().foundDevices.size(), 1);
     rig.front.reset();
 
@@ -88,11 +84,10 @@ void tst_LoopbackOnly::deviceJobOnARecordThatNamesAnotherAddressRefused()
         w.deviceType = LumivoxKvr10;
         w.panelIndex = 0;
     }));
-    QCOMPARE(rig.front.lines, QStringList { QStringLiteral("[3] Error!  ")
-                                            + refusal(QStringLiteral("The time factor 1000"),
-                                                      QStringLiteral("192.0.2.21 is not one")) });
+    QCOMPARE(rig.front.lines,
+             QStringList { refusal(QStringLiteral("The time factor 1000"), QStringLiteral("192.0.2.21 is not one")) });
     QCOMPARE(rig.front.enables, QVector<bool>({ false, true }));
-    QCOMPARE(rig.front.jobEnds.first().end, JobEnd::Refused);
+    QCOMPARE(rig.ended(), QStringLiteral("refused 0"));
     QCOMPARE(rig.sim.snapshot(0).connections, 1); // the scan's
 }
 
@@ -103,10 +98,35 @@ void tst_LoopbackOnly::ruleSetByTheWindowOnARealClock()
     QCOMPARE(host.worker()->loopbackOnlyReason(), QString());
     host.worker()->setLoopbackOnly(QStringLiteral("The test control"));
     QVERIFY(runJob(host, ScanNetwork, [](Worker &w) { w.manualIpEnabled = false; }));
-    QCOMPARE(front.lines, QStringList { QStringLiteral("[3] Error!  ")
-                                       + refusal(QStringLiteral("The test control"),
-                                                 QStringLiteral("a scan without manual addresses sweeps the subnets "
-                                                                "of this computer")) });
+    QCOMPARE(front.lines, QStringList({ refusal(QStringLiteral("The test control"), kSweep) }));
+}
+
+void tst_LoopbackOnly::cliSpeedUpRefused_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("target");
+    QTest::newRow("device") << QStringList { "check", "192.0.2.10", "0" } << "192.0.2.10 is not one";
+    QTest::newRow("one of the scan's addresses") << QStringList { "scan", "--ip", "127.0.0.2", "--ip", "192.0.2.11" }
+                                                 << "192.0.2.11 is not one";
+    QTest::newRow("sweep") << QStringList { "scan" } << "a scan without --ip sweeps the subnets of this computer";
+}
+
+void tst_LoopbackOnly::cliSpeedUpRefused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, target);
+    QProcess p;
+    p.start(QStringLiteral(ORVO_CLI_PATH), arguments + QStringList { "--speed-up", "50", "--debug" });
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 2);
+    QCOMPARE(p.readAllStandardOutput(), QByteArray());
+    // The refusal and the usage line, and not one debug line of the worker: no job was requested.
+    const QStringList err = QString::fromLocal8Bit(p.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(err.size(), 2);
+    QCOMPARE(err.first(), "orvo-updater-cli: --speed-up is for the device simulator only: it shortens the boards' "
+                          "restart and erase waits, so it is honoured only when every address the command talks to is "
+                          "a loopback address (127.0.0.0/8), and " + target + "; nothing was sent");
+    QVERIFY(err.last().startsWith(QStringLiteral("Usage: orvo-updater-cli [options] ")));
 }
 
 QTEST_GUILESS_MAIN(tst_LoopbackOnly)

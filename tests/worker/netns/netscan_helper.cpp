@@ -108,9 +108,8 @@ int runSweep(std::uint16_t port, const QString &own)
 
     for (const QString &line : front.lines)
         out() << "LINE " << line << Qt::endl;
-    for (const test::ProgressCall &p : front.progress)
-        out() << "PROGRESS " << int(p.visible) << ',' << p.value << ',' << int(p.showText) << ',' << p.min << ','
-              << p.max << Qt::endl;
+    for (const QString &p : front.progress)
+        out() << "PROGRESS " << p << Qt::endl;
     for (const DeviceList &list : front.deviceLists) {
         out() << "LIST " << list.size() << Qt::endl;
         for (const OrvoDiscoveryInfo &record : list)
