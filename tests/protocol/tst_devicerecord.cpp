@@ -1,4 +1,5 @@
 #include "devicerecord.h"
+#include "devicetext.h"
 #include "packet.h"
 
 #include <QtTest>
@@ -19,11 +20,6 @@ OrvoDiscoveryInfo makeRecord(std::uint16_t headerType, std::uint32_t type, std::
     return r;
 }
 
-QByteArray wire(const OrvoDiscoveryInfo &r)
-{
-    return r.toByteArray();
-}
-
 std::optional<OrvoDiscoveryInfo> accept(const QByteArray &bytes)
 {
     return acceptDeviceRecord(reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size()));
@@ -37,15 +33,15 @@ class tst_DeviceRecord : public QObject
 
 private slots:
     void fieldsAtTheirOffsets();
-    void textForms_data();
     void textForms();
-    void nameWithoutTerminator();
-    void nameStopsAtFirstZero();
+    void names();
     void acceptance_data();
     void acceptance();
-    void acceptedRecordIsKeptUnchanged();
     void addOrReplaceKeepsOneEntryPerMac();
-    void metaTypeName();
+    // Names travel in Windows-1252 and are shown as data, never as terminal control.
+    void nameShownAsData();
+    void everyPrintableByteComesBack();
+    void newName();
 };
 
 void tst_DeviceRecord::fieldsAtTheirOffsets()
@@ -66,54 +62,28 @@ void tst_DeviceRecord::fieldsAtTheirOffsets()
     QCOMPARE(int(b[122]), 0xA1);
     QCOMPARE(r.type(), 0x04030201u);
     QCOMPARE(r.requestDeviceType(), std::uint16_t(0x0201));
+    QCOMPARE(r.byData(0), 1u);
     QCOMPARE(r.byData(7), 0xA1B2C3D4u);
     QCOMPARE(r.byData(8), 0u);
     QCOMPARE(r.byData(-1), 0u);
 }
 
-void tst_DeviceRecord::textForms_data()
-{
-    QTest::addColumn<QByteArray>("mac");
-    QTest::addColumn<QByteArray>("ip");
-    QTest::addColumn<QString>("macText");
-    QTest::addColumn<QString>("ipText");
-    QTest::newRow("example") << QByteArray::fromHex("001aff010203") << QByteArray::fromHex("0a000007")
-                             << "00:1a:ff:01:02:03" << "10.0.0.7";
-    QTest::newRow("ascending") << QByteArray::fromHex("0a1b2c3d4e5f") << QByteArray::fromHex("c0a80114")
-                               << "0a:1b:2c:3d:4e:5f" << "192.168.1.20";
-    QTest::newRow("all ones") << QByteArray::fromHex("ffffffffffff") << QByteArray::fromHex("ffffffff")
-                              << "ff:ff:ff:ff:ff:ff" << "255.255.255.255";
-}
-
 void tst_DeviceRecord::textForms()
 {
-    QFETCH(QByteArray, mac);
-    QFETCH(QByteArray, ip);
-    QFETCH(QString, macText);
-    QFETCH(QString, ipText);
     OrvoDiscoveryInfo r;
-    std::array<std::uint8_t, 6> m;
-    std::array<std::uint8_t, 4> a;
-    std::copy(mac.begin(), mac.end(), m.begin());
-    std::copy(ip.begin(), ip.end(), a.begin());
-    r.setMac(m);
-    r.setIp(a);
-    QCOMPARE(orvo::macText(r), macText);
-    QCOMPARE(orvo::ipText(r), ipText);
+    r.setMac({ { 0x00, 0x1a, 0xff, 0x01, 0x02, 0x03 } });
+    r.setIp({ { 10, 0, 0, 255 } });
+    QCOMPARE(macText(r), QStringLiteral("00:1a:ff:01:02:03"));
+    QCOMPARE(ipText(r), QStringLiteral("10.0.0.255"));
 }
 
-void tst_DeviceRecord::nameWithoutTerminator()
+void tst_DeviceRecord::names()
 {
     OrvoDiscoveryInfo r;
     r.setName(QByteArray(40, 'N'));
     r.setMac({ { 0xEE, 0, 0, 0, 0, 0 } }); // the byte after the name field is not a zero
     QCOMPARE(r.nameBytes(), QByteArray(31, 'N'));
     QCOMPARE(r.name(), QString(31, QLatin1Char('N')));
-}
-
-void tst_DeviceRecord::nameStopsAtFirstZero()
-{
-    OrvoDiscoveryInfo r;
     r.setName(QByteArray("Studio\0junk", 11));
     QCOMPARE(r.name(), QStringLiteral("Studio"));
 }
@@ -122,38 +92,32 @@ void tst_DeviceRecord::acceptance_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("accepted");
-    const QByteArray good = wire(makeRecord(1, 1, 1, { { 127, 0, 0, 2 } }));
+    QByteArray good = makeRecord(1, 1, 1, { { 127, 0, 0, 2 } }).toByteArray();
+    for (int i : { 16, 59, 70, 74, 79, 90 })
+        good[i] = char(0x80 | i); // uninterpreted bytes travel on unchanged
     QTest::newRow("valid") << good << true;
     QTest::newRow("122 bytes") << good.left(122) << false;
     QTest::newRow("124 bytes") << good + 'x' << false;
-    QTest::newRow("empty") << QByteArray() << false;
     QByteArray kind3 = good;
     kind3[8] = 3;
     QTest::newRow("kind 3") << kind3 << false;
     QByteArray magic = good;
     magic[7] = 0x0E;
     QTest::newRow("wrong magic") << magic << false;
-    QTest::newRow("header type 5") << wire(makeRecord(5, 1, 1, { { 127, 0, 0, 2 } })) << false;
-    QTest::newRow("header type 0xFFFF") << wire(makeRecord(0xFFFF, 1, 1, { { 127, 0, 0, 2 } })) << false;
+    QTest::newRow("header type 5") << makeRecord(5, 1, 1, { { 127, 0, 0, 2 } }).toByteArray() << false;
+    QTest::newRow("header type 0xFFFF") << makeRecord(0xFFFF, 1, 1, { { 127, 0, 0, 2 } }).toByteArray() << false;
     // The record's own type field is not compared with the header.
-    QTest::newRow("type field 9") << wire(makeRecord(4, 9, 1, { { 127, 0, 0, 2 } })) << true;
+    QTest::newRow("type field 9") << makeRecord(4, 9, 1, { { 127, 0, 0, 2 } }).toByteArray() << true;
 }
 
 void tst_DeviceRecord::acceptance()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(bool, accepted);
-    QCOMPARE(accept(bytes).has_value(), accepted);
-}
-
-void tst_DeviceRecord::acceptedRecordIsKeptUnchanged()
-{
-    QByteArray bytes = wire(makeRecord(0, 0, 7, { { 10, 0, 0, 7 } }));
-    for (int i : { 16, 59, 70, 74, 79, 90 })
-        bytes[i] = char(0x80 | i); // uninterpreted bytes travel on unchanged
-    const auto r = accept(bytes);
-    QVERIFY(r);
-    QCOMPARE(r->toByteArray(), bytes);
+    const auto record = accept(bytes);
+    QCOMPARE(record.has_value(), accepted);
+    if (record)
+        QCOMPARE(record->toByteArray(), bytes);
 }
 
 void tst_DeviceRecord::addOrReplaceKeepsOneEntryPerMac()
@@ -168,12 +132,38 @@ void tst_DeviceRecord::addOrReplaceKeepsOneEntryPerMac()
     QCOMPARE(list[1].name(), QStringLiteral("second"));
 }
 
-void tst_DeviceRecord::metaTypeName()
+void tst_DeviceRecord::nameShownAsData()
 {
-    registerMetaTypes();
-    const int id = QMetaType::type("QVector <OrvoDiscoveryInfo>");
-    QVERIFY(id != QMetaType::UnknownType);
-    QCOMPARE(id, qMetaTypeId<DeviceList>());
+    OrvoDiscoveryInfo record;
+    const QByteArray hostile("\x1b]0;PWNED\x07\x1b[2J\x1b[31m X\r\n#9: fake"); // all 31 bytes, no zero
+    record.setName(hostile);
+    QCOMPARE(record.visibleName(), QStringLiteral("\\x1B]0;PWNED\\x07\\x1B[2J\\x1B[31m X\\x0D\\x0A#9: fake"));
+    QCOMPARE(record.nameBytes(), hostile);
+    record.setName("Caf\xe9 \xc5\\x41\t\x7f\x80\x9b\x81\x9d");
+    QCOMPARE(record.visibleName(), QStringLiteral("Café Å\\x41\\x09\\x7F€›\\x81\\x9D"));
+    QCOMPARE(visibleText(QStringLiteral("\u0085\\x85")), QStringLiteral("\\x85\\x85")); // C1; nothing changes twice
+}
+
+void tst_DeviceRecord::everyPrintableByteComesBack()
+{
+    for (int b = 0x20; b <= 0xFF; ++b) {
+        const QByteArray byte(1, static_cast<char>(b));
+        const DeviceNameBytes encoded = encodeDeviceName(decodeDeviceText(byte));
+        const bool control = b == 0x7F || b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D;
+        QVERIFY2(encoded.ok() != control && (control || encoded.bytes == byte), qPrintable(QString::number(b, 16)));
+    }
+}
+
+void tst_DeviceRecord::newName()
+{
+    QCOMPARE(encodeDeviceName(QStringLiteral("Café Å")).bytes, QByteArray("\x43\x61\x66\xe9\x20\xc5"));
+    QCOMPARE(encodeDeviceName(QStringLiteral("e\u0301")).bytes, QByteArray("\xe9")); // composed first
+    QCOMPARE(encodeDeviceName(QString(21, QChar(0xE9))).bytes, QByteArray(21, '\xe9'));
+    QCOMPARE(encodeDeviceName(QString(22, QLatin1Char('a'))).error, QStringLiteral("Name cannot be more than 21 characters"));
+    QCOMPARE(encodeDeviceName(QStringLiteral("A\U0001F600")).error,
+             QStringLiteral("Name cannot contain \"\U0001F600\" (U+1F600): devices keep names in Windows-1252"));
+    QCOMPARE(encodeDeviceName(QStringLiteral("A\nB")).error,
+             QStringLiteral("Name cannot contain the control character \\x0A (U+000A)"));
 }
 
 QTEST_GUILESS_MAIN(tst_DeviceRecord)
