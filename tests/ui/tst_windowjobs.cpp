@@ -444,10 +444,9 @@ void WindowJobsTest::closeDuringAJob()
                                : device(LumivoxKvr10, "127.0.0.78", "Studio 78", 0));
     QVERIFY(rig.start());
     if (download) {
-        test::FirmwareTree::Image image;
         QFile big(rig.firmware.path(QStringLiteral("6170/MetersPIC.hex")));
         QVERIFY(big.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        const QByteArray content = test::FirmwareTree::makeHex(1, image, kBigImageRecords);
+        const QByteArray content = test::FirmwareTree::hexImage(1, kBigImageRecords);
         QCOMPARE(big.write(content), qint64(content.size()));
         // Each reply of the board comes 2 ms late, so that the download still runs at the close.
         rig.sim.addFault(0, { devsim::FaultKind::DelayReply, kMeters, 1, -1, 2000 });

@@ -1,7 +1,7 @@
 #pragma once
 
 // A HexFiles tree of small, distinct firmware images for every catalogue file, written into a
-// temporary folder, with the image each file must leave on its board.
+// temporary folder.
 
 #include "../firmware/hexfile.h"
 #include "catalogue.h"
@@ -10,26 +10,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QString>
 #include <QTemporaryDir>
 
 #include <cstdint>
-#include <map>
 
 namespace orvo::test {
 
 class FirmwareTree
 {
 public:
-    /// Expected content of a board after writing one file.
-    struct Image
-    {
-        std::map<std::uint32_t, std::uint8_t> hex; ///< address -> byte (HEX files)
-        QByteArray fpga;                           ///< bytes in order (FPGA images)
-    };
-
-    /// Writes every catalogue file of every device type under <temp>/HexFiles/.
+    /// Writes every catalogue file of every device type under <temp>/HexFiles/: a HEX file of six
+    /// 16-byte records (each file at its own addresses), or an FPGA image of a few chunks, the
+    /// last one short.
     bool create()
     {
         if (!m_dir.isValid())
@@ -38,14 +31,11 @@ public:
         for (int type = 0; type < DeviceTypeMax; ++type) {
             for (int i = 0; i < kPanelPositions; ++i) {
                 const QString file = firmwareFile(type, i);
-                if (file.isEmpty() || m_images.contains(file))
+                if (file.isEmpty() || QFile::exists(path(file)))
                     continue;
-                Image image;
-                const QByteArray content = file.endsWith(QLatin1String(".bin")) ? makeFpga(seed, image)
-                                                                                  : makeHex(seed, image);
-                if (!write(file, content))
+                const bool fpga = file.endsWith(QLatin1String(".bin"));
+                if (!write(file, fpga ? testing::patternBytes(3 * 49 + 11 + int(seed % 7), seed) : hexImage(seed)))
                     return false;
-                m_images.insert(file, image);
                 ++seed;
             }
         }
@@ -56,43 +46,12 @@ public:
     QString folder() const { return m_dir.path() + QStringLiteral("/HexFiles/"); }
     QString path(const QString &relative) const { return folder() + relative; }
 
-    /// Expected image of catalogue position `panelIndex` of `deviceType`.
-    Image image(int deviceType, int panelIndex) const { return m_images.value(firmwareFile(deviceType, panelIndex)); }
-
     bool remove(const QString &relative) const { return QFile::remove(path(relative)); }
 
-    /// One HEX file: an extended address record for the flash, `records` data records of 16
-    /// bytes, a record above the flash window (configuration words, never sent) and the end.
-    static QByteArray makeHex(std::uint32_t seed, Image &image, int records = 6)
+    /// The image of file number `seed`, `records` records long.
+    static QByteArray hexImage(std::uint32_t seed, int records = 6)
     {
-        QByteArray text;
-        using testing::hexRecord;
-        text += hexRecord(0x0000, 4, QByteArray::fromHex("1D00")) + "\r\n";
-        for (int r = 0; r < records; ++r) {
-            QByteArray data;
-            const std::uint16_t address = static_cast<std::uint16_t>(0x0100 * seed + 16 * r);
-            for (int b = 0; b < 16; ++b) {
-                const auto v = static_cast<std::uint8_t>((seed * 37 + r * 16 + b * 7) & 0xFF);
-                data.append(static_cast<char>(v));
-                image.hex[0x1D000000u + address + static_cast<std::uint32_t>(b)] = v;
-            }
-            text += hexRecord(address, 0, data) + "\r\n";
-        }
-        text += hexRecord(0x0000, 4, QByteArray::fromHex("1FC0")) + "\r\n";
-        text += hexRecord(0x2FF0, 0, QByteArray(8, '\x5A')) + "\r\n";
-        text += hexRecord(0x0000, 1, QByteArray()) + "\r\n";
-        return text;
-    }
-
-    /// One FPGA image: a few chunks, the last one short.
-    static QByteArray makeFpga(std::uint32_t seed, Image &image)
-    {
-        QByteArray bytes;
-        const int size = 3 * 49 + 11 + static_cast<int>(seed % 7);
-        for (int i = 0; i < size; ++i)
-            bytes.append(static_cast<char>((seed * 53 + static_cast<std::uint32_t>(i) * 11 + 1) & 0xFF));
-        image.fpga = bytes;
-        return bytes;
+        return testing::makeHexImage(records, 16, 0x1D200000, nullptr, 0x1D000000 + 0x100 * seed, seed);
     }
 
 private:
@@ -106,7 +65,6 @@ private:
     }
 
     QTemporaryDir m_dir;
-    QHash<QString, Image> m_images;
 };
 
 } // namespace orvo::test

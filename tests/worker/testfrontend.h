@@ -5,11 +5,11 @@
 // connections) and runJob() below, which requests a job and keeps the event loop turning until
 // the job's thread has ended, so that blocking message boxes are answered meanwhile.
 
-#include "debugcapture.h"
 #include "workerhost.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLoggingCategory>
 #include <QQueue>
 #include <QRegularExpression>
 #include <QStringList>
@@ -20,6 +20,13 @@
 #include <functional>
 
 namespace orvo::test {
+
+/// Keeps the jobs' debug lines (thousands in a console's update) out of the test log; warnings
+/// still reach it.
+inline void quietDebugLines()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+}
 
 /// Standard button values of the message boxes.
 constexpr int kYes = 0x4000;

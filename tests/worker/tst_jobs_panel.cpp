@@ -43,7 +43,6 @@ class tst_JobsPanel : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase() { m_debug.reset(); }
 
     void checkPanel_data();
     void checkPanel();
@@ -56,15 +55,12 @@ private slots:
     void identify();
     void selectionThatAddressesNothing_data();
     void selectionThatAddressesNothing();
-
-private:
-    std::unique_ptr<DebugCapture> m_debug;
 };
 
 void tst_JobsPanel::initTestCase()
 {
     qRegisterMetaType<devsim::BoardConfig>();
-    m_debug = std::make_unique<DebugCapture>();
+    quietDebugLines();
 }
 
 void tst_JobsPanel::checkPanel_data()

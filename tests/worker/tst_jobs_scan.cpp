@@ -56,17 +56,13 @@ class tst_JobsScan : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { m_debug = std::make_unique<DebugCapture>(); }
-    void cleanupTestCase() { m_debug.reset(); }
+    void initTestCase() { quietDebugLines(); }
     void manualScanOfFourEntriesThenARescan();
     void manualScan_data();
     void manualScan();
     void recordsThatClaimAnotherIdentity();
     void scanOfHostileDiscoveryReplies();
     void floodedStatusQueryEndsWithoutBufferingTheFlood();
-
-private:
-    std::unique_ptr<DebugCapture> m_debug;
 };
 
 void tst_JobsScan::manualScanOfFourEntriesThenARescan()

@@ -88,8 +88,7 @@ class tst_JobsVersions : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { m_debug = std::make_unique<DebugCapture>(); } // keeps the log quiet
-    void cleanupTestCase() { m_debug.reset(); }
+    void initTestCase() { quietDebugLines(); }
 
     void versionScan_data();
     void versionScan();
@@ -100,9 +99,6 @@ private slots:
     void monitorInterfaceInBootLoader();
     void failedBoards();
     void abortDuringAnUpdateEndsTheJobAndOnlyIt();
-
-private:
-    std::unique_ptr<DebugCapture> m_debug;
 };
 
 void tst_JobsVersions::versionScan_data()

@@ -16,7 +16,7 @@ void tst_NetScan::sweepFindsTheDevicesOfItsOwnSubnet()
 {
     QProcess script;
     script.setProgram(QStringLiteral(ORVO_NETSCAN_SCRIPT));
-    script.setArguments({ QStringLiteral(ORVO_NETSCAN_HELPER) });
+    script.setArguments({ QStringLiteral(ORVO_NETSCAN_HELPER), QStringLiteral(ORVO_DEVSIM) });
     script.start();
     QVERIFY(script.waitForStarted());
     // 253 absent hosts at 30 ms each, plus setting up; the script bounds the sweep itself.
@@ -56,8 +56,8 @@ void tst_NetScan::sweepFindsTheDevicesOfItsOwnSubnet()
                         QStringLiteral("[2] Found an IP address associated with this computer: 10.213.7.1"),
                         QStringLiteral("[2]^ Finished Network Scan"),
                         QStringLiteral("[2] Orvo Products Found: 2"),
-                        QStringLiteral("[2] #1:  Type: Lumivox KVR10  |  Unit 10.213.7.20  |  IP: 10.213.7.20"),
-                        QStringLiteral("[2] #2:  Type: Lumivox KVR10  |  Unit 10.213.7.30  |  IP: 10.213.7.30"),
+                        QStringLiteral("[2] #1:  Type: Lumivox KVR10  |  Lumivox KVR10  |  IP: 10.213.7.20"),
+                        QStringLiteral("[2] #2:  Type: Lumivox KVR10  |  Lumivox KVR10  |  IP: 10.213.7.30"),
                     }));
 
     // The start, one value per probed host 2..254 (host 1 is its own) and the end.

@@ -32,8 +32,7 @@ class tst_Worker : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { m_debug = std::make_unique<DebugCapture>(); }
-    void cleanupTestCase() { m_debug.reset(); }
+    void initTestCase() { quietDebugLines(); }
 
     void aSecondRequestIsRefusedWhileAJobRuns();
     void destroyingTheHostWhileAQuestionWaitsEndsTheJob();
@@ -41,9 +40,6 @@ private slots:
     void modeOutsideTheTableRunsNoJob();
     void timeTexts_data();
     void timeTexts();
-
-private:
-    std::unique_ptr<DebugCapture> m_debug;
 };
 
 void tst_Worker::aSecondRequestIsRefusedWhileAJobRuns()

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Runs the network scan's subnet sweep between two network namespaces made for this run only:
 #   ns1: the program, 10.213.7.1/16 (a /16, of which the sweep must take only its own /24)
-#   ns2: simulated devices at 10.213.7.20 and .30 (to be found), 10.213.7.255 (a host of the /16
-#        that the /24 sweep must not probe) and 10.213.8.5 (outside the /24)
+#   ns2: simulated devices (orvo-devsim) at 10.213.7.20 and .30 (to be found), 10.213.7.255 (a
+#        host of the /16 that the /24 sweep must not probe) and 10.213.8.5 (outside the /24)
 # joined by a veth pair. The namespaces, the veth pair and the device process are removed on
 # every exit. Exit 77 when namespaces cannot be made here.
 #
-#   netscan.sh <netscan_helper>
+#   netscan.sh <netscan_helper> <orvo-devsim>
 set -u
-helper=${1:?usage: netscan.sh <netscan_helper>}
+helper=${1:?usage: netscan.sh <netscan_helper> <orvo-devsim>}
+devsim=${2:?usage: netscan.sh <netscan_helper> <orvo-devsim>}
 port=51000
 
 if [ "$(id -u)" != 0 ]; then echo "SKIP: network namespaces need root" >&2; exit 77; fi
@@ -23,7 +24,6 @@ devices_pid=
 
 cleanup() {
   if [ -n "$devices_pid" ]; then
-    exec 7>&- 2>/dev/null
     kill "$devices_pid" 2>/dev/null
     wait "$devices_pid" 2>/dev/null
   fi
@@ -53,20 +53,18 @@ ip -n "$ns1" link set "$veth1" up
 ip -n "$ns2" link set "$veth2" up
 set +e
 
-# The devices serve until their stdin (fd 7 here) is closed.
-mkfifo "$work/devices-in"
-ip netns exec "$ns2" "$helper" devices "$port" 10.213.7.20 10.213.7.30 10.213.7.255 10.213.8.5 \
-  <"$work/devices-in" >"$work/devices-out" 2>"$work/devices-err" &
+# The devices serve until they are sent SIGTERM; each listed on stdout once it listens.
+ip netns exec "$ns2" "$devsim" --port "$port" --kvr10 10.213.7.20 --kvr10 10.213.7.30 --kvr10 10.213.7.255 \
+  --kvr10 10.213.8.5 >"$work/devices-out" 2>"$work/devices-err" &
 devices_pid=$!
-exec 7>"$work/devices-in"
 for _ in $(seq 1 200); do
-  grep -q ready "$work/devices-out" 2>/dev/null && break
+  grep -q 10.213.8.5 "$work/devices-out" 2>/dev/null && break
   kill -0 "$devices_pid" 2>/dev/null || break
   sleep 0.05
 done
-if ! grep -q ready "$work/devices-out" 2>/dev/null; then
+if ! grep -q 10.213.8.5 "$work/devices-out" 2>/dev/null; then
   echo "the simulated devices did not start: $(cat "$work/devices-err")" >&2
   exit 1
 fi
 
-timeout 170 ip netns exec "$ns1" "$helper" sweep "$port" 10.213.7.1
+timeout 170 ip netns exec "$ns1" "$helper" "$port" 10.213.7.1

@@ -1,9 +1,7 @@
 // Helper of tst_netscan, run only inside the network namespaces that netscan.sh creates.
 //
-//   netscan_helper devices <port> <address>...   simulated devices on the given addresses until
-//                                                stdin closes (at most 180 s)
-//   netscan_helper sweep <port> <own address>    the network scan without manual addresses, with
-//                                                a simulated device on the program's own address
+//   netscan_helper <port> <own address>    the network scan without manual addresses, with a
+//                                          simulated device on the program's own address
 //
 // The sweep probes every host of the /24 of each workstation address, so it refuses to run unless
 // the only IPv4 address besides 127.0.0.1 is <own address>: that holds inside the test namespace
@@ -20,9 +18,7 @@
 #include <QNetworkInterface>
 #include <QTextStream>
 
-#include <cstdio>
 #include <iostream>
-#include <string>
 
 using namespace orvo;
 
@@ -32,43 +28,6 @@ QTextStream &out()
 {
     static QTextStream stream(stdout);
     return stream;
-}
-
-int usage()
-{
-    std::cerr << "usage: netscan_helper devices <port> <address>... | sweep <port> <own address>\n";
-    return 2;
-}
-
-bool startDevices(devsim::Simulator &sim, std::uint16_t port, const QStringList &addresses)
-{
-    for (const QString &a : addresses) {
-        devsim::DeviceConfig c = devsim::defaultDevice(LumivoxKvr10, a);
-        c.name = QByteArray("Unit ") + a.toLatin1();
-        sim.addDevice(c);
-    }
-    QString error;
-    if (!sim.start(port, &error)) {
-        std::cerr << "simulator: " << error.toStdString() << "\n";
-        return false;
-    }
-    return true;
-}
-
-int runDevices(std::uint16_t port, const QStringList &addresses)
-{
-    devsim::Simulator sim;
-    if (!startDevices(sim, port, addresses))
-        return 1;
-    out() << "ready" << Qt::endl;
-    // Serve until the script closes our stdin; a bounded wait in case it never does.
-    std::string ignored;
-    const qint64 limitMs = 180000;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < limitMs && std::getline(std::cin, ignored)) {
-    }
-    return 0;
 }
 
 // True only when the workstation has no IPv4 address other than 127.0.0.1 and `own`.
@@ -97,8 +56,12 @@ int runSweep(std::uint16_t port, const QString &own)
         return 3;
     // A device on the program's own address: a probe of the own host number would find it.
     devsim::Simulator ownDevice;
-    if (!startDevices(ownDevice, port, { own }))
+    ownDevice.addDevice(devsim::defaultDevice(LumivoxKvr10, own));
+    QString error;
+    if (!ownDevice.start(port, &error)) {
+        std::cerr << "simulator: " << error.toStdString() << "\n";
         return 1;
+    }
 
     registerMetaTypes();
     test::TestFrontEnd front;
@@ -126,15 +89,11 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
-    if (args.size() < 3)
-        return usage();
     bool ok = false;
-    const uint port = args.at(1).toUInt(&ok);
-    if (!ok || port == 0 || port > 65535)
-        return usage();
-    if (args.at(0) == QLatin1String("devices"))
-        return runDevices(static_cast<std::uint16_t>(port), args.mid(2));
-    if (args.at(0) == QLatin1String("sweep") && args.size() == 3)
-        return runSweep(static_cast<std::uint16_t>(port), args.at(2));
-    return usage();
+    const uint port = args.value(0).toUInt(&ok);
+    if (args.size() != 2 || !ok || port == 0 || port > 65535) {
+        std::cerr << "usage: netscan_helper <port> <own address>\n";
+        return 2;
+    }
+    return runSweep(static_cast<std::uint16_t>(port), args.at(1));
 }
