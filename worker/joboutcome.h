@@ -45,6 +45,19 @@ struct BoardOutcome
     std::optional<RestartWaitEnd> restartWait; ///< how the wait after the reset ended
     int records = 0;                    ///< download records the board accepted, all attempts
     qint64 downloadMs = 0;              ///< time of those downloads, on the worker's clock
+    QString firmwareFile;               ///< the file the update read (last attempt); empty: none
+    QByteArray firmwareSha256;          ///< lower-case hex SHA-256 of its content
+    std::optional<ManifestVerdict> manifest; ///< what the firmware folder's manifest said of it
+
+    /// Takes the file, its hash and the manifest's verdict from an update's figures.
+    void noteFile(const UpdateFigures &figures)
+    {
+        if (figures.sha256.isEmpty())
+            return;
+        firmwareFile = figures.file;
+        firmwareSha256 = figures.sha256;
+        manifest = figures.manifest;
+    }
 };
 
 /// How one job ended.

@@ -135,14 +135,20 @@ bool Worker::updateOnePanel(PanelStatus &status, UpdateFigures *figures)
     const PanelSlot slot { status.panel, status.channel, status.boardType, status.boardAddress };
     const FirmwareFileChoice file = resolveFirmwareFile(*this, status.panelIndex, slot);
     setCurrentFirmwareFile(file.path);
-    const PanelUpdateRequest request
+    PanelUpdateRequest request
         = makePanelUpdateRequest(file.path, deviceType, status.panelIndex, slot, file.picType, false);
+    request.firmwareFolder = firmwareFolder;
     m_downloadPosition = status.panelIndex;
     UpdateFigures attempt;
     status.result = static_cast<std::uint32_t>(updatePanelFirmware(link(), *this, request, &attempt));
     if (figures) {
         figures->records += attempt.records;
         figures->downloadMs += attempt.downloadMs;
+        if (!attempt.sha256.isEmpty()) {
+            figures->file = attempt.file;
+            figures->sha256 = attempt.sha256;
+            figures->manifest = attempt.manifest;
+        }
     }
 
     if (isAbortRequested())
@@ -340,6 +346,7 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         outcome.durationMs = boardMs;
         outcome.records = figures.records;
         outcome.downloadMs = figures.downloadMs;
+        outcome.noteFile(figures);
         emit frW_boardUpdated(outcome);
     }
 
