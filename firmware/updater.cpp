@@ -145,10 +145,13 @@ bool PanelUpdate::prepare()
         break;
     }
     m_damage = checkFirmwareImage(m_content, m_fpga);
-    // A sound file that the board cannot start from is refused as firmly as a damaged one: the
+    // A well-formed file that the board cannot start from is refused as firmly as a damaged one: the
     // erase would otherwise leave the board in its boot loader with nothing, or half, to run.
-    if (m_damage.ok && !m_fpga)
+    if (m_damage.ok && !m_fpga) {
         m_damage = checkMemoryMap(m_content, m_dMaxAdr);
+        if (!m_damage.ok)
+            m_figures.refusal = m_damage.errorLine();
+    }
     if (!m_damage.ok) {
         debugLine(QStringLiteral("refused firmware file: ") + path + QStringLiteral(" ") + m_damage.errorLine());
         m_content.clear();
@@ -178,6 +181,7 @@ bool PanelUpdate::checkManifest(const QString &path)
     if (check.ok())
         return true;
     m_refusal = check.errorLine(manifest);
+    m_figures.refusal = m_refusal;
     debugLine(QStringLiteral("refused firmware file: ") + path + QStringLiteral(" ") + m_refusal);
     return false;
 }

@@ -44,6 +44,9 @@ struct UpdateFigures
     QString file;                ///< the file that was read, relative to the firmware folder when inside it
     QByteArray sha256;           ///< lower-case hex SHA-256 of its content; empty when it was not read
     ManifestVerdict manifest = ManifestVerdict::Absent; ///< what the folder's manifest said of it
+    /// The error line of a sound file refused for its manifest or for what its memory map would
+    /// do to the board; empty otherwise (a damaged file keeps to its own lines).
+    QString refusal;
 };
 
 /// How a restart wait ended.

@@ -144,6 +144,7 @@ bool Worker::updateOnePanel(PanelStatus &status, UpdateFigures *figures)
     if (figures) {
         figures->records += attempt.records;
         figures->downloadMs += attempt.downloadMs;
+        figures->refusal = attempt.refusal;
         if (!attempt.sha256.isEmpty()) {
             figures->file = attempt.file;
             figures->sha256 = attempt.sha256;
@@ -338,6 +339,11 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         } else {
             replaceLine(static_cast<int>(status.result) + 5, updateResultMessage(static_cast<int>(status.result))
                                                                 + QStringLiteral("   ") + panelStatusText(status));
+            // The auto update shows no step lines; a file refused for its manifest or its memory
+            // map must still say why, or "file missing" would send the user looking for a file
+            // that is there.
+            if (!figures.refusal.isEmpty())
+                line(3, figures.refusal);
         }
         outcome.result = status.result;
         outcome.versionAfter = status.version;

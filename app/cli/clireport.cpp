@@ -174,6 +174,8 @@ QJsonObject boardJson(int deviceType, const BoardOutcome &board)
         o[QStringLiteral("sha256")] = QString::fromLatin1(board.firmwareSha256);
         o[QStringLiteral("manifest")] = manifestVerdictName(board.manifest.value_or(ManifestVerdict::Absent));
     }
+    if (!board.refusal.isEmpty())
+        o[QStringLiteral("refusal")] = board.refusal;
     if (board.records > 0) {
         o[QStringLiteral("records")] = board.records;
         o[QStringLiteral("downloadMs")] = static_cast<double>(board.downloadMs);

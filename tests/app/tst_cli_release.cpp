@@ -153,6 +153,7 @@ private slots:
     void installRefusesEscapes();
     void installThenRollback();
     void updateReportsFileAndHash();
+    void autoUpdateRefusesFlippedImage();
 
 private:
     QTemporaryDir m_dir;
@@ -338,6 +339,53 @@ void tst_CliRelease::updateReportsFileAndHash()
     QCOMPARE(update(without).exitCode, 0);
     QCOMPARE(board(without), QStringList({ "[\"absent\"]", "6170/CentralProcessorFPGA.bin", hash, "absent" }));
     QVERIFY(sim.violations().isEmpty());
+}
+
+void tst_CliRelease::autoUpdateRefusesFlippedImage()
+{
+    constexpr double kSpeedUp = 500.0;
+    const QString folder = m_dir.filePath(QStringLiteral("auto/HexFiles"));
+    QString error;
+    QVERIFY2(cli::writeDemoFirmware(folder, &error, 4, 2) > 0, qPrintable(error));
+    const QString bin = folder + QStringLiteral("/3350QRT/3350QRTDigitalFPGA.bin");
+    QFile f(bin);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray good = f.readAll();
+    f.close();
+    QVERIFY(flipByte(bin, 33));
+    QByteArray flipped = good;
+    flipped[33] = char(flipped.at(33) ^ 0x01);
+
+    devsim::DeviceConfig qrt = devsim::defaultDevice(1, QStringLiteral("127.0.0.3"));
+    qrt.optionMask = 0x0A; // digital and digital ADAT boards fitted
+    devsim::Simulator sim(kSpeedUp);
+    sim.addDevice(qrt);
+    QVERIFY2(sim.start(0, &error), qPrintable(error));
+    QVERIFY(sim.expectImage(0, 2, good));
+    keepDescriptorsFromChildren();
+    const QString report = m_dir.filePath(QStringLiteral("auto.json"));
+    const Run run = runCli({ "auto-update", "127.0.0.3", "--yes", "--force", "--port", QString::number(sim.port()),
+                             "--speed-up", QString::number(kSpeedUp), "--firmware", folder, "--json", report });
+    QCOMPARE(run.exitCode, 4);
+    const QString refusal = QStringLiteral("*** Error: Firmware file does not match the release manifest "
+                                           "(3350QRT/3350QRTDigitalFPGA.bin: expected ")
+        + sha256Hex(good) + QStringLiteral(", actual ") + sha256Hex(flipped) + QStringLiteral(")!");
+    const int result = run.lines.indexOf(
+        QStringLiteral("[!! no file] Update firmware file missing!    Digital Board FPGA   Version: 10  (10)"));
+    QVERIFY2(result >= 0, qPrintable(run.lines.join('\n')));
+    QCOMPARE(run.lines.value(result + 1), QStringLiteral("[!!] ") + refusal);
+
+    const devsim::DeviceSnapshot s = sim.snapshot(0);
+    for (int position = 0; position < 5; ++position)
+        QCOMPARE(s.boards[std::size_t(position)].erases, position == 2 ? 0 : 1);
+    QVERIFY(!devsim::imageAsExpected(s.boards[2]));
+    QFile json(report);
+    QVERIFY(json.open(QIODevice::ReadOnly));
+    const QJsonArray boards = QJsonDocument::fromJson(json.readAll()).object().value("boards").toArray();
+    for (const QJsonValue b : boards) {
+        if (b.toObject().value("position").toInt() == 2)
+            QCOMPARE(b.toObject().value("refusal").toString(), refusal);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_CliRelease)
