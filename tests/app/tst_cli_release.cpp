@@ -51,6 +51,12 @@ Run runCli(const QStringList &arguments)
     return run;
 }
 
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 // Every file below `folder` (links as their target text) with its SHA-256.
 QMap<QString, QByteArray> tree(const QString &folder)
 {
@@ -63,9 +69,7 @@ QMap<QString, QByteArray> tree(const QString &folder)
         if (it.fileInfo().isSymLink()) {
             out.insert(name, "link " + it.fileInfo().symLinkTarget().toUtf8());
         } else if (it.fileInfo().isFile()) {
-            QFile f(it.filePath());
-            f.open(QIODevice::ReadOnly);
-            out.insert(name, QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
+            out.insert(name, QCryptographicHash::hash(readFile(it.filePath()), QCryptographicHash::Sha256).toHex());
         }
     }
     return out;
@@ -123,20 +127,23 @@ std::vector<Entry> entriesOf(const QString &folder, const QByteArray &top)
     QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
-        QFile f(it.filePath());
-        f.open(QIODevice::ReadOnly);
-        out.push_back(regular(top + it.filePath().mid(folder.size()).toUtf8(), f.readAll()));
+        out.push_back(regular(top + it.filePath().mid(folder.size()).toUtf8(), readFile(it.filePath())));
     }
     return out;
 }
 
-bool flipByte(const QString &path, int at)
+// Flips the low bit of byte `at`; `before` and `after` receive the file's two contents.
+bool flipByte(const QString &path, int at, QByteArray *before = nullptr, QByteArray *after = nullptr)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadWrite))
         return false;
     QByteArray content = f.readAll();
+    if (before)
+        *before = content;
     content[at] = char(content.at(at) ^ 0x01);
+    if (after)
+        *after = content;
     return f.seek(0) && f.write(content) == content.size();
 }
 
@@ -175,22 +182,13 @@ void tst_CliRelease::checkNamesBadAndMissingFiles()
     QCOMPARE(run.lines.last(), QStringLiteral("Summary: 163 sound, 0 bad, 0 missing of 163 files; manifest SHA256SUMS: 163 entries"));
     QVERIFY2(run.lines.contains(QStringLiteral(
                  "6170 Console  7-9        6170/CentralProcessorFPGA.bin                        ok           13  ")
-                 + QString::fromLatin1(sha256Hex([&] {
-                       QFile f(folder + "/6170/CentralProcessorFPGA.bin");
-                       f.open(QIODevice::ReadOnly);
-                       return f.readAll();
-                   }()).left(12))),
+                 + QString::fromLatin1(sha256Hex(readFile(folder + "/6170/CentralProcessorFPGA.bin")).left(12))),
              qPrintable(run.lines.mid(0, 12).join('\n')));
 
     const QString bin = folder + QStringLiteral("/6170/CentralProcessorFPGA.bin");
-    QFile original(bin);
-    QVERIFY(original.open(QIODevice::ReadOnly));
-    const QByteArray good = original.readAll();
-    original.close();
-    QVERIFY(flipByte(bin, 60));
+    QByteArray good, flipped;
+    QVERIFY(flipByte(bin, 60, &good, &flipped));
     QVERIFY(QFile::remove(folder + QStringLiteral("/3350QRT/3350QRTDigitalPIC.hex")));
-    QByteArray flipped = good;
-    flipped[60] = char(flipped.at(60) ^ 0x01);
 
     run = runCli({ "release", "check", "--firmware", folder });
     QCOMPARE(run.exitCode, 1);
@@ -313,18 +311,14 @@ void tst_CliRelease::updateReportsFileAndHash()
     sim.addDevice(console);
     QVERIFY2(sim.start(0, &error), qPrintable(error));
     keepDescriptorsFromChildren();
-    QFile bin(folder + QStringLiteral("/6170/CentralProcessorFPGA.bin"));
-    QVERIFY(bin.open(QIODevice::ReadOnly));
-    const QString hash = QString::fromLatin1(sha256Hex(bin.readAll()));
+    const QString hash = QString::fromLatin1(sha256Hex(readFile(folder + QStringLiteral("/6170/CentralProcessorFPGA.bin"))));
 
     const auto update = [&](const QString &report) {
         return runCli({ "update", "127.0.0.2", "7", "--port", QString::number(sim.port()), "--speed-up",
                      QString::number(kSpeedUp), "--firmware", folder, "--json", report });
     };
     const auto board = [](const QString &report) {
-        QFile f(report);
-        f.open(QIODevice::ReadOnly);
-        const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
+        const QJsonObject o = QJsonDocument::fromJson(readFile(report)).object();
         const QJsonObject b = o.value("boards").toArray().first().toObject();
         return QStringList { QString::fromUtf8(QJsonDocument(QJsonArray { o.value("manifest") }).toJson(QJsonDocument::Compact)),
                              b.value("file").toString(), b.value("sha256").toString(), b.value("manifest").toString() };
@@ -348,13 +342,8 @@ void tst_CliRelease::autoUpdateRefusesFlippedImage()
     QString error;
     QVERIFY2(cli::writeDemoFirmware(folder, &error, 4, 2) > 0, qPrintable(error));
     const QString bin = folder + QStringLiteral("/3350QRT/3350QRTDigitalFPGA.bin");
-    QFile f(bin);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    const QByteArray good = f.readAll();
-    f.close();
-    QVERIFY(flipByte(bin, 33));
-    QByteArray flipped = good;
-    flipped[33] = char(flipped.at(33) ^ 0x01);
+    QByteArray good, flipped;
+    QVERIFY(flipByte(bin, 33, &good, &flipped));
 
     devsim::DeviceConfig qrt = devsim::defaultDevice(1, QStringLiteral("127.0.0.3"));
     qrt.optionMask = 0x0A; // digital and digital ADAT boards fitted
@@ -379,9 +368,7 @@ void tst_CliRelease::autoUpdateRefusesFlippedImage()
     for (int position = 0; position < 5; ++position)
         QCOMPARE(s.boards[std::size_t(position)].erases, position == 2 ? 0 : 1);
     QVERIFY(!devsim::imageAsExpected(s.boards[2]));
-    QFile json(report);
-    QVERIFY(json.open(QIODevice::ReadOnly));
-    const QJsonArray boards = QJsonDocument::fromJson(json.readAll()).object().value("boards").toArray();
+    const QJsonArray boards = QJsonDocument::fromJson(readFile(report)).object().value("boards").toArray();
     for (const QJsonValue b : boards) {
         if (b.toObject().value("position").toInt() == 2)
             QCOMPARE(b.toObject().value("refusal").toString(), refusal);
