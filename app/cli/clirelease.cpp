@@ -80,7 +80,11 @@ QJsonObject releaseJson(const ReleaseReport &report)
             { QStringLiteral("expectedVersion"), f.expectedVersion },
             { QStringLiteral("sha256"), f.sha256.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(QString::fromLatin1(f.sha256)) },
             { QStringLiteral("size"), static_cast<double>(f.size) },
-            { QStringLiteral("manifest"), manifestVerdictName(f.manifest) },
+            // A file that was not read, or refused before the manifest was asked, has no verdict.
+            { QStringLiteral("manifest"), f.sha256.isEmpty() || f.status == ReleaseFileStatus::Damaged
+                      || f.status == ReleaseFileStatus::Unfit
+                  ? QJsonValue(QJsonValue::Null)
+                  : QJsonValue(manifestVerdictName(f.manifest)) },
         });
     }
     return QJsonObject {

@@ -190,8 +190,19 @@ void tst_CliRelease::checkNamesBadAndMissingFiles()
     QVERIFY(flipByte(bin, 60, &good, &flipped));
     QVERIFY(QFile::remove(folder + QStringLiteral("/3350QRT/3350QRTDigitalPIC.hex")));
 
-    run = runCli({ "release", "check", "--firmware", folder });
+    const QString json = m_dir.filePath(QStringLiteral("check.json"));
+    run = runCli({ "release", "check", "--firmware", folder, "--json", json });
     QCOMPARE(run.exitCode, 1);
+    QStringList notSound;
+    for (const QJsonValue v : QJsonDocument::fromJson(readFile(json)).object().value("release").toObject().value("files").toArray()) {
+        const QJsonObject f = v.toObject();
+        if (f.value("status").toString() != QLatin1String("ok"))
+            notSound << f.value("file").toString() + ' ' + f.value("status").toString() + ' '
+                    + f.value("manifest").toVariant().toString() + ' ' + f.value("sha256").toVariant().toString();
+    }
+    QCOMPARE(notSound, QStringList({ QStringLiteral("6170/CentralProcessorFPGA.bin refused mismatch ")
+                                         + QString::fromLatin1(sha256Hex(flipped)),
+                                     QStringLiteral("3350QRT/3350QRTDigitalPIC.hex missing  ") }));
     QVERIFY(run.lines.contains(QStringLiteral("  REFUSED 6170/CentralProcessorFPGA.bin: does not match SHA256SUMS: expected ")
                                + sha256Hex(good) + QStringLiteral(", actual ") + sha256Hex(flipped)));
     QVERIFY(run.lines.contains(QStringLiteral("  MISSING 3350QRT/3350QRTDigitalPIC.hex: not in the folder")));
