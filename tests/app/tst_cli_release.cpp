@@ -317,7 +317,7 @@ void tst_CliRelease::updateReportsFileAndHash()
     const QString folder = m_dir.filePath(QStringLiteral("update/HexFiles"));
     QString error;
     QVERIFY2(cli::writeDemoFirmware(folder, &error, 4, 2) > 0, qPrintable(error));
-    devsim::DeviceConfig console = devsim::defaultDevice(0, QStringLiteral("127.0.0.2"));
+    devsim::DeviceConfig console = devsim::defaultDevice(0, QStringLiteral("127.0.0.42"));
     devsim::Simulator sim(kSpeedUp);
     sim.addDevice(console);
     QVERIFY2(sim.start(0, &error), qPrintable(error));
@@ -325,7 +325,7 @@ void tst_CliRelease::updateReportsFileAndHash()
     const QString hash = QString::fromLatin1(sha256Hex(readFile(folder + QStringLiteral("/6170/CentralProcessorFPGA.bin"))));
 
     const auto update = [&](const QString &report) {
-        return runCli({ "update", "127.0.0.2", "7", "--port", QString::number(sim.port()), "--speed-up",
+        return runCli({ "update", "127.0.0.42", "7", "--port", QString::number(sim.port()), "--speed-up",
                      QString::number(kSpeedUp), "--firmware", folder, "--json", report });
     };
     const auto board = [](const QString &report) {
@@ -356,7 +356,7 @@ void tst_CliRelease::autoUpdateRefusesFlippedImage()
     QByteArray good, flipped;
     QVERIFY(flipByte(bin, 33, &good, &flipped));
 
-    devsim::DeviceConfig qrt = devsim::defaultDevice(1, QStringLiteral("127.0.0.3"));
+    devsim::DeviceConfig qrt = devsim::defaultDevice(1, QStringLiteral("127.0.0.43"));
     qrt.optionMask = 0x0A; // digital and digital ADAT boards fitted
     devsim::Simulator sim(kSpeedUp);
     sim.addDevice(qrt);
@@ -364,7 +364,7 @@ void tst_CliRelease::autoUpdateRefusesFlippedImage()
     QVERIFY(sim.expectImage(0, 2, good));
     keepDescriptorsFromChildren();
     const QString report = m_dir.filePath(QStringLiteral("auto.json"));
-    const Run run = runCli({ "auto-update", "127.0.0.3", "--yes", "--force", "--port", QString::number(sim.port()),
+    const Run run = runCli({ "auto-update", "127.0.0.43", "--yes", "--force", "--port", QString::number(sim.port()),
                              "--speed-up", QString::number(kSpeedUp), "--firmware", folder, "--json", report });
     QCOMPARE(run.exitCode, 4);
     const QString refusal = QStringLiteral("*** Error: Firmware file does not match the release manifest "
