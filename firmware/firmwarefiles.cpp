@@ -20,6 +20,20 @@ QString firmwareFolderPath()
     return absolute;
 }
 
+bool hasOwnImage(std::uint8_t picType)
+{
+    return picType < kPicUnknown && picType != 0 && picType != 5 && picType != 8;
+}
+
+QString variantFileName(const QString &file, std::uint8_t picType)
+{
+    QString path = file;
+    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0)
+        path.truncate(dot);
+    return path + QLatin1Char('_') + picPart(picType) + QStringLiteral(".hex");
+}
+
 FirmwareFileChoice firmwareFilePath(const QString &folder, int deviceType, int panelIndex, std::uint8_t channel,
                                     std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress,
                                     const PicTypeQuery &queryPicType)
@@ -29,15 +43,8 @@ FirmwareFileChoice firmwareFilePath(const QString &folder, int deviceType, int p
     const bool image = QFileInfo(path).suffix() == QLatin1String("bin");
     if (!image && queryPicType)
         choice.picType = queryPicType(channel, panel, boardType, boardAddress);
-    // The catalogue names are made for the 2048 parts 0, 5 and 8; every other known part has
-    // an image of its own beside them.
-    const std::uint8_t pic = choice.picType;
-    if (!image && pic < kPicUnknown && pic != 0 && pic != 5 && pic != 8) {
-        const int dot = path.lastIndexOf(QLatin1Char('.'));
-        if (dot >= 0)
-            path.truncate(dot);
-        path += QLatin1Char('_') + picPart(pic) + QStringLiteral(".hex");
-    }
+    if (!image && hasOwnImage(choice.picType))
+        path = variantFileName(path, choice.picType);
     // The file system's own encoding, so that a folder outside Latin-1 still opens.
     choice.path = QFile::encodeName(path);
     qDebug().noquote() << QStringLiteral("file: ") + path;

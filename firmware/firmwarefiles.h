@@ -16,6 +16,14 @@ QString firmwareFolderPath();
 /// 12 when no valid answer came. The worker passes PanelLink::queryPicType.
 using PicTypeQuery = std::function<std::uint8_t(std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t)>;
 
+/// Whether processor variant `picType` (0..11) needs an image of its own: the catalogue's names
+/// are made for the 2048 parts 0, 5 and 8, and 12 (unknown) takes them too.
+bool hasOwnImage(std::uint8_t picType);
+
+/// The name of variant `picType`'s image beside the catalogue file `file`:
+/// "6170/MonInterfacePIC.hex" -> "6170/MonInterfacePIC_PIC32MZ1024EFG144.hex".
+QString variantFileName(const QString &file, std::uint8_t picType);
+
 /// The file chosen for one board and the variant that chose it.
 struct FirmwareFileChoice
 {

@@ -16,9 +16,13 @@ struct ImageCheck
     bool ok = true;
     int line = 0;  ///< 1-based line of the fault; 0 for a fault of the whole file
     QString fault; ///< short lower-case text, e.g. "checksum mismatch"
+    /// The file is sound but would leave the board without a working image.
+    bool unfit = false;
 
     /// The activity line for a refused file:
-    /// "*** Error: Firmware file is damaged (line 12: checksum mismatch)!".
+    /// "*** Error: Firmware file is damaged (line 12: checksum mismatch)!", or for an unfit one
+    /// "*** Error: Firmware file cannot be written to this board (no data record inside its
+    /// program flash 0x1D000000-0x1D1FFFFF)!".
     QString errorLine() const;
 };
 
@@ -28,6 +32,12 @@ struct ImageCheck
 /// data bytes; an end-of-file record is present. CR LF and LF line ends are both accepted.
 /// FPGA image: not empty. Either: no larger than kMaxFirmwareFileSize.
 ImageCheck checkFirmwareImage(const QByteArray &content, bool fpgaBoard);
+
+/// The memory map of a HEX file that passed checkFirmwareImage, for a board whose program flash
+/// ends at `dMaxAdr`: at least one data record starts inside the window (else the erase would
+/// leave the board with nothing to start), and no two data records inside it share a byte (the
+/// later one would silently overwrite the earlier). Records partly outside stay as they are.
+ImageCheck checkMemoryMap(const QByteArray &content, std::uint32_t dMaxAdr);
 
 /// The same check for a size alone, before reading: a file above kMaxFirmwareFileSize fails.
 ImageCheck checkFirmwareSize(std::int64_t size);

@@ -101,6 +101,7 @@ private:
     bool leaveBootLoader();
     void verify();
     int outcome();
+    bool checkManifest(const QString &path);
 
     PanelLink &m_link;
     UpdateReporter &m_reporter;
@@ -111,6 +112,7 @@ private:
     std::uint32_t m_dMaxAdr = kFlashEnd2048;
     QByteArray m_content;
     ImageCheck m_damage; // fault of a file that was read but refused
+    QString m_refusal;   // the manifest's reason to refuse a sound file
 
     bool m_fileOk = false;
     bool m_contacted = false;
@@ -143,13 +145,45 @@ bool PanelUpdate::prepare()
         break;
     }
     m_damage = checkFirmwareImage(m_content, m_fpga);
+    // A well-formed file that the board cannot start from is refused as firmly as a damaged one: the
+    // erase would otherwise leave the board in its boot loader with nothing, or half, to run.
+    if (m_damage.ok && !m_fpga) {
+        m_damage = checkMemoryMap(m_content, m_dMaxAdr);
+        if (!m_damage.ok)
+            m_figures.refusal = m_damage.errorLine();
+    }
     if (!m_damage.ok) {
-        debugLine(QStringLiteral("damaged firmware file: ") + path + QStringLiteral(" ") + m_damage.errorLine());
+        debugLine(QStringLiteral("refused firmware file: ") + path + QStringLiteral(" ") + m_damage.errorLine());
+        m_content.clear();
+        return false;
+    }
+    if (!checkManifest(path)) {
         m_content.clear();
         return false;
     }
     m_fileOk = true;
     return true;
+}
+
+bool PanelUpdate::checkManifest(const QString &path)
+{
+    // The hash is taken of the very bytes that will be sent, not of the file read once more.
+    const QString inFolder = m_req.firmwareFolder.isEmpty() ? QString() : pathInFolder(m_req.firmwareFolder, path);
+    m_figures.file = inFolder.isEmpty() ? QFileInfo(path).fileName() : inFolder;
+    m_figures.sha256 = sha256Hex(m_content);
+    debugLine(QStringLiteral("sha256: ") + QString::fromLatin1(m_figures.sha256) + QStringLiteral("  ")
+              + m_figures.file);
+    if (m_req.firmwareFolder.isEmpty())
+        return true;
+    const Manifest manifest = Manifest::read(m_req.firmwareFolder);
+    const ManifestCheck check = checkAgainstManifest(manifest, m_figures.file, m_figures.sha256);
+    m_figures.manifest = check.verdict;
+    if (check.ok())
+        return true;
+    m_refusal = check.errorLine(manifest);
+    m_figures.refusal = m_refusal;
+    debugLine(QStringLiteral("refused firmware file: ") + path + QStringLiteral(" ") + m_refusal);
+    return false;
 }
 
 bool PanelUpdate::contact()
@@ -384,10 +418,10 @@ int PanelUpdate::outcome()
         m_reporter.listLine(0, QString());
 
     int result = UpdateSuccessful;
-    if (!m_fileOk && !m_damage.ok) {
+    if (!m_fileOk && (!m_damage.ok || !m_refusal.isEmpty())) {
         // The file is there but must not reach the board: say what is wrong with it, not that
         // it could not be found.
-        line(3, m_damage.errorLine());
+        line(3, m_damage.ok ? m_refusal : m_damage.errorLine());
         line(2, QStringLiteral("*** Please replace the file: '") + QFile::decodeName(m_req.path)
                  + QStringLiteral("'"));
         result = UpdateFileMissing;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "manifest.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -39,6 +41,12 @@ struct UpdateFigures
     bool bootModeAfter = false;
     int records = 0;             ///< download records the board accepted
     std::int64_t downloadMs = 0; ///< from the first record sent to the last answer, link's clock
+    QString file;                ///< the file that was read, relative to the firmware folder when inside it
+    QByteArray sha256;           ///< lower-case hex SHA-256 of its content; empty when it was not read
+    ManifestVerdict manifest = ManifestVerdict::Absent; ///< what the folder's manifest said of it
+    /// The error line of a sound file refused for its manifest or for what its memory map would
+    /// do to the board; empty otherwise (a damaged file keeps to its own lines).
+    QString refusal;
 };
 
 /// How a restart wait ended.
@@ -56,6 +64,9 @@ struct PanelUpdateRequest
     std::uint8_t boardAddress = 0;
     std::uint8_t picType = 12; ///< 0..11, 12 unknown
     bool verbose = true;       ///< step lines to the activity list
+    /// The firmware folder the file was chosen from: its SHA256SUMS, when there is one, must
+    /// vouch for the file. Empty: no manifest is looked for.
+    QString firmwareFolder;
 };
 
 /// The update of the board at `slot`, catalogue position `panelIndex` of `deviceType`, with the

@@ -86,8 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             fail("a refusal without a fault");
         if (!check.ok)
             (void)check.errorLine();
-        for (const std::uint32_t end : { orvo::kFlashEnd1024, orvo::kFlashEnd2048 })
+        for (const std::uint32_t end : { orvo::kFlashEnd1024, orvo::kFlashEnd2048 }) {
             produceAll(content, fpga, end, check.ok);
+            // The memory map is read only from files that passed the syntax check.
+            const orvo::ImageCheck map = check.ok && !fpga ? orvo::checkMemoryMap(content, end) : orvo::ImageCheck {};
+            if (!map.ok && (map.fault.isEmpty() || !map.unfit))
+                fail("a memory-map refusal without a fault");
+        }
     }
     return 0;
 }

@@ -60,6 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (first.address[i] != second.address[i])
             fail("the entries changed between two reads");
     }
+    QString refusal;
+    const QString folder = orvo::ui::readFirmwareFolderSetting(path, &refusal);
+    if (!folder.isEmpty() && (!refusal.isEmpty() || !folder.startsWith(QLatin1Char('/')) || !folder.endsWith(QLatin1Char('/'))))
+        fail("a firmware folder that is not an absolute folder path, or one with a refusal");
     QFile::remove(path);
     return 0;
 }

@@ -1,10 +1,13 @@
 #include "appsettings.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStringList>
+
+#include <algorithm>
 
 namespace orvo::ui {
 
@@ -80,6 +83,31 @@ ManualIpSettings readManualIpSettings(const QString &path)
         }
     }
     return result;
+}
+
+QString readFirmwareFolderSetting(const QString &path, QString *refusal)
+{
+    if (!QFileInfo::exists(path))
+        return QString();
+    const QSettings settings(path, QSettings::IniFormat);
+    const QString folder = settings.value(kSettingsGroup + QStringLiteral("FirmwareFolder")).toString();
+    if (folder.isEmpty())
+        return QString();
+    QString why;
+    if (folder.size() > 1024)
+        why = QStringLiteral("longer than 1024 characters");
+    else if (std::any_of(folder.begin(), folder.end(), [](QChar c) { return c.category() == QChar::Other_Control; }))
+        why = QStringLiteral("control character");
+    else if (!QDir::isAbsolutePath(folder))
+        why = QStringLiteral("not an absolute path");
+    else if (!QFileInfo(folder).isDir())
+        why = QStringLiteral("no such folder");
+    if (!why.isEmpty()) {
+        if (refusal)
+            *refusal = why;
+        return QString();
+    }
+    return QDir::cleanPath(folder) + QLatin1Char('/');
 }
 
 void writeManualIpSettings(const QString &path, const ManualIpSettings &s)

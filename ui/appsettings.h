@@ -26,6 +26,14 @@ bool isUsableIpEntry(const QString &text);
 /// Reads the settings file at `path`; defaults when it does not exist. When any of the four
 /// entries is not a usable address, all four become kNoAddress, in the file too.
 ManualIpSettings readManualIpSettings(const QString &path);
+/// The firmware folder the window updates from, "OrvoUpdaterSettings/FirmwareFolder": for a
+/// user who keeps releases in a folder of their own (`orvo-updater-cli release install
+/// --firmware DIR`). Empty when the key is absent or empty: the installed folder applies. A
+/// value that is not an absolute path to an existing folder (or is longer than 1024
+/// characters, or holds a control character) is not used; `refusal` then says why. The
+/// program never writes the key.
+QString readFirmwareFolderSetting(const QString &path, QString *refusal = nullptr);
+
 /// Writes the flag and the four entries to the settings file at `path`.
 void writeManualIpSettings(const QString &path, const ManualIpSettings &settings);
 

@@ -124,7 +124,8 @@ MainWindow::MainWindow(Clock &clock, QWidget *parent) : QMainWindow(parent), ui(
     connect(w, &Worker::setLogEditText, ui->LogEdit, &QTextEdit::setPlainText);
     connect(w, &Worker::appendLogEditText, ui->LogEdit, &QTextEdit::append);
     connect(w, &Worker::ClearLogEdit, ui->LogEdit, &QTextEdit::clear);
-    w->firmwareFolder = firmwareFolderPath();
+    w->firmwareFolder = firmwareFolderSetting.isEmpty() ? firmwareFolderPath() : firmwareFolderSetting;
+    qDebug("%s", qUtf8Printable(QStringLiteral("Firmware folder: ") + w->firmwareFolder));
     w->manualIpEnabled = manualIpEnabled;
     for (int i = 0; i < 4; ++i)
         w->manualIp[i] = manualIp[i];
@@ -219,6 +220,11 @@ void MainWindow::readSettings()
     manualIpEnabled = settings.enabled;
     for (int i = 0; i < 4; ++i)
         manualIp[i] = settings.address[i];
+    QString refusal;
+    firmwareFolderSetting = readFirmwareFolderSetting(settingsFilePath, &refusal);
+    if (!refusal.isEmpty())
+        qDebug("%s", qUtf8Printable(QStringLiteral("FirmwareFolder setting not used (") + refusal
+                                    + QStringLiteral("): the installed firmware folder applies")));
 }
 
 bool MainWindow::isValidIpText(const QString &text)

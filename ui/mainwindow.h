@@ -105,6 +105,7 @@ private:
     QString manualIp[4] = { QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000"),
                             QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000") };
     bool manualIpEnabled = false;
+    QString firmwareFolderSetting; ///< from AppSettings.ini; empty: the installed folder
 };
 
 } // namespace orvo::ui

@@ -45,6 +45,21 @@ struct BoardOutcome
     std::optional<RestartWaitEnd> restartWait; ///< how the wait after the reset ended
     int records = 0;                    ///< download records the board accepted, all attempts
     qint64 downloadMs = 0;              ///< time of those downloads, on the worker's clock
+    QString firmwareFile;               ///< the file the update read (last attempt); empty: none
+    QByteArray firmwareSha256;          ///< lower-case hex SHA-256 of its content
+    std::optional<ManifestVerdict> manifest; ///< what the firmware folder's manifest said of it
+    QString refusal;                    ///< why a sound file was refused before the board was touched
+
+    /// Takes the file, its hash and the manifest's verdict from an update's figures.
+    void noteFile(const UpdateFigures &figures)
+    {
+        refusal = figures.refusal;
+        if (figures.sha256.isEmpty())
+            return;
+        firmwareFile = figures.file;
+        firmwareSha256 = figures.sha256;
+        manifest = figures.manifest;
+    }
 };
 
 /// How one job ended.

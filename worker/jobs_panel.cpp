@@ -97,8 +97,8 @@ void Worker::jobUpdatePanel()
     blank();
 
     const Clock::time_point start = clock().now();
-    const PanelUpdateRequest request
-        = makePanelUpdateRequest(file.path, deviceType, panelIndex, slot, file.picType, true);
+    PanelUpdateRequest request = makePanelUpdateRequest(file.path, deviceType, panelIndex, slot, file.picType, true);
+    request.firmwareFolder = firmwareFolder;
     m_downloadPosition = panelIndex;
     UpdateFigures figures;
     const int result = updatePanelFirmware(link(), *this, request, &figures);
@@ -122,6 +122,7 @@ void Worker::jobUpdatePanel()
     outcome.durationMs = elapsedMs;
     outcome.records = figures.records;
     outcome.downloadMs = figures.downloadMs;
+    outcome.noteFile(figures);
     emit frW_boardUpdated(outcome);
     m_outcome.failedBoards = result == UpdateSuccessful ? 0 : 1;
     if (refreshDeviceInfo) {

@@ -135,14 +135,21 @@ bool Worker::updateOnePanel(PanelStatus &status, UpdateFigures *figures)
     const PanelSlot slot { status.panel, status.channel, status.boardType, status.boardAddress };
     const FirmwareFileChoice file = resolveFirmwareFile(*this, status.panelIndex, slot);
     setCurrentFirmwareFile(file.path);
-    const PanelUpdateRequest request
+    PanelUpdateRequest request
         = makePanelUpdateRequest(file.path, deviceType, status.panelIndex, slot, file.picType, false);
+    request.firmwareFolder = firmwareFolder;
     m_downloadPosition = status.panelIndex;
     UpdateFigures attempt;
     status.result = static_cast<std::uint32_t>(updatePanelFirmware(link(), *this, request, &attempt));
     if (figures) {
         figures->records += attempt.records;
         figures->downloadMs += attempt.downloadMs;
+        figures->refusal = attempt.refusal;
+        if (!attempt.sha256.isEmpty()) {
+            figures->file = attempt.file;
+            figures->sha256 = attempt.sha256;
+            figures->manifest = attempt.manifest;
+        }
     }
 
     if (isAbortRequested())
@@ -332,6 +339,11 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         } else {
             replaceLine(static_cast<int>(status.result) + 5, updateResultMessage(static_cast<int>(status.result))
                                                                 + QStringLiteral("   ") + panelStatusText(status));
+            // The auto update shows no step lines; a file refused for its manifest or its memory
+            // map must still say why, or "file missing" would send the user looking for a file
+            // that is there.
+            if (!figures.refusal.isEmpty())
+                line(3, figures.refusal);
         }
         outcome.result = status.result;
         outcome.versionAfter = status.version;
@@ -340,6 +352,7 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         outcome.durationMs = boardMs;
         outcome.records = figures.records;
         outcome.downloadMs = figures.downloadMs;
+        outcome.noteFile(figures);
         emit frW_boardUpdated(outcome);
     }
 

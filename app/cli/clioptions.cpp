@@ -61,6 +61,28 @@ const CommandInfo kCommands[] = {
       "board type, board address), firmware file and this release's version.\n"
       "TYPE: 0 \"6170 Console\", 1 \"3350 QRT\", 2 \"Lumivox KVR10\", 3 \"Lumivox TX512\",\n"
       "4 \"Lumivox KVR30\", or a unique part of the name (console, qrt, kvr10, ...).\n" },
+    { Command::ReleaseCheck, "release check", 1, "release check [DIR]",
+      "check a firmware release folder before updating from it",
+      "Checks every file of the catalogue in DIR (default: the firmware folder): whether it is\n"
+      "there, reads completely and fits its board (HEX memory map, FPGA size), and matches the\n"
+      "folder's SHA256SUMS when there is one. Processor variant files are checked when they\n"
+      "are there or the manifest names them. Prints one row per file (positions, file, status,\n"
+      "the version the catalogue expects, SHA-256 prefix), the reasons, and a summary.\n"
+      "Exit status 0: every file is there and sound; 6: every file that is there is sound,\n"
+      "but some are missing (normal for a release of one device type); 1: a bad file or an\n"
+      "unreadable manifest.\n" },
+    { Command::ReleaseInstall, "release install", 1, "release install SRC [--force]",
+      "install a release folder or archive into the firmware folder",
+      "Unpacks SRC (a folder, or a .tar.gz, .tgz, .tar or .zip archive) into a new folder beside\n"
+      "the firmware folder, refusing absolute paths, \"..\", links leading outside the release,\n"
+      "devices and fifos; checks it as `release check` does; and only then puts it in place of\n"
+      "the firmware folder with one rename. The replaced folder is kept as <folder>.previous.\n"
+      "  --force    install a release whose check finds bad files\n"
+      "--firmware DIR chooses the folder, for example a per-user one that needs no root.\n" },
+    { Command::ReleaseRollback, "release rollback", 0, "release rollback",
+      "go back to the release before the last install",
+      "Swaps the firmware folder with <folder>.previous, the release the last install replaced\n"
+      "(a second rollback returns to the newer one).\n" },
 };
 
 const char *const kProgram = "orvo-updater-cli";
@@ -85,12 +107,14 @@ const char *const kExitHelp = "Exit status:\n"
                               "  0  the command did what was asked\n"
                               "  1  the job ran but failed: a board did not answer the check, the reset could\n"
                               "     not be sent, the rename was not confirmed, the device type has no\n"
-                              "     catalogue, or the device's record names another address\n"
+                              "     catalogue, or the device's record names another address; a release\n"
+                              "     check found a bad file; a release install or rollback was refused\n"
                               "  2  bad arguments, or --speed-up with an address outside 127.0.0.0/8 (nothing is\n"
                               "     sent)\n"
                               "  3  no device answered\n"
                               "  4  the update failed on N boards (N is printed)\n"
                               "  5  cancelled: the question was answered No, or Ctrl-C\n"
+                              "  6  release check: every file that is there is sound, but some are missing\n"
                               "Ctrl-C stops the running job at its next step; the job still sends its closing\n"
                               "lines. A second Ctrl-C ends the program at once.\n";
 
@@ -142,7 +166,7 @@ Command ownerOf(const QString &option)
 {
     if (option == QLatin1String("--ip"))
         return Command::Scan;
-    if (option == QLatin1String("--yes") || option == QLatin1String("--no") || option == QLatin1String("--force"))
+    if (option == QLatin1String("--yes") || option == QLatin1String("--no"))
         return Command::AutoUpdate;
     if (option == QLatin1String("--check"))
         return Command::Reset;
@@ -150,6 +174,20 @@ Command ownerOf(const QString &option)
 }
 
 } // namespace
+
+bool talksToDevices(Command command)
+{
+    switch (command) {
+    case Command::None:
+    case Command::Panels:
+    case Command::ReleaseCheck:
+    case Command::ReleaseInstall:
+    case Command::ReleaseRollback:
+        return false;
+    default:
+        return true;
+    }
+}
 
 QString commandName(Command command)
 {
@@ -172,7 +210,7 @@ QString helpText(Command command)
     QString text;
     if (info) {
         text = usageLine(command) + QStringLiteral("\n\n") + QLatin1String(info->description);
-        if (info->arguments > 0 && command != Command::Panels)
+        if (info->arguments > 0 && talksToDevices(command))
             text += QStringLiteral("\n") + QLatin1String(kArgumentsHelp);
         return text + QStringLiteral("\n") + QLatin1String(kOptionsHelp) + QStringLiteral("\n")
             + QLatin1String(kExitHelp);
@@ -190,7 +228,7 @@ QString helpText(Command command)
 
 QString speedUpRefusal(const Options &o)
 {
-    if (!(o.speedUp > 1.0) || o.command == Command::Panels || o.command == Command::None)
+    if (!(o.speedUp > 1.0) || !talksToDevices(o.command))
         return QString();
     const QString rule = QStringLiteral("--speed-up is for the device simulator only: it shortens the boards' restart "
                                         "and erase waits, so it is honoured only when every address the command "
@@ -277,6 +315,7 @@ ParseResult parseArguments(const QStringList &arguments)
     bool no = false;
     bool optionsEnded = false;
     const CommandInfo *info = nullptr;
+    bool releaseWord = false; // "release" read, its sub-command not yet
 
     auto fail = [&result](const QString &error) {
         result.ok = false;
@@ -289,9 +328,14 @@ ParseResult parseArguments(const QStringList &arguments)
         const QString &arg = arguments.at(i);
         if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
             if (!info) {
-                info = findCommand(arg);
+                if (arg == QLatin1String("release") && !releaseWord) {
+                    releaseWord = true;
+                    continue;
+                }
+                const QString name = releaseWord ? QStringLiteral("release ") + arg : arg;
+                info = findCommand(name);
                 if (!info)
-                    return fail(QStringLiteral("unknown command '%1'").arg(arg));
+                    return fail(QStringLiteral("unknown command '%1'").arg(name));
                 o.command = info->command;
             } else {
                 positional << arg;
@@ -375,6 +419,8 @@ ParseResult parseArguments(const QStringList &arguments)
         result.ok = true;
         return result;
     }
+    if (!info && releaseWord)
+        return fail(QStringLiteral("'release' needs check, install or rollback"));
     if (!info)
         return fail(QStringLiteral("no command given"));
 
@@ -383,18 +429,26 @@ ParseResult parseArguments(const QStringList &arguments)
         if (owner != Command::None && owner != o.command)
             return fail(QStringLiteral("option %1 belongs to the command '%2'").arg(option, commandName(owner)));
     }
+    if (o.force && o.command != Command::AutoUpdate && o.command != Command::ReleaseInstall)
+        return fail(QStringLiteral("option --force belongs to the commands 'auto-update' and 'release install'"));
     if (yes && no)
         return fail(QStringLiteral("--yes and --no exclude each other"));
     o.answer = yes ? Answer::Yes : (no ? Answer::No : Answer::Ask);
     if (o.scanAddresses.size() > kMaxManualAddresses)
         return fail(QStringLiteral("at most %1 addresses can be scanned with --ip").arg(kMaxManualAddresses));
 
-    if (positional.size() < info->arguments)
+    // The folder of `release check` may be left out: it is the firmware folder then.
+    const bool optionalArgument = o.command == Command::ReleaseCheck && positional.isEmpty();
+    if (positional.size() < info->arguments && !optionalArgument)
         return fail(QStringLiteral("'%1' needs %2").arg(commandName(o.command), QLatin1String(info->usage)));
     if (positional.size() > info->arguments)
         return fail(QStringLiteral("unexpected argument '%1'").arg(positional.at(info->arguments)));
 
-    if (o.command == Command::Panels) {
+    if (o.command == Command::ReleaseCheck || o.command == Command::ReleaseInstall) {
+        o.releaseSource = positional.value(0);
+        if (o.command == Command::ReleaseInstall && o.releaseSource.isEmpty())
+            return fail(QStringLiteral("SRC is empty"));
+    } else if (o.command == Command::Panels) {
         const auto type = resolveDeviceType(positional.at(0));
         if (!type)
             return fail(QStringLiteral("unknown or ambiguous device type '%1'").arg(positional.at(0)));

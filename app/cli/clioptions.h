@@ -21,6 +21,9 @@ enum class Command {
     Rename,
     Identify,
     Panels,
+    ReleaseCheck,
+    ReleaseInstall,
+    ReleaseRollback,
 };
 
 /// Exit status of the program; the same table is in --help and in the README.
@@ -31,6 +34,7 @@ enum ExitStatus : int {
     ExitNoDevice = 3,      ///< no device answered
     ExitUpdateFailed = 4,  ///< the update failed on one or more boards
     ExitCancelled = 5,     ///< the question was answered No, or the job was interrupted
+    ExitFilesMissing = 6,  ///< release check: every file present is sound, but some are missing
 };
 
 /// How the auto update's question is answered.
@@ -48,9 +52,10 @@ struct Options
     QString panel;             ///< PANEL as given; resolved once the device type is known
     QString newName;           ///< rename NAME
     int deviceType = -1;       ///< panels TYPE
+    QString releaseSource;     ///< release check DIR (empty: the firmware folder), release install SRC
 
     Answer answer = Answer::Ask;
-    bool force = false;           ///< auto-update --force
+    bool force = false;           ///< auto-update --force, release install --force
     bool checkAfterReset = false; ///< reset --check
 
     std::uint16_t port = 51000;
@@ -77,6 +82,9 @@ ParseResult parseArguments(const QStringList &arguments);
 /// 1 only when every address the command talks to is a loopback address (127.0.0.0/8). A scan
 /// without --ip sweeps this computer's own subnets, which never are.
 QString speedUpRefusal(const Options &options);
+
+/// Whether the command reaches devices (all but panels and the release commands).
+bool talksToDevices(Command command);
 
 /// "auto-update" etc.; empty for Command::None.
 QString commandName(Command command);

@@ -101,6 +101,21 @@ QString jobEndName(JobEnd end)
     return QStringLiteral("done");
 }
 
+QJsonValue manifestJson(const Manifest &manifest)
+{
+    switch (manifest.state()) {
+    case Manifest::State::Absent:
+        return QStringLiteral("absent");
+    case Manifest::State::Read:
+        return QJsonObject { { QStringLiteral("state"), QStringLiteral("present") },
+                             { QStringLiteral("entries"), manifest.entries().size() } };
+    case Manifest::State::Unreadable:
+        break;
+    }
+    return QJsonObject { { QStringLiteral("state"), QStringLiteral("unreadable") },
+                         { QStringLiteral("fault"), manifest.fault() } };
+}
+
 QJsonObject deviceJson(const OrvoDiscoveryInfo &record)
 {
     QJsonObject o;
@@ -154,6 +169,13 @@ QJsonObject boardJson(int deviceType, const BoardOutcome &board)
     if (board.picType)
         o[QStringLiteral("processor")] = *board.picType < kPicUnknown ? picPart(*board.picType)
                                                                       : QStringLiteral("Original PIC32MZ2048EFG...");
+    if (!board.firmwareSha256.isEmpty()) {
+        o[QStringLiteral("file")] = board.firmwareFile;
+        o[QStringLiteral("sha256")] = QString::fromLatin1(board.firmwareSha256);
+        o[QStringLiteral("manifest")] = manifestVerdictName(board.manifest.value_or(ManifestVerdict::Absent));
+    }
+    if (!board.refusal.isEmpty())
+        o[QStringLiteral("refusal")] = board.refusal;
     if (board.records > 0) {
         o[QStringLiteral("records")] = board.records;
         o[QStringLiteral("downloadMs")] = static_cast<double>(board.downloadMs);

@@ -8,6 +8,7 @@
 #include "clioptions.h"
 #include "devicerecord.h"
 #include "joboutcome.h"
+#include "manifest.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -33,6 +34,10 @@ struct JobRecord
     void add(const BoardOutcome &outcome);
     const BoardOutcome *board(int position) const;
 };
+
+/// The report's "manifest": "absent", or {"state": "present", "entries": N}, or
+/// {"state": "unreadable", "fault": "line 3: path with \"..\""}.
+QJsonValue manifestJson(const Manifest &manifest);
 
 /// The fields of a device record.
 QJsonObject deviceJson(const OrvoDiscoveryInfo &record);

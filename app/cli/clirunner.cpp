@@ -3,9 +3,11 @@
 #include "appidentity.h"
 
 #include "catalogue.h"
+#include "clirelease.h"
 #include "clock.h"
 #include "devicetext.h"
 #include "firmwarefiles.h"
+#include "releaseinstall.h"
 #include "workerhost.h"
 
 #include <QDir>
@@ -130,7 +132,9 @@ Runner::~Runner()
 
 bool Runner::checkFiles(QString &error) const
 {
-    if (!m_options.firmwareDir.isEmpty() && !QFileInfo(m_options.firmwareDir).isDir()) {
+    // An install may create the folder it fills.
+    if (!m_options.firmwareDir.isEmpty() && m_options.command != Command::ReleaseInstall
+        && !QFileInfo(m_options.firmwareDir).isDir()) {
         error = QStringLiteral("--firmware: '%1' is not a folder").arg(m_options.firmwareDir);
         return false;
     }
@@ -189,6 +193,9 @@ int Runner::execute()
 {
     if (m_options.command == Command::Panels)
         return listPanels();
+    if (m_options.command == Command::ReleaseCheck || m_options.command == Command::ReleaseInstall
+        || m_options.command == Command::ReleaseRollback)
+        return releaseCommand();
 
     m_host = std::make_unique<WorkerHost>(*m_clock, m_frontEnd.get());
     Worker *worker = m_host->worker();
@@ -197,6 +204,7 @@ int Runner::execute()
         ? firmwareFolderPath()
         : QDir(m_options.firmwareDir).absolutePath() + QLatin1Char('/');
     m_report[QStringLiteral("firmwareFolder")] = worker->firmwareFolder;
+    m_report[QStringLiteral("manifest")] = manifestJson(Manifest::read(worker->firmwareFolder));
     m_report[QStringLiteral("port")] = m_options.port;
 
     if (m_options.command == Command::Scan)
@@ -493,6 +501,59 @@ int Runner::listPanels()
     m_report[QStringLiteral("deviceType")] = type;
     m_report[QStringLiteral("typeName")] = deviceTypeName(type);
     m_report[QStringLiteral("panels")] = boards;
+    return ExitOk;
+}
+
+int Runner::releaseCommand()
+{
+    const QString folder = m_options.firmwareDir.isEmpty() ? firmwareFolderPath() : m_options.firmwareDir;
+    const auto print = [](const QString &text, FILE *to = stdout) {
+        const QByteArray bytes = text.toLocal8Bit();
+        std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), to);
+        std::fflush(to);
+    };
+    if (m_options.command == Command::ReleaseCheck) {
+        const QString dir = m_options.releaseSource.isEmpty() ? folder : m_options.releaseSource;
+        if (!QFileInfo(dir).isDir()) {
+            print(QStringLiteral("orvo-updater-cli: release check: '%1' is not a folder\n").arg(visibleText(dir)), stderr);
+            return ExitBadArguments;
+        }
+        const ReleaseReport report = checkRelease(dir);
+        print(releaseTable(report));
+        m_report[QStringLiteral("release")] = releaseJson(report);
+        m_report[QStringLiteral("manifest")] = manifestJson(report.manifest);
+        return releaseCheckStatus(report);
+    }
+
+    const bool install = m_options.command == Command::ReleaseInstall;
+    if (install)
+        print(QStringLiteral("Checking the release %1 before it replaces %2\n")
+                  .arg(visibleText(m_options.releaseSource), visibleText(folder)));
+    const InstallOutcome outcome
+        = install ? installRelease(m_options.releaseSource, folder, m_options.force) : rollbackRelease(folder);
+    if (outcome.check) {
+        print(releaseTable(*outcome.check));
+        m_report[QStringLiteral("release")] = releaseJson(*outcome.check);
+    }
+    m_report[QStringLiteral("firmwareFolder")] = outcome.target;
+    m_report[QStringLiteral("installed")] = outcome.installed;
+    m_report[QStringLiteral("previous")] = outcome.previous.isEmpty() ? QJsonValue(QJsonValue::Null)
+                                                                      : QJsonValue(outcome.previous);
+    if (!outcome.refusal.isEmpty()) {
+        m_report[QStringLiteral("refusal")] = outcome.refusal;
+        print(QStringLiteral("*** Error: ") + visibleText(outcome.refusal) + QLatin1Char('\n'));
+        return ExitJobFailed;
+    }
+    if (install)
+        print(QStringLiteral("Installed the release into %1").arg(outcome.target)
+              + (outcome.previous.isEmpty() ? QString()
+                                            : QStringLiteral("; the previous one is kept in %1 (`release rollback` "
+                                                             "brings it back)")
+                                                  .arg(outcome.previous))
+              + QLatin1Char('\n'));
+    else
+        print(QStringLiteral("Rolled back: %1 holds the previous release again; the one it replaced is kept in %2\n")
+                  .arg(outcome.target, outcome.previous));
     return ExitOk;
 }
 

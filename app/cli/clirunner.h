@@ -45,6 +45,8 @@ public:
 private:
     int execute();
     int listPanels();
+    /// release check, install and rollback: no device, no worker.
+    int releaseCommand();
     int scan();
     int deviceCommand();
     int finishDeviceCommand(const OrvoDiscoveryInfo &record, int deviceType, int panelIndex);

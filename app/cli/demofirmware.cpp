@@ -1,6 +1,8 @@
 #include "demofirmware.h"
 
 #include "catalogue.h"
+#include "firmwarefiles.h"
+#include "manifest.h"
 
 #include <QDir>
 #include <QFile>
@@ -85,10 +87,9 @@ int writeDemoFirmware(const QString &folder, QString *error, int hexRecords, int
             const bool fpga = file.endsWith(QLatin1String(".bin"));
             if (!fpga) {
                 // The variants that need an image of their own: every part but 0, 5 and 8.
-                const QString base = file.left(file.lastIndexOf(QLatin1Char('.')));
                 for (int pic = 0; pic < kPicTypes; ++pic) {
-                    if (pic != 0 && pic != 5 && pic != 8)
-                        names << base + QLatin1Char('_') + picPart(pic) + QStringLiteral(".hex");
+                    if (hasOwnImage(static_cast<std::uint8_t>(pic)))
+                        names << variantFileName(file, static_cast<std::uint8_t>(pic));
                 }
             }
             for (const QString &name : qAsConst(names)) {
@@ -102,6 +103,9 @@ int writeDemoFirmware(const QString &folder, QString *error, int hexRecords, int
             }
         }
     }
+    // The demonstration runs as a real release does: with a manifest that vouches for each file.
+    if (!writeManifest(folder, written.values(), error))
+        return -1;
     return written.size();
 }
 

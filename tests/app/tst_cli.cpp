@@ -4,6 +4,7 @@
 // the worker's tests' concern.
 
 #include "catalogue.h"
+#include "childfds.h"
 #include "demofirmware.h"
 #include "simulator.h"
 
@@ -19,7 +20,6 @@
 #include <QtTest>
 
 #include <csignal>
-#include <fcntl.h>
 #include <memory>
 
 using namespace orvo;
@@ -43,23 +43,6 @@ struct CliRun
     QStringList all;   // stdout as printed
     QString err;
 };
-
-// The simulator's sockets are not opened close-on-exec; a program started from this process
-// would inherit its listening socket and keep the port taken (and accept connections into a
-// backlog nobody reads) while a simulated device restarts its network.
-void keepDescriptorsFromChildren()
-{
-    const QStringList fds = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
-    for (const QString &entry : fds) {
-        bool ok = false;
-        const int fd = entry.toInt(&ok);
-        if (!ok || fd <= 2)
-            continue;
-        const int flags = ::fcntl(fd, F_GETFD);
-        if (flags >= 0)
-            ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
-    }
-}
 
 void start(QProcess &p, const QStringList &arguments)
 {
@@ -205,7 +188,7 @@ void tst_Cli::badArguments_data()
     QTest::newRow("yes and no") << QStringList { "auto-update", "127.0.0.2", "--yes", "--no" }
                                 << "--yes and --no exclude each other";
     QTest::newRow("option of another command") << QStringList { "update", "127.0.0.2", "0", "--force" }
-                                               << "option --force belongs to the command 'auto-update'";
+                                               << "option --force belongs to the commands 'auto-update' and 'release install'";
     QTest::newRow("port 0") << QStringList { "versions", "127.0.0.2", "--port", "0" }
                             << "--port needs a number from 1 to 65535, not '0'";
     QTest::newRow("name of 22 characters") << QStringList { "rename", "127.0.0.2", "ABCDEFGHIJKLMNOPQRSTUV" }
@@ -293,7 +276,9 @@ void tst_Cli::command_data()
         << QVariantMap { { "outcome", "ok" }, { "failedBoards", 0 }, { "device/typeName", "6170 Console" },
                          { "board:16/versionBefore", 4 }, { "board:16/versionAfter", 5 }, { "board:16/result", 1 },
                          { "board:16/resultText", "Update Successful!" }, { "board:16/attempts", 1 },
-                         { "board:16/address/panel", 1 }, { "board:0/upToDate", true }, { "board:0/result", "<null>" } }
+                         { "board:16/address/panel", 1 }, { "board:0/upToDate", true }, { "board:0/result", "<null>" },
+                         { "manifest/state", "present" }, { "board:16/file", "6170/MetersPIC.hex" },
+                         { "board:16/manifest", "matched" } }
         << QVariantMap { { "board:16/version", 5 } };
     // A board that does not answer is tried and counted as failed.
     DeviceConfig missing = defaultDevice(Console6170, kDevice);
@@ -370,6 +355,8 @@ void tst_Cli::command()
 void tst_Cli::updateWithLogFileAndProgressLines()
 {
     startSimulator({ outdated(defaultDevice(Console6170, kDevice), 17) });
+    // Without a release manifest the file is written as it is, and the report says so.
+    QVERIFY(QFile::remove(m_firmware + QStringLiteral("/SHA256SUMS")));
     const QString json = m_dir.filePath(QStringLiteral("progress.json"));
     const QString log = m_dir.filePath(QStringLiteral("progress.log"));
     const CliRun run = cli({ "update", kDevice, "17", "--json", json, "--log", log, "--progress" });
@@ -379,7 +366,8 @@ void tst_Cli::updateWithLogFileAndProgressLines()
     QVERIFY(run.lines.contains("[..] Firmware file: MetersPIC.hex (5)"));
     const QString bad = jsonMismatch(readJson(json), { { "board:17/versionBefore", 4 }, { "board:17/bootModeBefore", false },
                                                        { "board:17/versionAfter", 5 }, { "board:17/bootModeAfter", false },
-                                                       { "board:17/attempts", 1 }, { "board:17/records", 8 } });
+                                                       { "board:17/attempts", 1 }, { "board:17/records", 8 },
+                                                       { "manifest", "absent" }, { "board:17/manifest", "absent" } });
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
     QVERIFY(readJson(json).value(QStringLiteral("boards")).toArray().at(0)[QStringLiteral("recordsPerSecond")].toDouble() > 0);
 

@@ -486,6 +486,17 @@ void tst_Updater::damagedFiles_data()
     QTest::newRow("too large") << kChannelFpga << QByteArray("huge")
                                << "*** Error: Firmware file is damaged (file larger than 64 MiB)!";
     QTest::newRow("missing") << kChannelMaster << QByteArray("none") << QString();
+    // Sound files that would leave the board in its boot loader with nothing, or half, to run.
+    QTest::newRow("no record in the flash window")
+        << kChannelMaster << joinLines({ extendedAddress(0x1FC0), hexRecord(0, 0, QByteArray(16, '\x01')), endOfFile() })
+        << "*** Error: Firmware file cannot be written to this board (no data record inside its program flash "
+           "0x1D000000-0x1D1FFFFF)!";
+    QTest::newRow("overlapping records")
+        << kChannelMaster
+        << joinLines({ extendedAddress(0x1D00), hexRecord(0, 0, QByteArray(16, '\x01')),
+                       hexRecord(8, 0, QByteArray(16, '\x02')), endOfFile() })
+        << "*** Error: Firmware file cannot be written to this board (line 3: record overlaps the one on line 2 at "
+           "0x1D000008)!";
 }
 
 void tst_Updater::damagedFiles()

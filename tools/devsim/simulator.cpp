@@ -69,6 +69,50 @@ QByteArray imageDigest(const BoardSnapshot &board)
     return hash.result().toHex();
 }
 
+QByteArray expectedImageDigest(const QByteArray &file, bool fpga, std::uint32_t flashEnd)
+{
+    BoardSnapshot image;
+    if (fpga) {
+        image.fpgaImage = file;
+        return imageDigest(image);
+    }
+    const auto byteAt = [](const QByteArray &line, int i) -> int {
+        if (1 + 2 * i + 2 > line.size())
+            return -1;
+        bool ok = false;
+        const int v = line.mid(1 + 2 * i, 2).toInt(&ok, 16);
+        return ok ? v : -1;
+    };
+    std::uint32_t upper = 0;
+    for (QByteArray line : file.split('\n')) {
+        line = line.trimmed();
+        if (!line.startsWith(':'))
+            continue;
+        const int count = byteAt(line, 0);
+        const int high = byteAt(line, 1);
+        const int low = byteAt(line, 2);
+        const int type = byteAt(line, 3);
+        if (count < 0 || high < 0 || low < 0 || type < 0 || byteAt(line, 4 + count - 1) < 0)
+            continue;
+        if (type == 4 && count == 2) {
+            upper = (std::uint32_t(byteAt(line, 4)) << 24) | (std::uint32_t(byteAt(line, 5)) << 16);
+            continue;
+        }
+        const std::uint32_t address = upper | std::uint32_t(high << 8) | std::uint32_t(low);
+        if (type != 0 || address < 0x1D000000u || address >= flashEnd)
+            continue;
+        const int padded = (count < 16 && count % 4 != 0) ? (count + 3) / 4 * 4 : count;
+        for (int i = 0; i < padded; ++i)
+            image.hexImage[address + std::uint32_t(i)] = i < count ? std::uint8_t(byteAt(line, 4 + i)) : 0;
+    }
+    return imageDigest(image);
+}
+
+bool imageAsExpected(const BoardSnapshot &board)
+{
+    return !board.expectedDigest.isEmpty() && imageDigest(board) == board.expectedDigest;
+}
+
 QString boardStateName(BoardState state)
 {
     switch (state) {
@@ -1245,6 +1289,21 @@ void Simulator::updateListeningNow(int device)
     finished.wait_for(std::chrono::seconds(2));
 }
 
+bool Simulator::expectImage(int device, int position, const QByteArray &file)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    DeviceRt *dev = d->device(device);
+    if (!dev || position < 0 || position >= slotCount(static_cast<int>(dev->config.type)))
+        return false;
+    BoardRt &b = dev->boards[static_cast<std::size_t>(position)];
+    const int type = static_cast<int>(dev->config.type);
+    const bool fpga = isFpgaBoard(type, panelSlot(type, position).boardType);
+    const int pic = b.config.picVariant;
+    const bool small = !fpga && pic >= 0 && pic < kPicTypes && picPart(pic).contains(QLatin1String("PIC32MZ1024"));
+    b.counters.expectedDigest = expectedImageDigest(file, fpga, small ? 0x1D100000u : 0x1D200000u);
+    return true;
+}
+
 void Simulator::setBoard(int device, int position, const BoardConfig &board)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
@@ -1342,6 +1401,12 @@ QJsonObject Simulator::stateJson() const
                 { "imageBytes", imageBytes },
                 { "imageDigest", QString::fromLatin1(imageDigest(b)) },
             });
+            if (!b.expectedDigest.isEmpty()) {
+                QJsonObject last = boards.last().toObject();
+                last.insert(QStringLiteral("expectedDigest"), QString::fromLatin1(b.expectedDigest));
+                last.insert(QStringLiteral("imageAsExpected"), imageAsExpected(b));
+                boards.replace(boards.size() - 1, last);
+            }
         }
         devices.append(QJsonObject {
             { "address", s.address },

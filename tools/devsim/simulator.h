@@ -116,6 +116,7 @@ struct BoardSnapshot
         leaveRequests = 0, picQueries = 0, resets = 0, requests = 0;
     std::map<std::uint32_t, std::uint8_t> hexImage; ///< address -> byte written (HEX boards)
     QByteArray fpgaImage;                           ///< bytes written in order (FPGA boards)
+    QByteArray expectedDigest; ///< imageDigest of the image the board should end up with; empty: none told
 };
 
 struct DeviceSnapshot
@@ -132,6 +133,15 @@ struct DeviceSnapshot
 /// Hex SHA-256 of a board's written image: over the FPGA byte string when there is one, else
 /// over the HEX map as (address u32 little-endian, byte) pairs in address order.
 QByteArray imageDigest(const BoardSnapshot &board);
+
+/// The imageDigest a board ends up with after a correct download of firmware file `file`:
+/// raw bytes for an FPGA board; for a PIC board the Intel HEX data records that start inside
+/// [0x1D000000, `flashEnd`), each padded with zeros to a multiple of 4 when shorter than 16
+/// bytes, later records over earlier ones. Read here, apart from the program's own parser.
+QByteArray expectedImageDigest(const QByteArray &file, bool fpga, std::uint32_t flashEnd);
+
+/// Whether the board was told an image to expect and holds exactly that image.
+bool imageAsExpected(const BoardSnapshot &board);
 
 /// Name of a board state as used in the JSON state and configs: "running", "bootloader", "erased".
 QString boardStateName(BoardState state);
@@ -164,6 +174,11 @@ public:
     int addFault(int device, const Fault &fault);
     void removeFault(int faultId);
     void clearFaults(int device);
+
+    /// Tells a board which firmware file the program should write to it (see
+    /// expectedImageDigest; the flash window follows the board's `picVariant`). The snapshot and
+    /// the JSON state then say whether the written image equals it. False for no such board.
+    bool expectImage(int device, int position, const QByteArray &file);
 
     /// Changes a board while running (state, version, ...).
     void setBoard(int device, int position, const BoardConfig &board);
