@@ -8,6 +8,7 @@
 #include "devicetext.h"
 #include "firmwarefiles.h"
 #include "framelesswindow.h"
+#include "history.h"
 #include "mainwindowform.h"
 #include "setmanipdialog.h"
 #include "worker.h"
@@ -71,9 +72,17 @@ public:
     }
     void updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev) override { m_window.updateDevicesCombo(dev); }
     void enableControls(bool bEnable) override { m_window.EnableControls(bEnable); }
+    void boardOutcome(orvo::BoardOutcome outcome) override { m_job.add(outcome); }
+    void jobEnded(orvo::JobOutcome outcome) override
+    {
+        m_job.end = outcome;
+        m_window.recordHistory(m_job);
+        m_job = JobRecord();
+    }
 
 private:
     MainWindow &m_window;
+    JobRecord m_job; ///< the boards of the running job, for the history
 };
 
 MainWindow::MainWindow(QWidget *parent) : MainWindow(Clock::real(), parent)
@@ -204,6 +213,7 @@ void MainWindow::prepareDataFolder()
     if (!folder.isEmpty() && QDir().mkpath(folder)) {
         const QString absolute = QDir(folder).absolutePath();
         logFilePath = absolute + QStringLiteral("/log.txt");
+        historyFilePath = absolute + QStringLiteral("/history.jsonl");
         dataFolderReady = true;
         qDebug("%s", qUtf8Printable(QStringLiteral("Log location: ") + logFilePath));
         settingsFilePath = absolute + QStringLiteral("/AppSettings.ini");
@@ -449,6 +459,14 @@ void MainWindow::EnableControls(bool bEnable)
 }
 
 // ---- Activity list, progress bars and dialogs ---------------------------------------------------
+
+void MainWindow::recordHistory(const JobRecord &job)
+{
+    const QString warning
+        = recordJobHistory(dataFolderReady ? historyFilePath : QString(), job, QStringLiteral("window"), wallClock());
+    if (!warning.isEmpty())
+        insertListItem(4, warning, 0, false);
+}
 
 void MainWindow::insertListItem(int icon, QString text, int /*nIndex*/, bool bRemoveLastItem)
 {

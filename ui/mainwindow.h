@@ -14,6 +14,7 @@ class QAction;
 class QToolBar;
 
 namespace orvo {
+struct JobRecord;
 class Clock;
 class Worker;
 class WorkerHost;
@@ -76,6 +77,8 @@ private:
 
     void buildToolbar();
     void prepareDataFolder();
+    /// Appends the boards of a job that has ended to history.jsonl; a warning row when it cannot.
+    void recordHistory(const JobRecord &job);
     void readSettings();
     /// Shows a modal message box and returns the standard-button value of the pressed button.
     int execMessageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn);
@@ -97,6 +100,7 @@ private:
     bool progressShown = false;
     bool autoProgressShown = false;
     QString logFilePath;
+    QString historyFilePath;
     bool dataFolderReady = false;
     std::function<QDateTime()> wallClock = [] { return QDateTime::currentDateTime(); };
     bool restoreSelection = false;

@@ -5,10 +5,12 @@
 // a record or decide on it (the command line's report and exit status, tests).
 
 #include "catalogue.h"
+#include "devicerecord.h"
 #include "updater.h"
 
 #include <QMetaType>
 #include <QString>
+#include <QVector>
 
 #include <cstdint>
 #include <optional>
@@ -69,6 +71,46 @@ struct JobOutcome
     JobEnd end = JobEnd::Done;
     int failedBoards = 0;          ///< boards whose update ended with a result other than 1, 4 or 7
     std::optional<bool> delivered; ///< rename: the device answered with its record; identify: sent
+    std::optional<OrvoDiscoveryInfo> device; ///< the device the job addressed, as its record read then
+    int deviceType = -1;                     ///< the catalogue type the job used for it
+};
+
+/// The outcomes one job reported: each board's latest record, in the order the job first
+/// reported it, and how the job ended.
+struct JobRecord
+{
+    QVector<BoardOutcome> boards;
+    std::optional<JobOutcome> end;
+
+    /// Replaces the earlier record of the same board: a later report holds all of it.
+    void add(const BoardOutcome &outcome)
+    {
+        for (BoardOutcome &b : boards) {
+            if (b.position == outcome.position) {
+                b = outcome;
+                return;
+            }
+        }
+        boards.append(outcome);
+    }
+    /// How the job ended; a job always reports its end before its thread ends, so without one
+    /// it did not run to it.
+    JobOutcome ending() const
+    {
+        if (end)
+            return *end;
+        JobOutcome cut;
+        cut.end = JobEnd::Aborted;
+        return cut;
+    }
+    const BoardOutcome *board(int position) const
+    {
+        for (const BoardOutcome &b : boards) {
+            if (b.position == position)
+                return &b;
+        }
+        return nullptr;
+    }
 };
 
 /// The figures of the running download, after each record the board accepted.

@@ -264,6 +264,8 @@ bool Worker::prepareSelection(bool needPanel)
         m_outcome.end = JobEnd::Refused;
         return false;
     }
+    m_outcome.device = foundDevices.at(selectedDevice);
+    m_outcome.deviceType = deviceType;
     m_link->setTarget(targetOf(foundDevices.at(selectedDevice), devicePort));
     m_link->setCatalogueType(deviceType);
     return true;

@@ -3,6 +3,7 @@
 #include "catalogue.h"
 #include "clock.h"
 #include "devicetext.h"
+#include "history.h"
 
 
 namespace orvo::cli {
@@ -83,6 +84,19 @@ const CommandInfo kCommands[] = {
       "go back to the release before the last install",
       "Swaps the firmware folder with <folder>.previous, the release the last install replaced\n"
       "(a second rollback returns to the newer one).\n" },
+    { Command::History, "history", 0, "history [--device D] [--board B] [--since DATE] [--last] [--json|--csv]",
+      "show the history of every board the jobs visited",
+      "Prints the entries of the history file (every board a job of the window or of this\n"
+      "program updated, checked, reset or scanned), oldest first.\n"
+      "  --device D    only the device with this MAC, address or name (any case)\n"
+      "  --board B     only the board at this catalogue position, or with this name (any case)\n"
+      "  --since DATE  only entries from DATE on (2026-12-01, or 2026-12-01T14:00)\n"
+      "  --last        each board's latest entry per device: what the devices have now\n"
+      "  --json        the selected entries as a JSON array\n"
+      "  --csv         the selected entries as CSV with a header row; text cells are quoted, and\n"
+      "                one that starts with = + - @ starts with ' instead, so that no\n"
+      "                spreadsheet runs it as a formula\n"
+      "Lines of the file that are damaged or cut off are skipped, each named on stderr.\n" },
 };
 
 const char *const kProgram = "orvo-updater-cli";
@@ -97,6 +111,8 @@ const char *const kOptionsHelp = "Options:\n"
                                  "                  program's folder)\n"
                                  "  --log FILE      append the time-stamped activity lines to FILE\n"
                                  "  --json FILE     write a machine-readable report to FILE when the command ends\n"
+                                 "  --history FILE  the history file that jobs append to and `history` reads\n"
+                                 "                  (default: history.jsonl in the window's data folder)\n"
                                  "  --debug         show the worker's debug lines on stderr\n"
                                  "  --progress      when the output is not a terminal, also write the progress\n"
                                  "                  as \"progress: N%\" lines (a tenth of the way each, and one\n"
@@ -137,19 +153,27 @@ const CommandInfo *findCommand(const QString &name)
 }
 
 // The options that take a value.
-bool takesValue(const QString &name)
+// The options that take a value. `history` prints its entries as JSON to standard output, so
+// there --json is a flag.
+bool takesValue(const QString &name, Command command)
 {
-    static const QStringList names = { QStringLiteral("--port"), QStringLiteral("--firmware"), QStringLiteral("--log"),
-                                       QStringLiteral("--json"), QStringLiteral("--speed-up"), QStringLiteral("--ip") };
+    static const QStringList names = { QStringLiteral("--port"),     QStringLiteral("--firmware"),
+                                       QStringLiteral("--log"),      QStringLiteral("--json"),
+                                       QStringLiteral("--speed-up"), QStringLiteral("--ip"),
+                                       QStringLiteral("--history"),  QStringLiteral("--device"),
+                                       QStringLiteral("--board"),    QStringLiteral("--since") };
+    if (command == Command::History && name == QLatin1String("--json"))
+        return false;
     return names.contains(name);
 }
 
-bool isFlag(const QString &name)
+bool isFlag(const QString &name, Command command)
 {
-    static const QStringList names = { QStringLiteral("--yes"), QStringLiteral("--no"),    QStringLiteral("--force"),
-                                       QStringLiteral("--check"), QStringLiteral("--help"), QStringLiteral("-h"),
-                                       QStringLiteral("--debug"), QStringLiteral("--progress") };
-    return names.contains(name);
+    static const QStringList names = { QStringLiteral("--yes"),   QStringLiteral("--no"),    QStringLiteral("--force"),
+                                       QStringLiteral("--check"), QStringLiteral("--help"),  QStringLiteral("-h"),
+                                       QStringLiteral("--debug"), QStringLiteral("--progress"),
+                                       QStringLiteral("--last"),  QStringLiteral("--csv") };
+    return names.contains(name) || (command == Command::History && name == QLatin1String("--json"));
 }
 
 std::optional<std::uint16_t> parsePort(const QString &text)
@@ -170,6 +194,10 @@ Command ownerOf(const QString &option)
         return Command::AutoUpdate;
     if (option == QLatin1String("--check"))
         return Command::Reset;
+    static const QStringList history = { QStringLiteral("--device"), QStringLiteral("--board"), QStringLiteral("--since"),
+                                         QStringLiteral("--last"), QStringLiteral("--csv") };
+    if (history.contains(option))
+        return Command::History;
     return Command::None;
 }
 
@@ -183,6 +211,7 @@ bool talksToDevices(Command command)
     case Command::ReleaseCheck:
     case Command::ReleaseInstall:
     case Command::ReleaseRollback:
+    case Command::History:
         return false;
     default:
         return true;
@@ -355,13 +384,14 @@ ParseResult parseArguments(const QStringList &arguments)
             value = arg.mid(eq + 1);
             hasValue = true;
         }
-        if (takesValue(name)) {
+        const Command current = info ? info->command : Command::None;
+        if (takesValue(name, current)) {
             if (!hasValue) {
                 if (i + 1 >= arguments.size())
                     return fail(QStringLiteral("option %1 needs a value").arg(name));
                 value = arguments.at(++i);
             }
-        } else if (isFlag(name)) {
+        } else if (isFlag(name, current)) {
             if (hasValue)
                 return fail(QStringLiteral("option %1 takes no value").arg(name));
         } else {
@@ -369,7 +399,9 @@ ParseResult parseArguments(const QStringList &arguments)
         }
         optionsSeen << name;
 
-        if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+        if (name == QLatin1String("--json") && current == Command::History) {
+            o.historyJson = true;
+        } else if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
             o.help = true;
         } else if (name == QLatin1String("--debug")) {
             o.debug = true;
@@ -400,6 +432,20 @@ ParseResult parseArguments(const QStringList &arguments)
             if (value.isEmpty())
                 return fail(QStringLiteral("--json needs a file name"));
             o.jsonFile = value;
+        } else if (name == QLatin1String("--history")) {
+            if (value.isEmpty())
+                return fail(QStringLiteral("--history needs a file name"));
+            o.historyFile = value;
+        } else if (name == QLatin1String("--device")) {
+            o.historyDevice = value.trimmed();
+        } else if (name == QLatin1String("--board")) {
+            o.historyBoard = value.trimmed();
+        } else if (name == QLatin1String("--since")) {
+            o.historySince = value;
+        } else if (name == QLatin1String("--last")) {
+            o.historyLast = true;
+        } else if (name == QLatin1String("--csv")) {
+            o.historyCsv = true;
         } else if (name == QLatin1String("--speed-up")) {
             bool ok = false;
             const double factor = value.toDouble(&ok);
@@ -433,6 +479,11 @@ ParseResult parseArguments(const QStringList &arguments)
         return fail(QStringLiteral("option --force belongs to the commands 'auto-update' and 'release install'"));
     if (yes && no)
         return fail(QStringLiteral("--yes and --no exclude each other"));
+    if (o.historyJson && o.historyCsv)
+        return fail(QStringLiteral("--json and --csv exclude each other"));
+    if (!o.historySince.isEmpty() && !parseHistoryDate(o.historySince))
+        return fail(QStringLiteral("--since needs a date such as 2026-12-01 or 2026-12-01T14:00, not '%1'")
+                        .arg(o.historySince));
     o.answer = yes ? Answer::Yes : (no ? Answer::No : Answer::Ask);
     if (o.scanAddresses.size() > kMaxManualAddresses)
         return fail(QStringLiteral("at most %1 addresses can be scanned with --ip").arg(kMaxManualAddresses));

@@ -24,6 +24,7 @@ enum class Command {
     ReleaseCheck,
     ReleaseInstall,
     ReleaseRollback,
+    History,
 };
 
 /// Exit status of the program; the same table is in --help and in the README.
@@ -62,6 +63,13 @@ struct Options
     QString firmwareDir; ///< empty: the product's folder next to the program
     QString logFile;
     QString jsonFile;
+    QString historyFile;  ///< empty: history.jsonl in the data folder, beside the window's log.txt
+    QString historyDevice; ///< history --device
+    QString historyBoard;  ///< history --board
+    QString historySince;  ///< history --since, as given
+    bool historyLast = false;
+    bool historyJson = false;
+    bool historyCsv = false;
     double speedUp = 1.0; ///< hidden, for tests and demonstrations: the worker's clock runs faster
     bool debug = false;   ///< the worker's debug lines go to stderr
     bool progressLines = false; ///< not a terminal: write "progress: N%" lines all the same
@@ -83,7 +91,7 @@ ParseResult parseArguments(const QStringList &arguments);
 /// without --ip sweeps this computer's own subnets, which never are.
 QString speedUpRefusal(const Options &options);
 
-/// Whether the command reaches devices (all but panels and the release commands).
+/// Whether the command reaches devices (all but panels, history and the release commands).
 bool talksToDevices(Command command);
 
 /// "auto-update" etc.; empty for Command::None.

@@ -66,41 +66,6 @@ QString lineMark(int icon)
     }
 }
 
-void JobRecord::add(const BoardOutcome &outcome)
-{
-    for (BoardOutcome &b : boards) {
-        if (b.position == outcome.position) {
-            b = outcome;
-            return;
-        }
-    }
-    boards.append(outcome);
-}
-
-const BoardOutcome *JobRecord::board(int position) const
-{
-    for (const BoardOutcome &b : boards) {
-        if (b.position == position)
-            return &b;
-    }
-    return nullptr;
-}
-
-QString jobEndName(JobEnd end)
-{
-    switch (end) {
-    case JobEnd::Refused:
-        return QStringLiteral("refused");
-    case JobEnd::Cancelled:
-        return QStringLiteral("cancelled");
-    case JobEnd::Aborted:
-        return QStringLiteral("aborted");
-    case JobEnd::Done:
-        break;
-    }
-    return QStringLiteral("done");
-}
-
 QJsonValue manifestJson(const Manifest &manifest)
 {
     switch (manifest.state()) {

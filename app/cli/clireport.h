@@ -23,18 +23,6 @@ namespace orvo::cli {
 /// a mark that names the result. Code 0 (the blank spacer line) has no mark.
 QString lineMark(int icon);
 
-/// The outcomes one job reported: each board's latest record, in the order the job first
-/// reported it, and how the job ended.
-struct JobRecord
-{
-    QVector<BoardOutcome> boards;
-    std::optional<JobOutcome> end;
-
-    /// Replaces the earlier record of the same board: a later report holds all of it.
-    void add(const BoardOutcome &outcome);
-    const BoardOutcome *board(int position) const;
-};
-
 /// The report's "manifest": "absent", or {"state": "present", "entries": N}, or
 /// {"state": "unreadable", "fault": "line 3: path with \"..\""}.
 QJsonValue manifestJson(const Manifest &manifest);
@@ -47,8 +35,5 @@ QJsonObject slotJson(const PanelSlot &slot);
 
 /// One board of the report, with its catalogue data.
 QJsonObject boardJson(int deviceType, const BoardOutcome &board);
-
-/// "done", "refused", "cancelled" or "aborted".
-QString jobEndName(JobEnd end);
 
 } // namespace orvo::cli

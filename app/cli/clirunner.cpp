@@ -7,6 +7,7 @@
 #include "clock.h"
 #include "devicetext.h"
 #include "firmwarefiles.h"
+#include "history.h"
 #include "releaseinstall.h"
 #include "workerhost.h"
 
@@ -193,6 +194,8 @@ int Runner::execute()
 {
     if (m_options.command == Command::Panels)
         return listPanels();
+    if (m_options.command == Command::History)
+        return historyCommand();
     if (m_options.command == Command::ReleaseCheck || m_options.command == Command::ReleaseInstall
         || m_options.command == Command::ReleaseRollback)
         return releaseCommand();
@@ -393,14 +396,64 @@ int Runner::deviceCommand()
     return finishDeviceCommand(record, deviceType, panelIndex);
 }
 
+QString Runner::historyPath() const
+{
+    return m_options.historyFile.isEmpty() ? defaultHistoryPath() : m_options.historyFile;
+}
+
+void Runner::recordHistory()
+{
+    const QString warning
+        = recordJobHistory(historyPath(), m_record, QStringLiteral("cli"), QDateTime::currentDateTime());
+    if (!warning.isEmpty())
+        m_frontEnd->insertListItem(4, warning, 0, false);
+}
+
+int Runner::historyCommand()
+{
+    const QString path = historyPath();
+    const auto print = [](const QByteArray &bytes, FILE *to) {
+        std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), to);
+        std::fflush(to);
+    };
+    HistoryRead read;
+    if (QFileInfo::exists(path)) {
+        const HistoryFilter filter { m_options.historyDevice, m_options.historyBoard,
+                                     m_options.historySince.isEmpty() ? std::nullopt
+                                                                      : parseHistoryDate(m_options.historySince),
+                                     m_options.historyLast };
+        read = readHistory(path, filter);
+    } else {
+        print(QStringLiteral("orvo-updater-cli: no history yet at %1\n").arg(visibleText(path)).toLocal8Bit(), stderr);
+    }
+    if (!read.error.isEmpty()) {
+        print(QStringLiteral("orvo-updater-cli: cannot read %1: %2\n").arg(visibleText(path), read.error).toLocal8Bit(),
+              stderr);
+        return ExitJobFailed;
+    }
+    for (const QString &warning : qAsConst(read.warnings))
+        print(QStringLiteral("orvo-updater-cli: %1 %2\n").arg(visibleText(path), warning).toLocal8Bit(), stderr);
+    if (m_options.historyJson) {
+        QJsonArray array;
+        for (const QJsonObject &e : qAsConst(read.entries))
+            array.append(e);
+        print(QJsonDocument(array).toJson(), stdout);
+    } else if (m_options.historyCsv) {
+        print(historyCsv(read.entries).toLocal8Bit(), stdout);
+    } else {
+        print(historyTable(read.entries).toLocal8Bit(), stdout);
+    }
+    return ExitOk;
+}
+
 int Runner::finishDeviceCommand(const OrvoDiscoveryInfo &record, int deviceType, int panelIndex)
 {
+    recordHistory();
     QJsonArray boards;
     for (const BoardOutcome &b : qAsConst(m_record.boards))
         boards.append(boardJson(deviceType, b));
     m_report[QStringLiteral("boards")] = boards;
-    // A job always reports its end before its thread ends; without one it did not run to it.
-    const JobOutcome job = m_record.end ? *m_record.end : JobOutcome { -1, JobEnd::Aborted, 0, std::nullopt };
+    const JobOutcome job = m_record.ending();
     m_report[QStringLiteral("jobEnd")] = jobEndName(job.end);
     if (job.delivered)
         m_report[QStringLiteral("delivered")] = *job.delivered;

@@ -50,6 +50,10 @@ private:
     int scan();
     int deviceCommand();
     int finishDeviceCommand(const OrvoDiscoveryInfo &record, int deviceType, int panelIndex);
+    int historyCommand();
+    /// Appends the boards of the device job to the history; a warning row when it cannot.
+    void recordHistory();
+    QString historyPath() const;
 
     /// Requests `mode` after `setInputs` has filled the worker's fields and waits until the
     /// job's thread has ended, handling output and Ctrl-C meanwhile.

@@ -124,6 +124,7 @@ private slots:
     void command();
     void updateWithLogFileAndProgressLines();
     void interruptDuringRestartWait();
+    void history();
 
 private:
     /// Starts a simulator with `devices`; the program then reaches them on its port.
@@ -140,6 +141,8 @@ void tst_Cli::initTestCase()
 {
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8")); // for the arguments
     QVERIFY(m_dir.isValid());
+    // The programs' data folder, where the board history goes by default, is the test's own.
+    qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toUtf8());
     m_firmware = m_dir.filePath(QStringLiteral("HexFiles"));
     QString error;
     // Small images keep the downloads short; the records still cross every stage.
@@ -426,6 +429,68 @@ void tst_Cli::interruptDuringRestartWait()
     QVERIFY(run.lines.contains(QStringLiteral("[!!] *** Error: Firmware update failed!")));
     QVERIFY(!run.lines.filter(QRegularExpression(QStringLiteral("^\\[!! failed\\] Channel Meter 1-8:  Update FAILED! "))).isEmpty());
     QCOMPARE(m_sim->snapshot(0).boards[16].erases, 0);
+}
+
+void tst_Cli::history()
+{
+    DeviceConfig console = outdated(defaultDevice(Console6170, kDevice), 16);
+    console.name = "=1+2 Studio";
+    startSimulator({ console });
+    // By default the window's file, beside its log.txt.
+    const QString file = m_dir.filePath(QStringLiteral("data/Orvo/Orvo Updater/history.jsonl"));
+    QFile::remove(file); // the other tests' jobs
+    QCOMPARE(cli({ "auto-update", kDevice, "--yes" }).exitCode, 0);
+    QCOMPARE(cli({ "check", kDevice, "16", "--history", file }).exitCode, 0);
+    const auto rows = [this](const QStringList &arguments) {
+        QStringList lines = cli(QStringList { "history" } + arguments, false).lines;
+        for (QString &l : lines)
+            l = l.mid(21); // the time
+        return lines;
+    };
+
+    const QStringList last = rows({ "--last", "--device", kDevice });
+    QCOMPARE(last.size(), 1 + 20 + 1); // this console has 20 positions
+    QCOMPARE(last.at(17), "=1+2 Studio           127.0.0.2        16 Channel Meter 1-8                5       - found       check (cli)");
+    QCOMPARE(last.at(18), "=1+2 Studio           127.0.0.2        17 Channel Meter 9-16               5       - up to date  auto-update (cli)");
+    QCOMPARE(rows({ "--board", "channel meter 1-8", "--since", "2000-01-01" }),
+             QStringList({ "Device                Address         Pos Board                       Before   After Result      Job",
+                           "=1+2 Studio           127.0.0.2        16 Channel Meter 1-8                4       5 updated     auto-update (cli)",
+                           "=1+2 Studio           127.0.0.2        16 Channel Meter 1-8                5       - found       check (cli)",
+                           "" }));
+    QCOMPARE(rows({ "--since", "2999-01-01" }).size(), 2);
+
+    const QJsonArray json = QJsonDocument::fromJson(cli({ "history", "--board", "16", "--device", "00:1A:2B:00:00:02", "--json" }, false)
+                                                        .all.join('\n').toUtf8()).array();
+    QCOMPARE(json.size(), 2);
+    const QString bad = jsonMismatch(QJsonObject { { "e", json } },
+                                     { { "e/0/v", 1 }, { "e/0/program", "7.35" }, { "e/0/frontEnd", "cli" },
+                                       { "e/0/job", "auto-update" }, { "e/0/jobEnd", "done" }, { "e/0/typeName", "6170 Console" },
+                                       { "e/0/board", "Channel Meter 1-8" }, { "e/0/versionBefore", 4 },
+                                       { "e/0/versionAfter", 5 }, { "e/0/bootModeAfter", false }, { "e/0/result", 1 },
+                                       { "e/0/resultText", "Update Successful!" }, { "e/0/file", "6170/MetersPIC.hex" },
+                                       { "e/0/records", 8 }, { "e/0/attempts", 1 }, { "e/1/job", "check" }, { "e/1/found", true } });
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+    QVERIFY(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"))
+                .match(json.at(0)[QStringLiteral("time")].toString()).hasMatch());
+    QCOMPARE(json.at(0)[QStringLiteral("sha256")].toString().size(), 64);
+
+    // A spreadsheet would run the device's name as a formula: it starts with a quote mark.
+    const QStringList csv = cli({ "history", "--board", "16", "--csv" }, false).all;
+    QCOMPARE(csv.at(0), "time,program,frontEnd,job,jobEnd,deviceType,typeName,deviceName,address,mac,position,board,found,"
+                        "upToDate,versionBefore,bootModeBefore,versionAfter,bootModeAfter,file,sha256,records,downloadMs,"
+                        "attempts,durationMs,result,resultText,resetSent\r");
+    QVERIFY2(csv.at(2).contains(",\"7.35\",\"cli\",\"check\",\"done\",0,\"6170 Console\",\"'=1+2 Studio\",\"127.0.0.2\","
+                                "\"00:1a:2b:00:00:02\",16,\"Channel Meter 1-8\",true,,5,false,,,,,,,"),
+             qPrintable(csv.at(2)));
+
+    // A history that cannot be written costs one warning row, not the job.
+    QFile plain(m_dir.filePath(QStringLiteral("plain")));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    const CliRun unwritable = cli({ "versions", kDevice, "--history", plain.fileName() + "/history.jsonl" });
+    QCOMPARE(unwritable.exitCode, 0);
+    QCOMPARE(unwritable.lines.filter("history").size(), 1);
+    QVERIFY(unwritable.lines.contains("[w!] Warning!  The board history could not be written to " + plain.fileName()
+                                      + "/history.jsonl (Not a directory)"));
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

@@ -7,6 +7,7 @@
 #include "../worker/simulation.h"
 #include "appidentity.h"
 #include "clock.h"
+#include "history.h"
 #include "mainwindow.h"
 #include "uitestsupport.h"
 #include "worker.h"
@@ -30,6 +31,11 @@ namespace {
 constexpr int kMeters = 16; // console "Channel Meter 1-8", build 5
 
 using test::logPath;
+
+QString historyPath()
+{
+    return QFileInfo(logPath()).absolutePath() + QStringLiteral("/history.jsonl");
+}
 
 /// The rows logged from byte `from` on, without their time stamps.
 QStringList loggedRows(qint64 from)
@@ -128,7 +134,11 @@ class WindowJobsTest : public QObject
 
 private slots:
     void initTestCase() { setApplicationIdentity(); }
-    void init() { QFile::remove(logPath()); }
+    void init()
+    {
+        QFile::remove(logPath());
+        QFile::remove(historyPath());
+    }
     void scanListsTheDevices();
     void jobControls_data();
     void jobControls();
@@ -338,6 +348,13 @@ void WindowJobsTest::autoUpdate()
     CHECK_IN_ORDER(rows, rig.d().listTexts());
     QCOMPARE(test::controls(rig.w()), QStringLiteral("11111101101"));
     QVERIFY(!rig.worker()->forceUpdate);
+
+    // The job's boards are in the history beside the log file, the cancelled scan's as well.
+    const QJsonObject board0 = readHistory(historyPath(), { rig.sim.address(selected), "0", std::nullopt, true }).entries.value(0);
+    QCOMPARE(board0.value("frontEnd").toString(), "window");
+    QCOMPARE(board0.value("jobEnd").toString(), yes ? "done" : "cancelled");
+    QCOMPARE(board0.value("versionBefore").toInt(), selected == 1 ? 12 : 10);
+    QCOMPARE(board0.value("versionAfter").toInt(-1), yes ? 13 : -1);
 
     QCOMPARE(rig.sim.snapshot(1).boards[0].recordsAccepted > 0, yes);
     QCOMPARE(rig.sim.snapshot(0).boards[0].recordsAccepted, 0);
