@@ -402,10 +402,11 @@ QString historyCsv(const QVector<QJsonObject> &entries)
                 cells << cellText(v);
                 continue;
             }
-            // Text from a device or an edited file: no control character reaches the terminal,
-            // and a cell a spreadsheet would take for a formula starts with a quote mark instead.
+            // Text from a device or an edited file: no control character (tab and CR among them)
+            // reaches the terminal, and a cell a spreadsheet would take for a formula starts with
+            // a quote mark instead.
             QString t = visibleText(v.toString());
-            if (!t.isEmpty() && QStringLiteral("=+-@\t\r").contains(t.at(0)))
+            if (!t.isEmpty() && QStringLiteral("=+-@").contains(t.at(0)))
                 t.prepend(QLatin1Char('\''));
             cells << QLatin1Char('"') + t.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
         }
