@@ -280,8 +280,9 @@ QString recordJobHistory(const QString &path, const JobRecord &job, const QStrin
 
 std::optional<QDateTime> parseHistoryDate(const QString &text)
 {
+    // QDate takes the date of a date and time as well, and would drop the time.
     const QDate date = QDate::fromString(text, Qt::ISODate);
-    if (date.isValid())
+    if (date.isValid() && text.size() == 10)
         return QDateTime(date, QTime(0, 0));
     const QDateTime when = QDateTime::fromString(text, Qt::ISODateWithMs);
     if (when.isValid())

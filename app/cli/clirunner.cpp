@@ -437,7 +437,10 @@ int Runner::historyCommand()
         QJsonArray array;
         for (const QJsonObject &e : qAsConst(read.entries))
             array.append(e);
-        print(QJsonDocument(array).toJson(), stdout);
+        QByteArray text = QJsonDocument(array).toJson();
+        if (!text.endsWith('\n'))
+            text += '\n';
+        print(text, stdout);
     } else if (m_options.historyCsv) {
         print(historyCsv(read.entries).toLocal8Bit(), stdout);
     } else {

@@ -473,6 +473,8 @@ void tst_Cli::history()
     QVERIFY(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"))
                 .match(json.at(0)[QStringLiteral("time")].toString()).hasMatch());
     QCOMPARE(json.at(0)[QStringLiteral("sha256")].toString().size(), 64);
+    // From a moment on: the check's entry only, not the whole day's.
+    QCOMPARE(rows({ "--since", json.at(1)[QStringLiteral("time")].toString() }).size(), 1 + 1 + 1);
 
     // A spreadsheet would run the device's name as a formula: it starts with a quote mark.
     const QStringList csv = cli({ "history", "--board", "16", "--csv" }, false).all;
