@@ -47,8 +47,14 @@ QJsonObject consoleEntry(int device, int position)
 double readSeconds(const QString &path, const HistoryFilter &filter, int *selected)
 {
     const Wall::time_point start = Wall::now();
-    const HistoryRead read = readHistory(path, filter);
-    *selected = read.entries.size();
+    // As the history command reads: each selected entry printed (here: formatted) as it comes.
+    int count = 0;
+    qint64 bytes = 0;
+    readHistory(path, filter, [&count, &bytes](const QJsonObject &e) {
+        ++count;
+        bytes += historyRow(HistoryView::Table, e).size();
+    });
+    *selected = count;
     return seconds(start, Wall::now());
 }
 

@@ -290,7 +290,7 @@ std::optional<QDateTime> parseHistoryDate(const QString &text)
     return std::nullopt;
 }
 
-HistoryRead readHistory(const QString &path, const HistoryFilter &filter)
+HistoryRead readHistory(const QString &path, const HistoryFilter &filter, const std::function<void(const QJsonObject &)> &sink)
 {
     HistoryRead read;
     QFile file(path);
@@ -337,7 +337,10 @@ HistoryRead readHistory(const QString &path, const HistoryFilter &filter)
         if (!selected(e, filter))
             continue;
         if (!filter.latestOnly) {
-            read.entries.append(e);
+            if (sink)
+                sink(e);
+            else
+                read.entries.append(e);
             continue;
         }
         QString device = e.value(QLatin1String("mac")).toString();
@@ -353,49 +356,39 @@ HistoryRead readHistory(const QString &path, const HistoryFilter &filter)
     if (skipped > kMaxWarnings)
         read.warnings << QStringLiteral("%1 more lines skipped").arg(skipped - kMaxWarnings);
     for (const QString &device : qAsConst(devices)) {
-        for (const QJsonObject &e : latest.value(device))
-            read.entries.append(e);
+        for (const QJsonObject &e : latest.value(device)) {
+            if (sink)
+                sink(e);
+            else
+                read.entries.append(e);
+        }
     }
     return read;
 }
 
-QString historyTable(const QVector<QJsonObject> &entries)
+QString historyHeader(HistoryView view)
 {
-    const auto text = [](const QJsonObject &e, const char *key) {
-        return visibleText(cellText(e.value(QLatin1String(key))));
-    };
-    QString out = QStringLiteral("%1  %2 %3 %4 %5 %6 %7 %8 %9\n")
-                      .arg(QStringLiteral("Time"), -19)
-                      .arg(QStringLiteral("Device"), -21)
-                      .arg(QStringLiteral("Address"), -15)
-                      .arg(QStringLiteral("Pos"), 3)
-                      .arg(QStringLiteral("Board"), -26)
-                      .arg(QStringLiteral("Before"), 7)
-                      .arg(QStringLiteral("After"), 7)
-                      .arg(QStringLiteral("Result"), -11)
-                      .arg(QStringLiteral("Job"));
-    for (const QJsonObject &e : entries) {
-        out += QStringLiteral("%1  %2 %3 %4 %5 %6 %7 %8 %9\n")
-                   .arg(text(e, "time").left(19).replace(QLatin1Char('T'), QLatin1Char(' ')), -19)
-                   .arg(text(e, "deviceName"), -21)
-                   .arg(text(e, "address"), -15)
-                   .arg(text(e, "position"), 3)
-                   .arg(text(e, "board"), -26)
-                   .arg(visibleText(versionText(e, "versionBefore", "bootModeBefore")), 7)
-                   .arg(visibleText(versionText(e, "versionAfter", "bootModeAfter")), 7)
-                   .arg(resultShort(e), -11)
-                   .arg(text(e, "job") + QStringLiteral(" (") + text(e, "frontEnd") + QLatin1Char(')'));
+    if (view == HistoryView::Csv) {
+        QStringList header;
+        for (const char *column : kCsvColumns)
+            header << QLatin1String(column);
+        return header.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     }
-    return out;
+    return QStringLiteral("%1  %2 %3 %4 %5 %6 %7 %8 %9\n")
+        .arg(QStringLiteral("Time"), -19)
+        .arg(QStringLiteral("Device"), -21)
+        .arg(QStringLiteral("Address"), -15)
+        .arg(QStringLiteral("Pos"), 3)
+        .arg(QStringLiteral("Board"), -26)
+        .arg(QStringLiteral("Before"), 7)
+        .arg(QStringLiteral("After"), 7)
+        .arg(QStringLiteral("Result"), -11)
+        .arg(QStringLiteral("Job"));
 }
 
-QString historyCsv(const QVector<QJsonObject> &entries)
+QString historyRow(HistoryView view, const QJsonObject &e)
 {
-    QStringList header;
-    for (const char *column : kCsvColumns)
-        header << QLatin1String(column);
-    QString out = header.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-    for (const QJsonObject &e : entries) {
+    if (view == HistoryView::Csv) {
         QStringList cells;
         for (const char *column : kCsvColumns) {
             const QJsonValue v = e.value(QLatin1String(column));
@@ -411,9 +404,19 @@ QString historyCsv(const QVector<QJsonObject> &entries)
                 t.prepend(QLatin1Char('\''));
             cells << QLatin1Char('"') + t.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
         }
-        out += cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+        return cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     }
-    return out;
+    const auto text = [&e](const char *key) { return visibleText(cellText(e.value(QLatin1String(key)))); };
+    return QStringLiteral("%1  %2 %3 %4 %5 %6 %7 %8 %9\n")
+        .arg(text("time").left(19).replace(QLatin1Char('T'), QLatin1Char(' ')), -19)
+        .arg(text("deviceName"), -21)
+        .arg(text("address"), -15)
+        .arg(text("position"), 3)
+        .arg(text("board"), -26)
+        .arg(visibleText(versionText(e, "versionBefore", "bootModeBefore")), 7)
+        .arg(visibleText(versionText(e, "versionAfter", "bootModeAfter")), 7)
+        .arg(resultShort(e), -11)
+        .arg(text("job") + QStringLiteral(" (") + text("frontEnd") + QLatin1Char(')'));
 }
 
 } // namespace orvo

@@ -64,12 +64,19 @@ struct HistoryRead
     QString error;                ///< the file could not be read at all
 };
 
-/// Reads the file line by line, skipping lines that are too long, torn or not an entry.
-HistoryRead readHistory(const QString &path, const HistoryFilter &filter);
+/// Reads the file line by line, skipping lines that are too long, torn or not an entry. With a
+/// `sink`, each selected entry goes there as it is read (latestOnly: at the end) instead of into
+/// `entries`, so that a history of any length is printed in little memory.
+HistoryRead readHistory(const QString &path, const HistoryFilter &filter,
+                        const std::function<void(const QJsonObject &)> &sink = {});
 
-/// The entries as a table for a terminal, newest last; every text made visible.
-QString historyTable(const QVector<QJsonObject> &entries);
-/// The entries as CSV with a header row (RFC 4180), cells a spreadsheet would run as formulas made inert.
-QString historyCsv(const QVector<QJsonObject> &entries);
+enum class HistoryView {
+    Table, ///< for a terminal: one row per entry, every text made visible
+    Csv,   ///< RFC 4180 with CR LF; cells a spreadsheet would run as formulas made inert
+};
+/// The header row of `view`, with its line end.
+QString historyHeader(HistoryView view);
+/// The row of one entry, with its line end.
+QString historyRow(HistoryView view, const QJsonObject &entry);
 
 } // namespace orvo

@@ -412,9 +412,25 @@ void Runner::recordHistory()
 int Runner::historyCommand()
 {
     const QString path = historyPath();
-    const auto print = [](const QByteArray &bytes, FILE *to) {
+    const auto print = [](const QString &text, FILE *to) {
+        const QByteArray bytes = text.toLocal8Bit();
         std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), to);
-        std::fflush(to);
+    };
+    // Printed entry by entry: a history of any length needs no more memory than one line.
+    const bool json = m_options.historyJson;
+    const HistoryView view = m_options.historyCsv ? HistoryView::Csv : HistoryView::Table;
+    print(json ? QStringLiteral("[") : historyHeader(view), stdout);
+    bool first = true;
+    const auto sink = [&](const QJsonObject &e) {
+        if (json) {
+            // Compact JSON escapes every control character, so the exact texts are safe to print.
+            const QByteArray object = QJsonDocument(e).toJson(QJsonDocument::Compact);
+            std::fputs(first ? "\n" : ",\n", stdout);
+            std::fwrite(object.constData(), 1, static_cast<std::size_t>(object.size()), stdout);
+        } else {
+            print(historyRow(view, e), stdout);
+        }
+        first = false;
     };
     HistoryRead read;
     if (QFileInfo::exists(path)) {
@@ -422,29 +438,18 @@ int Runner::historyCommand()
                                      m_options.historySince.isEmpty() ? std::nullopt
                                                                       : parseHistoryDate(m_options.historySince),
                                      m_options.historyLast };
-        read = readHistory(path, filter);
+        read = readHistory(path, filter, sink);
     } else {
-        print(QStringLiteral("orvo-updater-cli: no history yet at %1\n").arg(visibleText(path)).toLocal8Bit(), stderr);
+        print(QStringLiteral("orvo-updater-cli: no history yet at %1\n").arg(visibleText(path)), stderr);
     }
-    if (!read.error.isEmpty()) {
-        print(QStringLiteral("orvo-updater-cli: cannot read %1: %2\n").arg(visibleText(path), read.error).toLocal8Bit(),
-              stderr);
-        return ExitJobFailed;
-    }
+    if (json)
+        std::fputs("\n]\n", stdout);
+    std::fflush(stdout);
     for (const QString &warning : qAsConst(read.warnings))
-        print(QStringLiteral("orvo-updater-cli: %1 %2\n").arg(visibleText(path), warning).toLocal8Bit(), stderr);
-    if (m_options.historyJson) {
-        QJsonArray array;
-        for (const QJsonObject &e : qAsConst(read.entries))
-            array.append(e);
-        QByteArray text = QJsonDocument(array).toJson();
-        if (!text.endsWith('\n'))
-            text += '\n';
-        print(text, stdout);
-    } else if (m_options.historyCsv) {
-        print(historyCsv(read.entries).toLocal8Bit(), stdout);
-    } else {
-        print(historyTable(read.entries).toLocal8Bit(), stdout);
+        print(QStringLiteral("orvo-updater-cli: %1 %2\n").arg(visibleText(path), warning), stderr);
+    if (!read.error.isEmpty()) {
+        print(QStringLiteral("orvo-updater-cli: cannot read %1: %2\n").arg(visibleText(path), read.error), stderr);
+        return ExitJobFailed;
     }
     return ExitOk;
 }
