@@ -129,7 +129,12 @@ class tst_CliRelease : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        // The auto update's boards go to the board history in the data folder: the test's own.
+        qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toUtf8());
+    }
     void flippedByteAndMissingFile();
     void installRefusesEscapes_data();
     void installRefusesEscapes();
