@@ -31,11 +31,14 @@ constexpr int kLockWaitMs = 5000;
 /// A damaged file could name every line; a reader is told of the first few and the count.
 constexpr int kMaxWarnings = 10;
 
+// Every field of an entry, in the order a person reads a row: when and by whom, which board,
+// what it had and has, what was written, how it went.
 const char *const kCsvColumns[] = {
-    "time",     "program",      "frontEnd",       "job",          "jobEnd",        "deviceType", "typeName",
-    "deviceName", "address",    "mac",            "position",     "board",         "found",      "upToDate",
-    "versionBefore", "bootModeBefore", "versionAfter", "bootModeAfter", "file",   "sha256",     "records",
-    "downloadMs", "attempts",   "durationMs",     "result",       "resultText",    "resetSent",
+    "time", "program", "frontEnd", "job", "jobEnd",
+    "deviceType", "typeName", "deviceName", "address", "mac", "position", "board",
+    "found", "upToDate", "versionBefore", "bootModeBefore", "versionAfter", "bootModeAfter",
+    "file", "sha256", "records", "downloadMs", "attempts", "durationMs",
+    "result", "resultText", "resetSent",
 };
 
 template <typename T>
