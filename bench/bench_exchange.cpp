@@ -46,9 +46,9 @@ const char kAddress[] = "127.0.0.2";
 bool linkQuery(PanelLink &link)
 {
     return link.exchangePanelPacket(RouteBootStatus, kAudioBoard.channel, kAudioBoard.panel, 4, CmdStatusQuery, 0,
-                                    kAudioBoard.boardType, kAudioBoard.boardAddress, false, 5000)
-        && link.replyMatches(ReplyStatus, kAudioBoard.channel, kAudioBoard.panel, kAudioBoard.boardType,
-                             kAudioBoard.boardAddress);
+               kAudioBoard.boardType, kAudioBoard.boardAddress, false, 5000)
+        && link.replyMatches(
+            ReplyStatus, kAudioBoard.channel, kAudioBoard.panel, kAudioBoard.boardType, kAudioBoard.boardAddress);
 }
 
 // The least a status query over QTcpSocket takes: the class's own cost per connection.
@@ -64,8 +64,7 @@ public:
     bool run()
     {
         m_socket.connectToHost(m_host, m_port);
-        bool ok = m_socket.waitForConnected(5000) && m_socket.write(m_request) == m_request.size()
-            && m_socket.flush();
+        bool ok = m_socket.waitForConnected(5000) && m_socket.write(m_request) == m_request.size() && m_socket.flush();
         while (ok && m_socket.bytesAvailable() < qint64(kPanelPacketSize))
             ok = m_socket.waitForReadyRead(5000);
         char reply[kPanelPacketSize];
@@ -99,8 +98,9 @@ int main(int argc, char **argv)
 {
     const BenchArgs args = BenchArgs::parse(argc, argv);
     if (!args.ok || (args.count && args.mode != "raw" && args.mode != "link" && args.mode != "qt")) {
-        std::fprintf(stderr, "usage: orvo-bench-exchange [rounds] [queries-per-round] [memory-exchanges]\n"
-                             "       orvo-bench-exchange --count N raw|link|qt [--sim ADDR:PORT]\n");
+        std::fprintf(stderr,
+            "usage: orvo-bench-exchange [rounds] [queries-per-round] [memory-exchanges]\n"
+            "       orvo-bench-exchange --count N raw|link|qt [--sim ADDR:PORT]\n");
         return 2;
     }
     const int rounds = args.number(0, 40);
@@ -124,15 +124,13 @@ int main(int argc, char **argv)
         link.setTarget({ QString::fromStdString(address), port, Console6170 });
         link.setCatalogueType(Console6170);
         const QByteArray request = buildPanelRequest(Console6170, RouteBootStatus, kAudioBoard.channel,
-                                                     kAudioBoard.panel, 4, CmdStatusQuery, 0, kAudioBoard.boardType,
-                                                     kAudioBoard.boardAddress, nullptr);
+            kAudioBoard.panel, 4, CmdStatusQuery, 0, kAudioBoard.boardType, kAudioBoard.boardAddress, nullptr);
         RawExchange raw(address.c_str(), port, request);
         QtSocketExchange qt(QString::fromStdString(address), port, request);
 
         if (args.count) {
-            const int failures = args.mode == "raw"
-                ? measuredExchanges(args.count, [&](int) { return raw.run(); })
-                : args.mode == "qt" ? measuredExchanges(args.count, [&](int) { return qt.run(); })
+            const int failures = args.mode == "raw" ? measuredExchanges(args.count, [&](int) { return raw.run(); })
+                : args.mode == "qt"                 ? measuredExchanges(args.count, [&](int) { return qt.run(); })
                                     : measuredExchanges(args.count, [&](int) { return linkQuery(link); });
             std::printf("%d status queries (%s), failures %d\n", args.count, args.mode.c_str(), failures);
             return failures ? 1 : 0;
@@ -142,17 +140,20 @@ int main(int argc, char **argv)
         // times over.
         int memFailures = 0;
         const int small = std::min(1000, memoryExchanges);
-        timedRound(small, [&] { return linkQuery(link); }, memFailures);
+        timedRound(
+            small, [&] { return linkQuery(link); }, memFailures);
         const long hwmSmall = vmHwmKb();
-        timedRound(memoryExchanges - small, [&] { return linkQuery(link); }, memFailures);
+        timedRound(
+            memoryExchanges - small, [&] { return linkQuery(link); }, memFailures);
         const long hwmLarge = vmHwmKb();
         std::printf("peak memory (VmHWM): %ld kB after %d exchanges, %ld kB after %d exchanges (%+ld kB); "
                     "failures %d\n",
-                    hwmSmall, small, hwmLarge, memoryExchanges, hwmLarge - hwmSmall, memFailures);
+            hwmSmall, small, hwmLarge, memoryExchanges, hwmLarge - hwmSmall, memFailures);
 
         // Warm-up of the baseline: its first connections pay for lazy initialisation.
         int failures = 0;
-        timedRound(200, [&] { return raw.run(); }, failures);
+        timedRound(
+            200, [&] { return raw.run(); }, failures);
 
         // Short rounds in rotating order, so that all clients see the same load on a shared
         // machine; the median of the per-round ratios is the figure that load changes move least.
@@ -164,13 +165,16 @@ int main(int argc, char **argv)
             for (int k = 0; k < 3; ++k) {
                 switch ((r + k) % 3) {
                 case 0:
-                    l = timedRound(perRound, [&] { return linkQuery(link); }, linkFailures);
+                    l = timedRound(
+                        perRound, [&] { return linkQuery(link); }, linkFailures);
                     break;
                 case 1:
-                    w = timedRound(perRound, [&] { return raw.run(); }, rawFailures);
+                    w = timedRound(
+                        perRound, [&] { return raw.run(); }, rawFailures);
                     break;
                 default:
-                    q = timedRound(perRound, [&] { return qt.run(); }, qtFailures);
+                    q = timedRound(
+                        perRound, [&] { return qt.run(); }, qtFailures);
                     break;
                 }
             }
@@ -187,10 +191,10 @@ int main(int argc, char **argv)
         const double rawRate = total / rawSeconds;
         std::printf("status queries: exchangePanelPacket %.0f/s, raw socket client %.0f/s, ratio %.2f overall, "
                     "%.2f median of %d rounds of %d (goal >= 0.90; failures %d / %d)\n",
-                    linkRate, rawRate, linkRate / rawRate, medianRatio, rounds, perRound, linkFailures, rawFailures);
+            linkRate, rawRate, linkRate / rawRate, medianRatio, rounds, perRound, linkFailures, rawFailures);
         std::printf("  QTcpSocket alone %.0f/s: median ratio to the raw client %.2f, exchangePanelPacket to it %.2f "
                     "(failures %d)\n",
-                    total / qtSeconds, median(qtRatios), median(linkOverQt), qtFailures);
+            total / qtSeconds, median(qtRatios), median(linkOverQt), qtFailures);
 
         if (linkFailures || rawFailures || qtFailures || memFailures || failures)
             status = 1;

@@ -33,15 +33,18 @@ namespace {
 
 QJsonObject consoleEntry(int device, int position)
 {
-    const QString mac = QStringLiteral("00:1a:2b:00:%1:%2").arg(device / 256, 2, 16, QLatin1Char('0')).arg(device % 256, 2, 16, QLatin1Char('0'));
+    const QString mac = QStringLiteral("00:1a:2b:00:%1:%2")
+                            .arg(device / 256, 2, 16, QLatin1Char('0'))
+                            .arg(device % 256, 2, 16, QLatin1Char('0'));
     return { { "v", 1 }, { "time", "2026-12-08T03:35:21.461+01:00" }, { "program", "7.35" }, { "frontEnd", "cli" },
-             { "job", "auto-update" }, { "jobEnd", "done" }, { "deviceType", 0 }, { "typeName", "6170 Console" },
-             { "deviceName", QStringLiteral("Studio %1").arg(device) }, { "address", QStringLiteral("10.0.0.%1").arg(device) },
-             { "mac", mac }, { "position", position }, { "board", "Channel Master FPGA 17-24" }, { "found", true },
-             { "upToDate", false }, { "versionBefore", 12 }, { "bootModeBefore", false }, { "versionAfter", 13 },
-             { "bootModeAfter", false }, { "file", "6170/CentralProcessorFPGA.bin" }, { "sha256", QString(64, QLatin1Char('9')) },
-             { "records", 8192 }, { "downloadMs", 61234 }, { "attempts", 1 }, { "durationMs", 95321 }, { "result", 1 },
-             { "resultText", "Update Successful!" } };
+        { "job", "auto-update" }, { "jobEnd", "done" }, { "deviceType", 0 }, { "typeName", "6170 Console" },
+        { "deviceName", QStringLiteral("Studio %1").arg(device) },
+        { "address", QStringLiteral("10.0.0.%1").arg(device) }, { "mac", mac }, { "position", position },
+        { "board", "Channel Master FPGA 17-24" }, { "found", true }, { "upToDate", false }, { "versionBefore", 12 },
+        { "bootModeBefore", false }, { "versionAfter", 13 }, { "bootModeAfter", false },
+        { "file", "6170/CentralProcessorFPGA.bin" }, { "sha256", QString(64, QLatin1Char('9')) }, { "records", 8192 },
+        { "downloadMs", 61234 }, { "attempts", 1 }, { "durationMs", 95321 }, { "result", 1 },
+        { "resultText", "Update Successful!" } };
 }
 
 double readSeconds(const QString &path, const HistoryFilter &filter, int *selected)
@@ -99,11 +102,12 @@ int main(int argc, char *argv[])
     const double plain = plainReadSeconds(big);
     int byDevice = 0;
     int latest = 0;
-    const double device = readSeconds(big, { QStringLiteral("00:1a:2b:00:00:07"), QString(), std::nullopt, false }, &byDevice);
+    const double device
+        = readSeconds(big, { QStringLiteral("00:1a:2b:00:00:07"), QString(), std::nullopt, false }, &byDevice);
     const double last = readSeconds(big, { QString(), QString(), std::nullopt, true }, &latest);
     std::printf("read %d entries (%.1f MB): lines only %.0f ms\n", entries, mb, plain * 1e3);
     std::printf("  --device (selects %d): %.0f ms, %.1f x lines only   (goal: under 1000 ms)\n", byDevice, device * 1e3,
-                device / plain);
+        device / plain);
     std::printf("  --last   (selects %d): %.0f ms, %.1f x lines only\n", latest, last * 1e3, last / plain);
 
     // 2. Appending.
@@ -125,6 +129,6 @@ int main(int argc, char *argv[])
     }
     const double append = seconds(start, Wall::now()) / appends;
     std::printf("append one entry (%d times): %.2f ms, %.2f x a plain write and sync (%.2f ms)   (goal: under 5 ms)\n",
-                appends, append * 1e3, append / plainAppend, plainAppend * 1e3);
+        appends, append * 1e3, append / plainAppend, plainAppend * 1e3);
     return 0;
 }

@@ -101,19 +101,18 @@ Records recordsOf(const QString &path)
             continue;
         out.bodies.push_back(tx);
         out.requests.push_back(buildPanelRequest(Console6170, RouteProgramData, slot.channel, slot.panel,
-                                                 std::uint8_t(tx[9] + 11), 0, 0, slot.boardType, slot.boardAddress,
-                                                 &tx));
+            std::uint8_t(tx[9] + 11), 0, 0, slot.boardType, slot.boardAddress, &tx));
     }
     return out;
 }
 
-bool boardAnswers(PanelLink &link, std::uint8_t route, std::uint8_t command, std::uint8_t sub,
-                  std::uint8_t replyCode, std::uint8_t status)
+bool boardAnswers(PanelLink &link, std::uint8_t route, std::uint8_t command, std::uint8_t sub, std::uint8_t replyCode,
+    std::uint8_t status)
 {
     const PanelSlot slot = panelSlot(Console6170, kPosition);
     link.replyBody.fill(0xFF);
-    return link.exchangePanelPacket(route, slot.channel, slot.panel, 4, command, sub, slot.boardType,
-                                    slot.boardAddress, false, 5000)
+    return link.exchangePanelPacket(
+               route, slot.channel, slot.panel, 4, command, sub, slot.boardType, slot.boardAddress, false, 5000)
         && link.replyMatches(replyCode, slot.channel, slot.panel, slot.boardType, slot.boardAddress)
         && link.replyBody[BodySubCommand] == status;
 }
@@ -128,7 +127,7 @@ bool eraseBoard(PanelLink &link)
     for (int attempt = 0; attempt < 2000 && !inBootLoader; ++attempt) {
         if (boardAnswers(link, RouteBootStatus, CmdStatusQuery, 0, ReplyStatus, StatusRunning))
             link.exchangePanelPacket(RouteBootStatus, slot.channel, slot.panel, 4, CmdBootLoader, 0, slot.boardType,
-                                     slot.boardAddress, false, 1);
+                slot.boardAddress, false, 1);
         else
             inBootLoader = boardAnswers(link, RouteBootStatus, CmdStatusQuery, 0, ReplyStatus, StatusBootLoader);
         if (!inBootLoader)
@@ -152,7 +151,7 @@ int linkLoop(PanelLink &link, const Records &records)
     return measuredExchanges(int(records.bodies.size()), [&](int i) {
         link.txBody = records.bodies[std::size_t(i)];
         return link.exchangePanelPacket(RouteProgramData, slot.channel, slot.panel, std::uint8_t(link.txBody[9] + 11),
-                                        0, 0, slot.boardType, slot.boardAddress, true, 5000)
+                   0, 0, slot.boardType, slot.boardAddress, true, 5000)
             && link.replyBody[BodyRoute] == ReplyAccepted;
     });
 }
@@ -166,8 +165,8 @@ struct UpdateRun
 
 UpdateRun runUpdate(PanelLink &link, const QString &path)
 {
-    const PanelUpdateRequest request = makePanelUpdateRequest(QFile::encodeName(path), Console6170, kPosition,
-                                                              panelSlot(Console6170, kPosition), 0, true);
+    const PanelUpdateRequest request = makePanelUpdateRequest(
+        QFile::encodeName(path), Console6170, kPosition, panelSlot(Console6170, kPosition), 0, true);
     Quiet reporter;
     UpdateRun run;
     run.result = updatePanelFirmware(link, reporter, request);
@@ -182,8 +181,9 @@ int main(int argc, char **argv)
 {
     const BenchArgs args = BenchArgs::parse(argc, argv);
     if (!args.ok || (args.count && args.mode != "raw" && args.mode != "link" && args.mode != "update")) {
-        std::fprintf(stderr, "usage: orvo-bench-update [records-per-round] [rounds] [large-update] [wait-ticks]\n"
-                             "       orvo-bench-update --count N raw|link|update [--sim ADDR:PORT]\n");
+        std::fprintf(stderr,
+            "usage: orvo-bench-update [records-per-round] [rounds] [large-update] [wait-ticks]\n"
+            "       orvo-bench-update --count N raw|link|update [--sim ADDR:PORT]\n");
         return 2;
     }
     const int perRound = args.number(0, 5000);
@@ -295,26 +295,25 @@ int main(int argc, char **argv)
 
     std::printf("download: %d rounds of %d records each for the raw loop, the transport alone and the update "
                 "(failures %d)\n",
-                rounds, perRound, failures);
+        rounds, perRound, failures);
     std::printf("  mean rates: raw loop %.0f/s, transport alone %.0f/s, update %.0f records/s\n", rawSum / rounds,
-                linkSum / rounds, updateSum / rounds);
+        linkSum / rounds, updateSum / rounds);
     std::printf("  median ratio update / raw loop        %.2f (goal >= 0.85)\n", median(overRaw));
-    std::printf("  median ratio update / transport alone %.2f (goal >= 0.95; what the update adds)\n",
-                median(overLink));
+    std::printf(
+        "  median ratio update / transport alone %.2f (goal >= 0.95; what the update adds)\n", median(overLink));
     std::printf("  median ratio transport alone / raw    %.2f\n", median(linkOverRaw));
-    std::printf("  large update: %d records, result %d, %.0f records/s, %ld progress values\n", large,
-                largeRun.result, largeRun.programSeconds > 0 ? large / largeRun.programSeconds : 0.0,
-                largeRun.progressCalls);
+    std::printf("  large update: %d records, result %d, %.0f records/s, %ld progress values\n", large, largeRun.result,
+        largeRun.programSeconds > 0 ? large / largeRun.programSeconds : 0.0, largeRun.progressCalls);
     std::printf("  simulator: %d records accepted, %d checksum errors, %d violations (expected %d accepted)\n",
-                stats.recordsAccepted, stats.checksumErrors, stats.violations, 3 * rounds * perRound + large);
+        stats.recordsAccepted, stats.checksumErrors, stats.violations, 3 * rounds * perRound + large);
     std::printf("memory (VmHWM): %ld kB at start, %ld kB after the rounds (file %ld kB), %ld kB after the large "
                 "update (file %ld kB)\n",
-                hwmStart, hwmRounds, long(QFileInfo(roundPath).size() / 1024), hwmLarge, largeFileKb);
+        hwmStart, hwmRounds, long(QFileInfo(roundPath).size() / 1024), hwmLarge, largeFileKb);
     if (!hashMs.empty()) {
         std::printf("sha-256 of the large image (%ld kB): %.1f ms, reading it %.1f ms: ratio hash / read %.2f; "
                     "hash / its download %.4f\n",
-                    largeFileKb, median(hashMs), median(readMs), median(hashMs) / median(readMs),
-                    largeRun.programSeconds > 0 ? median(hashMs) / 1000.0 / largeRun.programSeconds : 0.0);
+            largeFileKb, median(hashMs), median(readMs), median(hashMs) / median(readMs),
+            largeRun.programSeconds > 0 ? median(hashMs) / 1000.0 / largeRun.programSeconds : 0.0);
     }
 
     // Real time now: a board without the network's restart, stopped after `waitTicks` ticks.
@@ -326,7 +325,7 @@ int main(int argc, char **argv)
     const double wall = seconds(w0, Wall::now());
     const double cpu = cpuSeconds() - cpu0;
     std::printf("restart wait: %ld ticks in %.2f s wall, %.3f s CPU = %.2f %% (goal < 5 %%)\n",
-                waitReporter.progressCalls, wall, cpu, 100.0 * cpu / wall);
+        waitReporter.progressCalls, wall, cpu, 100.0 * cpu / wall);
 
     const int violations = simulator.stop();
     const bool ok = failures == 0 && largeRun.result == UpdateSuccessful && violations == 0

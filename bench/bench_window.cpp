@@ -99,9 +99,15 @@ long statusKb(const char *field)
     return -1;
 }
 
-double mb(long kb) { return kb < 0 ? -1.0 : double(kb) / 1024.0; }
+double mb(long kb)
+{
+    return kb < 0 ? -1.0 : double(kb) / 1024.0;
+}
 
-const char *verdict(bool met) { return met ? "met" : "NOT met"; }
+const char *verdict(bool met)
+{
+    return met ? "met" : "NOT met";
+}
 
 /// A console whose every position is fitted and runs firmware one version away from its build,
 /// with the motorised master faders (all 24 positions in the scan).
@@ -264,13 +270,12 @@ int main(int argc, char **argv)
     else
         std::printf("  process start -> main():          unknown (counted as 0)\n");
     std::printf("  main() -> frame exposed:          %.3f s, of which %.3f s forking the simulators (left out)\n",
-                seconds(mainEntry, exposedAt), simulatorsS);
+        seconds(mainEntry, exposedAt), simulatorsS);
     std::printf("  application object -> exposed:    %.3f s\n", programS);
     if (watch.wasPainted)
         std::printf("  application object -> 1st paint:  %.3f s\n", seconds(programStart, watch.painted));
     std::printf("  start to the shown frame:         %.3f s (goal < 0.5 s: %s)\n", startS, verdict(startS < 0.5));
-    std::printf("memory at idle after the frame is shown: VmHWM %.1f MB, VmRSS %.1f MB\n", mb(idleHwm),
-                mb(idleRss));
+    std::printf("memory at idle after the frame is shown: VmHWM %.1f MB, VmRSS %.1f MB\n", mb(idleHwm), mb(idleRss));
     std::fflush(stdout);
 
     // --- 2. lateness during a full-speed download of one board
@@ -312,17 +317,16 @@ int main(int argc, char **argv)
 
     const double p50 = probe.quantile(0.50), p99 = probe.quantile(0.99), worst = probe.quantile(1.0);
     std::printf("download: Update of %s with %d records, %s in %.1f s (%.0f records/s including the restart)\n",
-                qPrintable(panelName(Console6170, kPosition)), records,
-                downloadEnded ? "ended" : "DID NOT END", downloadS, downloadS > 0 ? records / downloadS : 0.0);
+        qPrintable(panelName(Console6170, kPosition)), records, downloadEnded ? "ended" : "DID NOT END", downloadS,
+        downloadS > 0 ? records / downloadS : 0.0);
     std::printf("  last line: \"%s\"; failed boards %d; simulator: %d records accepted, %d checksum errors\n",
-                qPrintable(downloadLine), downloadOutcome.failedBoards, downloadStats.recordsAccepted,
-                downloadStats.checksumErrors);
+        qPrintable(downloadLine), downloadOutcome.failedBoards, downloadStats.recordsAccepted,
+        downloadStats.checksumErrors);
     std::printf("  GUI-thread lateness of a 10 ms precise timer over %zu ticks: p50 %.2f ms, p99 %.2f ms "
                 "(goal < 20 ms: %s), max %.2f ms (goal < 100 ms: %s)\n",
-                probe.ticks(), p50, p99, verdict(p99 < 20), worst, verdict(worst < 100));
+        probe.ticks(), p50, p99, verdict(p99 < 20), worst, verdict(worst < 100));
     std::printf("  progress bar painted %d times\n", barPaints.paints);
-    std::printf("  memory after the download: VmHWM %.1f MB, VmRSS %.1f MB\n", mb(downloadHwm),
-                mb(statusKb("VmRSS")));
+    std::printf("  memory after the download: VmHWM %.1f MB, VmRSS %.1f MB\n", mb(downloadHwm), mb(statusKb("VmRSS")));
     std::fflush(stdout);
 
     // --- 3. memory after an Auto Update of every board of a console
@@ -356,12 +360,12 @@ int main(int argc, char **argv)
 
     std::printf("auto update: 6170 Console, %d positions, %s in %.1f s; %d boards \"Update Successful!\", "
                 "failed boards %d, %d records accepted\n",
-                slotCount(Console6170), autoEnded ? "ended" : "DID NOT END", autoS, updated,
-                autoOutcome.failedBoards, accepted);
+        slotCount(Console6170), autoEnded ? "ended" : "DID NOT END", autoS, updated, autoOutcome.failedBoards,
+        accepted);
     for (const QString &text : answerer.seen)
         std::printf("  answered: \"%s\"\n", qPrintable(text.section(QLatin1Char('\n'), 0, 0)));
     std::printf("  memory after the auto update: VmHWM %.1f MB (goal < 80 MB: %s), VmRSS %.1f MB\n", mb(autoHwm),
-                verdict(autoHwm >= 0 && autoHwm < 80 * 1024), mb(autoRss));
+        verdict(autoHwm >= 0 && autoHwm < 80 * 1024), mb(autoRss));
 
     // The second child holds copies of the first one's pipe ends: it has to stop first, or the
     // first would never see the end of its pipe.

@@ -116,10 +116,10 @@ __attribute__((noinline)) int measuredExchanges(int count, Exchange &&exchange)
 /// runs (`--sim ADDR:PORT`, e.g. an orvo-devsim outside valgrind) instead of a forked one.
 struct BenchArgs
 {
-    std::vector<int> numbers;  ///< positional arguments, each at least 1
-    int count = 0;             ///< 0: the timed run
-    std::string mode;          ///< client of the count mode
-    std::string simAddress;    ///< empty: fork a simulator
+    std::vector<int> numbers; ///< positional arguments, each at least 1
+    int count = 0;            ///< 0: the timed run
+    std::string mode;         ///< client of the count mode
+    std::string simAddress;   ///< empty: fork a simulator
     std::uint16_t simPort = 0;
     bool ok = true;
 
@@ -241,8 +241,9 @@ public:
         if (m_pid <= 0)
             return -1;
         auto &ends = openParentEnds();
-        ends.erase(std::remove_if(ends.begin(), ends.end(), [this](int fd) { return fd == m_toChild || fd == m_fromChild; }),
-                   ends.end());
+        ends.erase(
+            std::remove_if(ends.begin(), ends.end(), [this](int fd) { return fd == m_toChild || fd == m_fromChild; }),
+            ends.end());
         close(m_toChild); // the child's end of input: it stops serving
         int violations = -1;
         if (!readAll(&violations, sizeof violations))
@@ -302,8 +303,7 @@ private:
 class RawExchange
 {
 public:
-    RawExchange(const char *address, std::uint16_t port, QByteArray request)
-        : m_request(std::move(request))
+    RawExchange(const char *address, std::uint16_t port, QByteArray request) : m_request(std::move(request))
     {
         m_addr.sin_family = AF_INET;
         m_addr.sin_port = htons(port);

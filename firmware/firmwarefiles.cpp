@@ -35,8 +35,7 @@ QString variantFileName(const QString &file, std::uint8_t picType)
 }
 
 FirmwareFileChoice firmwareFilePath(const QString &folder, int deviceType, int panelIndex, std::uint8_t channel,
-                                    std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress,
-                                    const PicTypeQuery &queryPicType)
+    std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress, const PicTypeQuery &queryPicType)
 {
     QString path = folder + firmwareFile(deviceType, panelIndex);
     FirmwareFileChoice choice;

@@ -27,16 +27,15 @@ QString variantFileName(const QString &file, std::uint8_t picType);
 /// The file chosen for one board and the variant that chose it.
 struct FirmwareFileChoice
 {
-    QByteArray path;               ///< full path, 8-bit (the file system's encoding)
-    std::uint8_t picType = 12;     ///< 0..11, 12 unknown or not asked
+    QByteArray path;           ///< full path, 8-bit (the file system's encoding)
+    std::uint8_t picType = 12; ///< 0..11, 12 unknown or not asked
 };
 
 /// Firmware file of catalogue position `panelIndex` of `deviceType` under `folder` (ending in
 /// "/"). A ".bin" image never queries the panel. For a queried variant other than 0, 5, 8 and
 /// unknown, the name becomes <base>_<part name>.hex. Writes the debug line "file: " + path.
 FirmwareFileChoice firmwareFilePath(const QString &folder, int deviceType, int panelIndex, std::uint8_t channel,
-                                    std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress,
-                                    const PicTypeQuery &queryPicType);
+    std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress, const PicTypeQuery &queryPicType);
 
 /// How loading a firmware file ended.
 enum class LoadStatus {

@@ -58,13 +58,9 @@ std::uint32_t chooseDMaxAdr(std::uint8_t picType, bool fpgaBoard)
 }
 
 RecordProducer::RecordProducer(const QByteArray &content, bool fpgaBoard, std::uint32_t dMaxAdr)
-    : m_content(content)
-    , m_data(m_content.constData())
-    , m_size(static_cast<std::size_t>(m_content.size()))
-    , m_fpga(fpgaBoard)
-    , m_dMaxAdr(dMaxAdr)
-{
-}
+    : m_content(content), m_data(m_content.constData()), m_size(static_cast<std::size_t>(m_content.size())),
+      m_fpga(fpgaBoard), m_dMaxAdr(dMaxAdr)
+{ }
 
 void RecordProducer::begin(PanelBody &body)
 {

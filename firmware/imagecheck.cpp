@@ -24,7 +24,10 @@ ImageCheck failure(int line, const char *fault)
     return c;
 }
 
-QString hexAddress(std::uint32_t a) { return QString::number(a, 16).toUpper(); }
+QString hexAddress(std::uint32_t a)
+{
+    return QString::number(a, 16).toUpper();
+}
 
 bool isHexDigit(char c)
 {

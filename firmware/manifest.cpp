@@ -16,8 +16,9 @@ constexpr int kHashDigits = 64;
 
 bool isLowerHex(const QByteArray &text)
 {
-    return text.size() == kHashDigits
-        && std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    return text.size() == kHashDigits && std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+    });
 }
 
 bool hasControl(const QByteArray &line)

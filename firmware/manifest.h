@@ -15,7 +15,10 @@
 namespace orvo {
 
 /// File name of the manifest inside a firmware folder.
-inline QString manifestFileName() { return QStringLiteral("SHA256SUMS"); }
+inline QString manifestFileName()
+{
+    return QStringLiteral("SHA256SUMS");
+}
 
 constexpr std::int64_t kMaxManifestSize = 1024 * 1024; ///< a release of a few hundred files needs 40 kB
 constexpr int kMaxManifestLine = 4096;                 ///< bytes of one line, without its line end

@@ -169,7 +169,8 @@ ReleaseReport checkRelease(const QString &folder)
 
     for (ReleaseFile &f : report.files) {
         const CataloguePosition &first = f.positions.first();
-        checkFile(folder, report.manifest, f, isFpgaBoard(first.deviceType, panelSlot(first.deviceType, first.position).boardType));
+        checkFile(folder, report.manifest, f,
+            isFpgaBoard(first.deviceType, panelSlot(first.deviceType, first.position).boardType));
         if (f.status == ReleaseFileStatus::Sound)
             ++report.sound;
         else if (f.status == ReleaseFileStatus::Missing)

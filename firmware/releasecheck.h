@@ -22,11 +22,11 @@ struct CataloguePosition
 };
 
 enum class ReleaseFileStatus {
-    Sound,    ///< present, complete, fits its board, vouched for by the manifest (when there is one)
-    Missing,  ///< not there (or not a regular file)
-    Damaged,  ///< cannot be read completely, or not a well-formed image
-    Unfit,    ///< well-formed, but would leave its board without a working image
-    Refused,  ///< the manifest does not vouch for it
+    Sound,   ///< present, complete, fits its board, vouched for by the manifest (when there is one)
+    Missing, ///< not there (or not a regular file)
+    Damaged, ///< cannot be read completely, or not a well-formed image
+    Unfit,   ///< well-formed, but would leave its board without a working image
+    Refused, ///< the manifest does not vouch for it
 };
 
 struct ReleaseFile
@@ -36,8 +36,8 @@ struct ReleaseFile
     int picType = -1;                     ///< the processor variant of a variant file; -1 the catalogue's file
     int expectedVersion = 0;              ///< the version this program's catalogue expects on its boards
     ReleaseFileStatus status = ReleaseFileStatus::Missing;
-    QString reason;                       ///< why it is not sound; empty when it is
-    QByteArray sha256;                    ///< lower-case hex; empty when not read
+    QString reason;    ///< why it is not sound; empty when it is
+    QByteArray sha256; ///< lower-case hex; empty when not read
     std::int64_t size = 0;
     ManifestVerdict manifest = ManifestVerdict::Absent;
 };

@@ -17,11 +17,11 @@ namespace orvo {
 
 namespace {
 
-constexpr int kWaitTicks = 3000;          // 30 s for a board that does not carry the network
-constexpr int kProbeWaitTicks = 10500;    // 105 s for one that does, probed every 3000 ticks
+constexpr int kWaitTicks = 3000;       // 30 s for a board that does not carry the network
+constexpr int kProbeWaitTicks = 10500; // 105 s for one that does, probed every 3000 ticks
 constexpr int kProbeEveryTicks = 3000;
-constexpr int kFpgaEraseTicks = 1500;     // the FPGA keeps erasing for 15 s after it answered
-constexpr int kBootChecks = 11;           // counters start one above their number of rounds
+constexpr int kFpgaEraseTicks = 1500; // the FPGA keeps erasing for 15 s after it answered
+constexpr int kBootChecks = 11;       // counters start one above their number of rounds
 constexpr int kEraseChecks = 15;
 constexpr int kVerifyChecks = 11;
 constexpr int kRecordAttempts = 25;
@@ -35,26 +35,30 @@ void sendWaiting(UpdateReporter &reporter, int i, int total)
     reporter.progress(true, p > 99 ? 100 : p, false, 0, 0);
 }
 
-void hideProgress(UpdateReporter &reporter) { reporter.progress(false, 0, true, 0, 100); }
+void hideProgress(UpdateReporter &reporter)
+{
+    reporter.progress(false, 0, true, 0, 100);
+}
 
-void sleepMs(PanelLink &link, int ms) { link.clock().sleepFor(std::chrono::milliseconds(ms)); }
+void sleepMs(PanelLink &link, int ms)
+{
+    link.clock().sleepFor(std::chrono::milliseconds(ms));
+}
 
-void debugLine(const QString &text) { qDebug().noquote() << text; }
+void debugLine(const QString &text)
+{
+    qDebug().noquote() << text;
+}
 
 // The state of one update; each stage returns false when the update goes to its outcome.
 class PanelUpdate
 {
 public:
-    PanelUpdate(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request,
-                UpdateFigures &figures)
-        : m_link(link)
-        , m_reporter(reporter)
-        , m_req(request)
-        , m_figures(figures)
-        , m_fpga(isFpgaBoard(request.deviceType, request.boardType))
-        , m_restartWait(restartsNetwork(request.deviceType, request.panel, request.channel))
-    {
-    }
+    PanelUpdate(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request, UpdateFigures &figures)
+        : m_link(link), m_reporter(reporter), m_req(request), m_figures(figures),
+          m_fpga(isFpgaBoard(request.deviceType, request.boardType)),
+          m_restartWait(restartsNetwork(request.deviceType, request.panel, request.channel))
+    { }
 
     int run()
     {
@@ -81,17 +85,20 @@ private:
     }
 
     bool request(std::uint8_t route, std::uint8_t extra, std::uint8_t command, std::uint8_t sub, bool useTxBody,
-                 std::uint32_t replyWaitMs)
+        std::uint32_t replyWaitMs)
     {
         return m_link.exchangePanelPacket(route, m_req.channel, m_req.panel, extra, command, sub, m_req.boardType,
-                                          m_req.boardAddress, useTxBody, replyWaitMs);
+            m_req.boardAddress, useTxBody, replyWaitMs);
     }
     bool answered(std::uint8_t replyCode) const
     {
         return m_link.replyMatches(replyCode, m_req.channel, m_req.panel, m_req.boardType, m_req.boardAddress);
     }
     // Status query: true when the board answered with 'j'.
-    bool statusAnswer() { return request(RouteBootStatus, 4, CmdStatusQuery, 0, false, kStatusReplyWaitMs) && answered(ReplyStatus); }
+    bool statusAnswer()
+    {
+        return request(RouteBootStatus, 4, CmdStatusQuery, 0, false, kStatusReplyWaitMs) && answered(ReplyStatus);
+    }
 
     bool prepare();
     bool contact();
@@ -127,11 +134,13 @@ bool PanelUpdate::prepare()
     m_dMaxAdr = chooseDMaxAdr(m_req.picType, m_fpga);
 
     const QString path = QFile::decodeName(m_req.path);
-    line(2, QStringLiteral("Updating firmware on ") + panelName(m_req.deviceType, m_req.panelIndex)
-             + QStringLiteral("..."));
+    line(2,
+        QStringLiteral("Updating firmware on ") + panelName(m_req.deviceType, m_req.panelIndex)
+            + QStringLiteral("..."));
     line(2, QStringLiteral("Initialising firmware update..."));
-    line(2, QStringLiteral("Firmware file: ") + QFileInfo(path).fileName() + QStringLiteral(" (")
-             + QString::number(buildVersion(m_req.deviceType, m_req.boardType)) + QStringLiteral(")"));
+    line(2,
+        QStringLiteral("Firmware file: ") + QFileInfo(path).fileName() + QStringLiteral(" (")
+            + QString::number(buildVersion(m_req.deviceType, m_req.boardType)) + QStringLiteral(")"));
 
     // The whole file is read and checked before the board is touched: a damaged or cut-off file
     // would otherwise leave the board erased, or running half an image.
@@ -171,8 +180,8 @@ bool PanelUpdate::checkManifest(const QString &path)
     const QString inFolder = m_req.firmwareFolder.isEmpty() ? QString() : pathInFolder(m_req.firmwareFolder, path);
     m_figures.file = inFolder.isEmpty() ? QFileInfo(path).fileName() : inFolder;
     m_figures.sha256 = sha256Hex(m_content);
-    debugLine(QStringLiteral("sha256: ") + QString::fromLatin1(m_figures.sha256) + QStringLiteral("  ")
-              + m_figures.file);
+    debugLine(
+        QStringLiteral("sha256: ") + QString::fromLatin1(m_figures.sha256) + QStringLiteral("  ") + m_figures.file);
     if (m_req.firmwareFolder.isEmpty())
         return true;
     const Manifest manifest = Manifest::read(m_req.firmwareFolder);
@@ -205,8 +214,9 @@ bool PanelUpdate::contact()
         m_inBootMode = true;
     } else {
         m_inBootMode = reply(BodySubCommand) == StatusBootLoader;
-        line(2, m_inBootMode ? QStringLiteral("Panel/board is in Boot mode!")
-                             : QStringLiteral("Panel/board is not in Boot mode"));
+        line(2,
+            m_inBootMode ? QStringLiteral("Panel/board is in Boot mode!")
+                         : QStringLiteral("Panel/board is not in Boot mode"));
     }
     m_contacted = true;
     return true;
@@ -216,9 +226,10 @@ bool PanelUpdate::enterBootLoader()
 {
     if (m_inBootMode)
         return true; // a board left in its boot loader by an earlier update starts at the erase
-    line(2, m_restartWait
-             ? QStringLiteral("Panel/board will now enter Boot mode and reconnect to the network...  Please wait!")
-             : QStringLiteral("Panel/board will now enter Boot mode...  Please wait!"));
+    line(2,
+        m_restartWait
+            ? QStringLiteral("Panel/board will now enter Boot mode and reconnect to the network...  Please wait!")
+            : QStringLiteral("Panel/board will now enter Boot mode...  Please wait!"));
     if (!request(RouteBootStatus, 4, CmdBootLoader, 0, false, kNoReplyWaitMs))
         return false;
     restartWait(m_link, m_reporter, m_restartWait);
@@ -322,13 +333,13 @@ bool PanelUpdate::program()
                     ++m_figures.records;
                     m_figures.downloadMs = m_link.clock().elapsedMs(downloadStart);
                     m_reporter.downloadProgress(m_figures.records, m_figures.downloadMs,
-                                                static_cast<std::int64_t>(producer.position()),
-                                                static_cast<std::int64_t>(producer.length()));
+                        static_cast<std::int64_t>(producer.position()), static_cast<std::int64_t>(producer.length()));
                     break;
                 }
                 if (exchanged) {
-                    line(4, reply(BodyRoute) == ReplyChecksum ? QStringLiteral("Firmware download checksum error!")
-                                                              : QStringLiteral("Incorrect response from panel/board!"));
+                    line(4,
+                        reply(BodyRoute) == ReplyChecksum ? QStringLiteral("Firmware download checksum error!")
+                                                          : QStringLiteral("Incorrect response from panel/board!"));
                 }
                 ++nRW;
                 debugLine(QStringLiteral("nRW: ") + QString::number(nRW));
@@ -356,9 +367,10 @@ bool PanelUpdate::leaveBootLoader()
     m_reporter.progress(true, 100, true, 0, 100);
     line(2, QStringLiteral("Finishing firmware update..."));
     if (!m_fpga) {
-        line(2, m_restartWait ? QStringLiteral(
-                     "Panel/board will now exit Boot mode and reconnect to the network...  Please wait!")
-                              : QStringLiteral("Panel/board will now exit Boot mode...  Please wait!"));
+        line(2,
+            m_restartWait
+                ? QStringLiteral("Panel/board will now exit Boot mode and reconnect to the network...  Please wait!")
+                : QStringLiteral("Panel/board will now exit Boot mode...  Please wait!"));
     }
     sleepMs(m_link, 1000);
     if (!request(RouteLeaveBoot, 4, 0, 0, false, kNoReplyWaitMs)) {
@@ -422,13 +434,13 @@ int PanelUpdate::outcome()
         // The file is there but must not reach the board: say what is wrong with it, not that
         // it could not be found.
         line(3, m_damage.ok ? m_refusal : m_damage.errorLine());
-        line(2, QStringLiteral("*** Please replace the file: '") + QFile::decodeName(m_req.path)
-                 + QStringLiteral("'"));
+        line(2, QStringLiteral("*** Please replace the file: '") + QFile::decodeName(m_req.path) + QStringLiteral("'"));
         result = UpdateFileMissing;
     } else if (!m_fileOk) {
         line(3, QStringLiteral("*** Error: Could not open/find the firmware file!"));
-        line(2, QStringLiteral("*** Please make sure the file: '") + QFile::decodeName(m_req.path)
-                 + QStringLiteral("' exists"));
+        line(2,
+            QStringLiteral("*** Please make sure the file: '") + QFile::decodeName(m_req.path)
+                + QStringLiteral("' exists"));
         result = UpdateFileMissing;
     } else if (!m_contacted) {
         line(3, QStringLiteral("*** Error: Could not connect/find the panel/board!"));
@@ -445,9 +457,10 @@ int PanelUpdate::outcome()
     } else {
         const std::uint8_t build = buildVersion(m_req.deviceType, m_req.boardType);
         if (reply(BodyPayload) != build) {
-            line(4, QStringLiteral("Warning: Panel/board firmware version (") + version() + QStringLiteral(") ")
-                     + QStringLiteral("differs from build version ") + QStringLiteral("(")
-                     + QString::number(build) + QStringLiteral(")"));
+            line(4,
+                QStringLiteral("Warning: Panel/board firmware version (") + version() + QStringLiteral(") ")
+                    + QStringLiteral("differs from build version ") + QStringLiteral("(") + QString::number(build)
+                    + QStringLiteral(")"));
         }
     }
     hideProgress(m_reporter);
@@ -456,8 +469,8 @@ int PanelUpdate::outcome()
 
 } // namespace
 
-PanelUpdateRequest makePanelUpdateRequest(const QByteArray &path, int deviceType, int panelIndex,
-                                          const PanelSlot &slot, std::uint8_t picType, bool verbose)
+PanelUpdateRequest makePanelUpdateRequest(
+    const QByteArray &path, int deviceType, int panelIndex, const PanelSlot &slot, std::uint8_t picType, bool verbose)
 {
     PanelUpdateRequest request;
     request.path = path;
@@ -472,8 +485,8 @@ PanelUpdateRequest makePanelUpdateRequest(const QByteArray &path, int deviceType
     return request;
 }
 
-int updatePanelFirmware(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request,
-                        UpdateFigures *figures)
+int updatePanelFirmware(
+    PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request, UpdateFigures *figures)
 {
     UpdateFigures own;
     PanelUpdate update(link, reporter, request, figures ? *figures : own);

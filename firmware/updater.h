@@ -24,10 +24,9 @@ public:
     virtual void progress(bool visible, int value, bool showText, int min, int max) = 0;
     /// After each download record the board accepted: records accepted so far, milliseconds of
     /// the link's clock since the download began, and file bytes done out of `bytesTotal`.
-    virtual void downloadProgress(int /*records*/, std::int64_t /*elapsedMs*/, std::int64_t /*bytesDone*/,
-                                  std::int64_t /*bytesTotal*/)
-    {
-    }
+    virtual void downloadProgress(
+        int /*records*/, std::int64_t /*elapsedMs*/, std::int64_t /*bytesDone*/, std::int64_t /*bytesTotal*/)
+    { }
 };
 
 /// What one update found on the board and what its download did, for the caller's record.
@@ -55,9 +54,9 @@ enum class RestartWaitEnd { Waited, DeviceAnswered, Stopped };
 /// One board to update.
 struct PanelUpdateRequest
 {
-    QByteArray path;        ///< full path of the firmware file, 8-bit
-    int deviceType = 0;     ///< selected device type 0..4
-    int panelIndex = 0;     ///< selected catalogue position (display name only)
+    QByteArray path;    ///< full path of the firmware file, 8-bit
+    int deviceType = 0; ///< selected device type 0..4
+    int panelIndex = 0; ///< selected catalogue position (display name only)
     std::uint8_t panel = 0;
     std::uint8_t channel = 0;
     std::uint8_t boardType = 0;
@@ -71,14 +70,14 @@ struct PanelUpdateRequest
 
 /// The update of the board at `slot`, catalogue position `panelIndex` of `deviceType`, with the
 /// file at `path` (8-bit).
-PanelUpdateRequest makePanelUpdateRequest(const QByteArray &path, int deviceType, int panelIndex,
-                                          const PanelSlot &slot, std::uint8_t picType, bool verbose);
+PanelUpdateRequest makePanelUpdateRequest(
+    const QByteArray &path, int deviceType, int panelIndex, const PanelSlot &slot, std::uint8_t picType, bool verbose);
 
 /// Takes one board through the boot-loader update and returns its result code (UpdateResult).
 /// Talks to the board only through `link`; the file is checked before any contact. `figures`, when
 /// given, receives what the update found and did.
-int updatePanelFirmware(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request,
-                        UpdateFigures *figures = nullptr);
+int updatePanelFirmware(
+    PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request, UpdateFigures *figures = nullptr);
 
 /// The wait after a request that restarts a board: 3000 ticks of 10 ms, or 10500 ticks with a
 /// probe of the device at ticks 3000, 6000 and 9000 when `probeDevice` is set. Sends the waiting

@@ -68,7 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     if (!o.device.isEmpty() && !isNormalAddress(o.device))
         fail("a device address that is not normalised");
-    if (o.command == Command::Rename && (o.newName.isEmpty() || o.newName.normalized(QString::NormalizationForm_C).size() > orvo::kDeviceNameMaxChars))
+    if (o.command == Command::Rename
+        && (o.newName.isEmpty()
+            || o.newName.normalized(QString::NormalizationForm_C).size() > orvo::kDeviceNameMaxChars))
         fail("a rename name that is empty or too long");
     if (o.command == Command::Panels && !orvo::isKnownDeviceType(o.deviceType))
         fail("panels of an unknown type");

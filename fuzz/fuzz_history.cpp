@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (read.warnings.size() > 11)
         fail("more warnings than promised");
     for (const QJsonObject &e : read.entries) {
-        if (hasControl(orvo::historyRow(orvo::HistoryView::Table, e)) || hasControl(orvo::historyRow(orvo::HistoryView::Csv, e)))
+        if (hasControl(orvo::historyRow(orvo::HistoryView::Table, e))
+            || hasControl(orvo::historyRow(orvo::HistoryView::Csv, e)))
             fail("a control character in the output");
     }
     return 0;

@@ -26,7 +26,8 @@ void interpret(const orvo::PanelBody &body, int deviceType)
 {
     for (int i = 0; i < orvo::slotCount(deviceType); ++i) {
         const orvo::PanelSlot s = orvo::panelSlot(deviceType, i);
-        for (const std::uint8_t code : { orvo::ReplyStatus, orvo::ReplyAccepted, orvo::ReplyChecksum, orvo::ReplyPicType }) {
+        for (const std::uint8_t code :
+            { orvo::ReplyStatus, orvo::ReplyAccepted, orvo::ReplyChecksum, orvo::ReplyPicType }) {
             if (!orvo::replyMatches(body, code, s.channel, s.panel, s.boardType, s.boardAddress))
                 continue;
             if (body[orvo::BodyRoute] != code || body[orvo::BodySize] == 0 || body[orvo::BodyChannel] != s.channel

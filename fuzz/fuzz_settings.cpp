@@ -37,9 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     // QSettings keeps parsed files by path; a new name for every input keeps one from another.
     static unsigned serial = 0;
-    const QString path = QDir::tempPath() + QStringLiteral("/orvo-fuzz-settings-%1-%2.ini")
-                                                .arg(::getpid())
-                                                .arg(++serial);
+    const QString path
+        = QDir::tempPath() + QStringLiteral("/orvo-fuzz-settings-%1-%2.ini").arg(::getpid()).arg(++serial);
     {
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly))
@@ -62,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     QString refusal;
     const QString folder = orvo::ui::readFirmwareFolderSetting(path, &refusal);
-    if (!folder.isEmpty() && (!refusal.isEmpty() || !folder.startsWith(QLatin1Char('/')) || !folder.endsWith(QLatin1Char('/'))))
+    if (!folder.isEmpty()
+        && (!refusal.isEmpty() || !folder.startsWith(QLatin1Char('/')) || !folder.endsWith(QLatin1Char('/'))))
         fail("a firmware folder that is not an absolute folder path, or one with a refusal");
     QFile::remove(path);
     return 0;

@@ -13,9 +13,7 @@ namespace orvo {
 namespace asio = boost::asio;
 using asio::ip::tcp;
 
-BlockingTcpClient::BlockingTcpClient(Clock &clock) : m_clock(clock), m_socket(m_io)
-{
-}
+BlockingTcpClient::BlockingTcpClient(Clock &clock) : m_clock(clock), m_socket(m_io) { }
 
 BlockingTcpClient::~BlockingTcpClient()
 {
@@ -44,14 +42,14 @@ bool BlockingTcpClient::connect(const std::string &host, const std::string &serv
     // Numeric only: the host is always dotted decimal text, and a name must never turn into a
     // DNS query that blocks beyond the connect time-out.
     tcp::resolver resolver(m_io);
-    const auto endpoints = resolver.resolve(
-        host, service, tcp::resolver::numeric_host | tcp::resolver::numeric_service, ec);
+    const auto endpoints
+        = resolver.resolve(host, service, tcp::resolver::numeric_host | tcp::resolver::numeric_service, ec);
     if (ec || endpoints.empty())
         return false;
 
     ec = asio::error::would_block;
-    asio::async_connect(m_socket, endpoints,
-                        [&ec](const boost::system::error_code &result, const tcp::endpoint &) { ec = result; });
+    asio::async_connect(
+        m_socket, endpoints, [&ec](const boost::system::error_code &result, const tcp::endpoint &) { ec = result; });
     if (!run(timeoutMs) || ec) {
         close();
         return false;
@@ -65,11 +63,11 @@ bool BlockingTcpClient::write(const std::uint8_t *data, std::size_t n, int timeo
         return false;
     boost::system::error_code ec = asio::error::would_block;
     std::size_t written = 0;
-    asio::async_write(m_socket, asio::buffer(data, n),
-                      [&ec, &written](const boost::system::error_code &result, std::size_t count) {
-                          ec = result;
-                          written = count;
-                      });
+    asio::async_write(
+        m_socket, asio::buffer(data, n), [&ec, &written](const boost::system::error_code &result, std::size_t count) {
+            ec = result;
+            written = count;
+        });
     return run(timeoutMs) && !ec && written == n;
 }
 
@@ -80,10 +78,10 @@ std::size_t BlockingTcpClient::read(std::uint8_t *data, std::size_t n, int timeo
     boost::system::error_code ec = asio::error::would_block;
     std::size_t received = 0;
     asio::async_read(m_socket, asio::buffer(data, n), asio::transfer_exactly(n),
-                     [&ec, &received](const boost::system::error_code &result, std::size_t count) {
-                         ec = result;
-                         received = count;
-                     });
+        [&ec, &received](const boost::system::error_code &result, std::size_t count) {
+            ec = result;
+            received = count;
+        });
     if (!run(timeoutMs) || ec || received != n)
         return 0;
     return n;

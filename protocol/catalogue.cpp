@@ -58,7 +58,12 @@ const PositionTable kKvr30 = { { { { 0, 0, 1, 0 }, "Interface Processor", "KVR30
 const std::array<const PositionTable *, 5> kPositions = { &kConsole, &kQrt, &kKvr10, &kTx512, &kKvr30 };
 
 const std::array<const char *, 6> kDeviceTypeNames = {
-    "6170 Console", "3350 QRT", "Lumivox KVR10", "Lumivox TX512", "Lumivox KVR30", "DeviceTypeMax",
+    "6170 Console",
+    "3350 QRT",
+    "Lumivox KVR10",
+    "Lumivox TX512",
+    "Lumivox KVR30",
+    "DeviceTypeMax",
 };
 
 const std::array<int, 5> kSlotCounts = { 24, 5, 1, 1, 1 };
@@ -72,9 +77,18 @@ const std::uint8_t kBuildVersions[5][kBoardTypes] = {
 };
 
 const std::array<const char *, kPicTypes> kPicParts = {
-    "PIC32MZ2048EFG144", "PIC32MZ1024EFK144", "PIC32MZ1024EFG144", "PIC32MZ1024EFE144",
-    "PIC32MZ1024EFM144", "PIC32MZ2048EFG100", "PIC32MZ1024EFH100", "PIC32MZ1024EFK100",
-    "PIC32MZ2048EFG064", "PIC32MZ1024EFK064", "PIC32MZ1024EFF064", "PIC32MZ2048EFH100",
+    "PIC32MZ2048EFG144",
+    "PIC32MZ1024EFK144",
+    "PIC32MZ1024EFG144",
+    "PIC32MZ1024EFE144",
+    "PIC32MZ1024EFM144",
+    "PIC32MZ2048EFG100",
+    "PIC32MZ1024EFH100",
+    "PIC32MZ1024EFK100",
+    "PIC32MZ2048EFG064",
+    "PIC32MZ1024EFK064",
+    "PIC32MZ1024EFF064",
+    "PIC32MZ2048EFH100",
 };
 
 const std::array<const char *, 8> kResultMessages = {

@@ -27,11 +27,9 @@ void RealClock::sleepUntil(time_point deadline)
 }
 
 ScaledClock::ScaledClock(double factor, int minSocketWaitMs)
-    : m_origin(std::chrono::steady_clock::now())
-    , m_factor(factor < 1.0 ? 1.0 : factor)
-    , m_minSocketWaitMs(std::max(0, minSocketWaitMs))
-{
-}
+    : m_origin(std::chrono::steady_clock::now()), m_factor(factor < 1.0 ? 1.0 : factor),
+      m_minSocketWaitMs(std::max(0, minSocketWaitMs))
+{ }
 
 Clock::time_point ScaledClock::now() const
 {

@@ -89,7 +89,7 @@ bool isLoopbackAddress(const QString &address);
 class Ticker
 {
 public:
-    explicit Ticker(Clock &clock) : m_clock(clock), m_start(clock.now()) {}
+    explicit Ticker(Clock &clock) : m_clock(clock), m_start(clock.now()) { }
 
     /// Sleeps until the end of tick `i` (1-based) counted from construction.
     void waitTick(int i) { m_clock.sleepUntil(m_start + std::chrono::milliseconds(10) * i); }

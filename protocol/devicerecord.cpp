@@ -68,7 +68,8 @@ std::uint32_t OrvoDiscoveryInfo::byData(int i) const
     return getU32le(m_bytes.data() + kByDataOffset + 4 * static_cast<std::size_t>(i));
 }
 
-void OrvoDiscoveryInfo::setHeader(std::uint32_t length, std::uint32_t magic, std::uint16_t kind, std::uint16_t deviceType)
+void OrvoDiscoveryInfo::setHeader(
+    std::uint32_t length, std::uint32_t magic, std::uint16_t kind, std::uint16_t deviceType)
 {
     PacketHeader h;
     h.length = length;

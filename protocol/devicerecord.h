@@ -37,7 +37,7 @@ public:
     using Bytes = std::array<std::uint8_t, kSize>;
 
     OrvoDiscoveryInfo() { m_bytes.fill(0); }
-    explicit OrvoDiscoveryInfo(const Bytes &bytes) : m_bytes(bytes) {}
+    explicit OrvoDiscoveryInfo(const Bytes &bytes) : m_bytes(bytes) { }
 
     const Bytes &bytes() const { return m_bytes; }
     QByteArray toByteArray() const;

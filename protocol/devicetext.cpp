@@ -10,9 +10,38 @@ namespace {
 
 // Windows-1252 bytes 0x80..0x9F; the undefined ones keep their own value (a C1 control).
 constexpr std::array<char16_t, 32> kHighControls = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    0x20AC,
+    0x0081,
+    0x201A,
+    0x0192,
+    0x201E,
+    0x2026,
+    0x2020,
+    0x2021,
+    0x02C6,
+    0x2030,
+    0x0160,
+    0x2039,
+    0x0152,
+    0x008D,
+    0x017D,
+    0x008F,
+    0x0090,
+    0x2018,
+    0x2019,
+    0x201C,
+    0x201D,
+    0x2022,
+    0x2013,
+    0x2014,
+    0x02DC,
+    0x2122,
+    0x0161,
+    0x203A,
+    0x0153,
+    0x009D,
+    0x017E,
+    0x0178,
 };
 
 bool isControl(uint c)
@@ -70,14 +99,15 @@ DeviceNameBytes encodeDeviceName(const QString &name)
         return { {}, QStringLiteral("Name cannot be more than %1 characters").arg(kDeviceNameMaxChars) };
     QByteArray bytes;
     for (const uint c : characters) {
-        const QString code = QStringLiteral("U+") + QString::number(c, 16).rightJustified(4, QLatin1Char('0')).toUpper();
+        const QString code
+            = QStringLiteral("U+") + QString::number(c, 16).rightJustified(4, QLatin1Char('0')).toUpper();
         if (isControl(c))
             return { {}, QStringLiteral("Name cannot contain the control character %1 (%2)").arg(escape(c), code) };
         const int byte = windows1252Byte(c);
         if (byte < 0)
             return { {},
-                     QStringLiteral("Name cannot contain \"%1\" (%2): devices keep names in Windows-1252")
-                         .arg(QString::fromUcs4(&c, 1), code) };
+                QStringLiteral("Name cannot contain \"%1\" (%2): devices keep names in Windows-1252")
+                    .arg(QString::fromUcs4(&c, 1), code) };
         bytes += static_cast<char>(byte);
     }
     return { bytes, QString() };

@@ -30,8 +30,8 @@ namespace {
 
 /// A message of `kind`: the header, then `length` body bytes, the first `n` of them (at most
 /// `length`) copied from `body` and the rest zero.
-QByteArray message(std::uint16_t kind, std::uint16_t deviceType, std::size_t length, const void *body = nullptr,
-                   std::size_t n = 0)
+QByteArray message(
+    std::uint16_t kind, std::uint16_t deviceType, std::size_t length, const void *body = nullptr, std::size_t n = 0)
 {
     QByteArray bytes(static_cast<int>(kHeaderSize + length), '\0');
     auto *out = reinterpret_cast<std::uint8_t *>(bytes.data());
@@ -68,10 +68,9 @@ QByteArray buildRenameRequest(std::uint16_t deviceType, const QByteArray &name8b
     return message(KindRename, deviceType, kNameFieldSize, name8bit.constData(), n);
 }
 
-QByteArray buildPanelRequest(std::uint16_t deviceType, std::uint8_t route, std::uint8_t channel,
-                             std::uint8_t panel, std::uint8_t extra, std::uint8_t command,
-                             std::uint8_t subCommand, std::uint8_t boardType,
-                             std::uint8_t boardAddress, const PanelBody *txBody)
+QByteArray buildPanelRequest(std::uint16_t deviceType, std::uint8_t route, std::uint8_t channel, std::uint8_t panel,
+    std::uint8_t extra, std::uint8_t command, std::uint8_t subCommand, std::uint8_t boardType,
+    std::uint8_t boardAddress, const PanelBody *txBody)
 {
     PanelBody body {};
     body[BodySize] = static_cast<std::uint8_t>(extra + 4);
@@ -91,8 +90,8 @@ QByteArray buildPanelRequest(std::uint16_t deviceType, std::uint8_t route, std::
     return panelPacket(deviceType, body);
 }
 
-QByteArray buildServiceRequest(std::uint16_t deviceType, std::uint8_t channel, std::uint8_t panel,
-                               std::uint8_t count, std::uint8_t command, const std::uint8_t *payload)
+QByteArray buildServiceRequest(std::uint16_t deviceType, std::uint8_t channel, std::uint8_t panel, std::uint8_t count,
+    std::uint8_t command, const std::uint8_t *payload)
 {
     constexpr std::size_t kPayloadRoom = kBodySize - 6;
     const std::size_t n = std::min<std::size_t>(count, kPayloadRoom);
@@ -133,7 +132,7 @@ bool acceptPanelReply(const std::uint8_t *data, std::size_t n, std::uint16_t req
 }
 
 bool replyMatches(const PanelBody &body, std::uint8_t replyCode, std::uint8_t channel, std::uint8_t panel,
-                  std::uint8_t boardType, std::uint8_t boardAddress)
+    std::uint8_t boardType, std::uint8_t boardAddress)
 {
     return body[BodySize] != 0 && body[BodyRoute] == replyCode && body[BodyChannel] == channel
         && body[BodyPanel] == panel && body[BodyBoardType] == boardType && body[BodyBoardAddress] == boardAddress;

@@ -9,7 +9,7 @@
 namespace orvo {
 
 constexpr std::uint32_t kMagic = 0x0DEFACED;
-constexpr std::uint16_t kDevicePort = 51000;        ///< TCP port of every device
+constexpr std::uint16_t kDevicePort = 51000;         ///< TCP port of every device
 constexpr std::uint16_t kUnknownDeviceType = 0xFFFF; ///< header type of the discovery probe
 
 constexpr std::size_t kHeaderSize = 12;
@@ -17,9 +17,9 @@ constexpr std::size_t kBodySize = 64;
 constexpr std::size_t kPanelPacketSize = kHeaderSize + kBodySize; ///< 76
 constexpr std::size_t kNameFieldSize = 31;
 constexpr std::size_t kRenamePacketSize = kHeaderSize + kNameFieldSize; ///< 43
-constexpr std::size_t kMaxNameLength = 21;  ///< longest name the rename request carries
-constexpr std::size_t kMaxDataBytes = 49;   ///< data bytes a program-data body holds (15..63)
-constexpr std::size_t kDataOffset = 15;     ///< body offset of the first data byte
+constexpr std::size_t kMaxNameLength = 21;                              ///< longest name the rename request carries
+constexpr std::size_t kMaxDataBytes = 49; ///< data bytes a program-data body holds (15..63)
+constexpr std::size_t kDataOffset = 15;   ///< body offset of the first data byte
 
 static_assert(kPanelPacketSize == 76, "panel command is 76 bytes");
 static_assert(kRenamePacketSize == 43, "rename request is 43 bytes");
@@ -34,10 +34,10 @@ enum MessageKind : std::uint16_t {
 
 /// Reply codes (body byte 1 of a reply) and status bytes (body byte 5).
 enum : std::uint8_t {
-    ReplyStatus = 0x6A,   ///< 'j'
-    ReplyAccepted = 0x6B, ///< 'k'
-    ReplyChecksum = 0x6D, ///< 'm'
-    ReplyPicType = 0x6F,  ///< 'o'
+    ReplyStatus = 0x6A,      ///< 'j'
+    ReplyAccepted = 0x6B,    ///< 'k'
+    ReplyChecksum = 0x6D,    ///< 'm'
+    ReplyPicType = 0x6F,     ///< 'o'
     StatusBootLoader = 0x56, ///< 'V'
     StatusRunning = 0x57,    ///< 'W'
     StatusErased = 0x59,     ///< 'Y'
@@ -100,15 +100,14 @@ QByteArray buildIdentifyRequest(std::uint16_t deviceType);
 /// Panel request for routes 4, 5 and 6 (76 bytes). Body byte 0 is `extra` + 4. When `extra`
 /// is above 4 and `txBody` is given, bytes 8..14 and `txBody[9]` data bytes (at most 49)
 /// come from it.
-QByteArray buildPanelRequest(std::uint16_t deviceType, std::uint8_t route, std::uint8_t channel,
-                             std::uint8_t panel, std::uint8_t extra, std::uint8_t command,
-                             std::uint8_t subCommand, std::uint8_t boardType,
-                             std::uint8_t boardAddress, const PanelBody *txBody);
+QByteArray buildPanelRequest(std::uint16_t deviceType, std::uint8_t route, std::uint8_t channel, std::uint8_t panel,
+    std::uint8_t extra, std::uint8_t command, std::uint8_t subCommand, std::uint8_t boardType,
+    std::uint8_t boardAddress, const PanelBody *txBody);
 
 /// Service request on route 8 (76 bytes): byte 0 = count + 6, byte 5 = count, payload from
 /// byte 6. `count` above 58 is cut to what the body holds.
-QByteArray buildServiceRequest(std::uint16_t deviceType, std::uint8_t channel, std::uint8_t panel,
-                               std::uint8_t count, std::uint8_t command, const std::uint8_t *payload);
+QByteArray buildServiceRequest(std::uint16_t deviceType, std::uint8_t channel, std::uint8_t panel, std::uint8_t count,
+    std::uint8_t command, const std::uint8_t *payload);
 
 /// True when the panel command expects a reply: route 4 with 0x55, route 4 with 0xAA/0x58,
 /// and route 5.
@@ -117,12 +116,11 @@ bool panelRequestExpectsReply(std::uint8_t route, std::uint8_t command, std::uin
 /// Acceptance rule of a kind-3 reply: exactly 76 bytes, magic, kind 3, and the device type
 /// equal to the request's (any of 0..4 when the request carried 5). On success the body is
 /// copied into `body`; on failure `body` is left untouched.
-bool acceptPanelReply(const std::uint8_t *data, std::size_t n, std::uint16_t requestDeviceType,
-                      PanelBody &body);
+bool acceptPanelReply(const std::uint8_t *data, std::size_t n, std::uint16_t requestDeviceType, PanelBody &body);
 
 /// True when `body` byte 0 is nonzero, byte 1 is `replyCode` and bytes 2, 3, 6, 7 echo the
 /// request's channel, panel, board type and board address.
-bool replyMatches(const PanelBody &body, std::uint8_t replyCode, std::uint8_t channel,
-                  std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress);
+bool replyMatches(const PanelBody &body, std::uint8_t replyCode, std::uint8_t channel, std::uint8_t panel,
+    std::uint8_t boardType, std::uint8_t boardAddress);
 
 } // namespace orvo

@@ -76,9 +76,8 @@ void endConnection(QTcpSocket &socket)
 
 /// One device-level exchange over BlockingTcpClient: connect, write the request, and when
 /// `expectRecord` read the 123-byte record and accept it. Empty on any failure.
-std::optional<OrvoDiscoveryInfo> deviceExchange(Clock &clock, const QString &host, std::uint16_t port,
-                                                int connectMs, const ExchangeTimeouts &t,
-                                                const QByteArray &request, bool expectRecord, bool *written)
+std::optional<OrvoDiscoveryInfo> deviceExchange(Clock &clock, const QString &host, std::uint16_t port, int connectMs,
+    const ExchangeTimeouts &t, const QByteArray &request, bool expectRecord, bool *written)
 {
     if (written)
         *written = false;
@@ -100,8 +99,7 @@ std::optional<OrvoDiscoveryInfo> deviceExchange(Clock &clock, const QString &hos
 
 PanelLink::PanelLink(Clock &clock, std::function<bool()> abortRequested)
     : m_clock(clock), m_abort(std::move(abortRequested))
-{
-}
+{ }
 
 PanelLink::~PanelLink() = default;
 
@@ -119,12 +117,12 @@ bool PanelLink::waitPolls(int polls, const std::function<bool()> &done)
 }
 
 bool PanelLink::exchangePanelPacket(std::uint8_t route, std::uint8_t channel, std::uint8_t panel, std::uint8_t extra,
-                                    std::uint8_t command, std::uint8_t subCommand, std::uint8_t boardType,
-                                    std::uint8_t boardAddress, bool useTxBody, std::uint32_t replyWaitMs)
+    std::uint8_t command, std::uint8_t subCommand, std::uint8_t boardType, std::uint8_t boardAddress, bool useTxBody,
+    std::uint32_t replyWaitMs)
 {
     const bool expectsReply = panelRequestExpectsReply(route, command, subCommand);
     const QByteArray request = buildPanelRequest(m_target.headerDeviceType, route, channel, panel, extra, command,
-                                                 subCommand, boardType, boardAddress, useTxBody ? &txBody : nullptr);
+        subCommand, boardType, boardAddress, useTxBody ? &txBody : nullptr);
 
     QTcpSocket *const socket = &panelSocket();
     m_socket = socket;
@@ -151,9 +149,7 @@ bool PanelLink::exchangePanelPacket(std::uint8_t route, std::uint8_t channel, st
 
         // A reply may reach us in more than one TCP segment: keep collecting until a whole
         // packet is there or the reply wait (the blocking wait, then the polls) has run out.
-        const auto packetThere = [socket] {
-            return socket->bytesAvailable() >= static_cast<qint64>(kPanelPacketSize);
-        };
+        const auto packetThere = [socket] { return socket->bytesAvailable() >= static_cast<qint64>(kPanelPacketSize); };
         // Part of a reply followed by the end of the connection can never become a packet:
         // that is the answer, as it was when the first data ended the wait.
         const auto replyOver = [socket, &packetThere, &connected] {
@@ -196,8 +192,8 @@ QTcpSocket &PanelLink::panelSocket()
     return *m_panelSocket;
 }
 
-bool PanelLink::exchangeServicePacket(std::uint8_t channel, std::uint8_t panel, std::uint8_t count,
-                                      std::uint8_t command, const std::uint8_t *payload)
+bool PanelLink::exchangeServicePacket(
+    std::uint8_t channel, std::uint8_t panel, std::uint8_t count, std::uint8_t command, const std::uint8_t *payload)
 {
     const QByteArray request = buildServiceRequest(m_target.headerDeviceType, channel, panel, count, command, payload);
     BlockingTcpClient client(m_clock);
@@ -213,25 +209,25 @@ bool PanelLink::exchangeServicePacket(std::uint8_t channel, std::uint8_t panel, 
 }
 
 bool PanelLink::replyMatches(std::uint8_t replyCode, std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType,
-                             std::uint8_t boardAddress) const
+    std::uint8_t boardAddress) const
 {
     return orvo::replyMatches(replyBody, replyCode, channel, panel, boardType, boardAddress);
 }
 
 bool PanelLink::checkPanel(bool &bootMode, std::uint8_t &version, std::uint8_t panel, std::uint8_t channel,
-                           std::uint8_t &boardType, std::uint8_t boardAddress)
+    std::uint8_t &boardType, std::uint8_t boardAddress)
 {
     bootMode = false;
     version = 0;
     replyBody.fill(0xFF); // a reply left from an earlier query must not pass for this one
     QString resultText;
-    const QString label = QString::asprintf("[Ch: %d, Panel: %d, Type: %d, Addr: %d]", channel, panel, boardType,
-                                            boardAddress);
+    const QString label
+        = QString::asprintf("[Ch: %d, Panel: %d, Type: %d, Addr: %d]", channel, panel, boardType, boardAddress);
     const auto position = findPanelIndex(m_catalogueType, PanelSlot { panel, channel, boardType, boardAddress });
 
     bool found = false;
-    if (exchangePanelPacket(RouteBootStatus, channel, panel, 4, CmdStatusQuery, 0, boardType, boardAddress, false,
-                            5000)) {
+    if (exchangePanelPacket(
+            RouteBootStatus, channel, panel, 4, CmdStatusQuery, 0, boardType, boardAddress, false, 5000)) {
         if (replyMatches(ReplyStatus, channel, panel, boardType, boardAddress)) {
             found = true;
             bootMode = replyBody[BodySubCommand] == StatusBootLoader;
@@ -254,16 +250,16 @@ bool PanelLink::checkPanel(bool &bootMode, std::uint8_t &version, std::uint8_t p
     return found;
 }
 
-std::uint8_t PanelLink::queryPicType(std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType,
-                                     std::uint8_t boardAddress)
+std::uint8_t PanelLink::queryPicType(
+    std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress)
 {
     constexpr int kAttempts = 10;
     replyBody.fill(0xFF);
     std::uint8_t picType = kPicUnknown;
     const std::array<std::uint8_t, 2> payload { { boardType, boardAddress } };
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (exchangeServicePacket(channel, panel, static_cast<std::uint8_t>(payload.size()), CmdPicQuery,
-                                  payload.data())
+        if (exchangeServicePacket(
+                channel, panel, static_cast<std::uint8_t>(payload.size()), CmdPicQuery, payload.data())
             && replyMatches(ReplyPicType, channel, panel, boardType, boardAddress)
             && replyBody[BodyPayload] < kPicTypes) {
             picType = replyBody[BodyPayload];
@@ -278,10 +274,11 @@ std::uint8_t PanelLink::queryPicType(std::uint8_t channel, std::uint8_t panel, s
 std::optional<OrvoDiscoveryInfo> PanelLink::probeDevice(const QString &host)
 {
     const auto record = deviceExchange(m_clock, host, m_target.port, m_timeouts.probeConnectMs, m_timeouts,
-                                       buildDeviceInfoRequest(kUnknownDeviceType), true, nullptr);
+        buildDeviceInfoRequest(kUnknownDeviceType), true, nullptr);
     if (record) {
-        qDebug("%s", qUtf8Printable(QStringLiteral("*** Found Device: ") + ipText(*record) + QStringLiteral("   ")
-                                    + deviceTypeName(record->type())));
+        qDebug("%s",
+            qUtf8Printable(QStringLiteral("*** Found Device: ") + ipText(*record) + QStringLiteral("   ")
+                + deviceTypeName(record->type())));
     }
     return record;
 }
@@ -289,20 +286,20 @@ std::optional<OrvoDiscoveryInfo> PanelLink::probeDevice(const QString &host)
 std::optional<OrvoDiscoveryInfo> PanelLink::requestInfo()
 {
     return deviceExchange(m_clock, m_target.host, m_target.port, m_timeouts.serviceConnectMs, m_timeouts,
-                          buildDeviceInfoRequest(m_target.headerDeviceType), true, nullptr);
+        buildDeviceInfoRequest(m_target.headerDeviceType), true, nullptr);
 }
 
 std::optional<OrvoDiscoveryInfo> PanelLink::rename(const QByteArray &name8bit)
 {
     return deviceExchange(m_clock, m_target.host, m_target.port, m_timeouts.serviceConnectMs, m_timeouts,
-                          buildRenameRequest(m_target.headerDeviceType, name8bit), true, nullptr);
+        buildRenameRequest(m_target.headerDeviceType, name8bit), true, nullptr);
 }
 
 bool PanelLink::identify()
 {
     bool written = false;
     deviceExchange(m_clock, m_target.host, m_target.port, m_timeouts.serviceConnectMs, m_timeouts,
-                   buildIdentifyRequest(m_target.headerDeviceType), false, &written);
+        buildIdentifyRequest(m_target.headerDeviceType), false, &written);
     return written;
 }
 

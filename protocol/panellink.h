@@ -20,19 +20,19 @@ class Clock;
 /// goes into every request header.
 struct DeviceTarget
 {
-    QString host;                      ///< IPv4 text (ipText of the record)
-    std::uint16_t port = kDevicePort;  ///< 51000 in the product; tests and tools set their own
+    QString host;                       ///< IPv4 text (ipText of the record)
+    std::uint16_t port = kDevicePort;   ///< 51000 in the product; tests and tools set their own
     std::uint16_t headerDeviceType = 0; ///< low 16 bits of the record's type field
 };
 
 /// Time-outs of the exchanges, in milliseconds of the link's clock.
 struct ExchangeTimeouts
 {
-    int panelConnectMs = 3000;    ///< first blocking connect wait; then up to 2999 polls of 1 ms
+    int panelConnectMs = 3000; ///< first blocking connect wait; then up to 2999 polls of 1 ms
     int panelConnectPolls = 2999;
-    int panelWriteMs = 1500;      ///< then up to 1499 polls
+    int panelWriteMs = 1500; ///< then up to 1499 polls
     int panelWritePolls = 1499;
-    int panelReplyPolls = 7499;   ///< after the caller's reply wait
+    int panelReplyPolls = 7499; ///< after the caller's reply wait
     int serviceConnectMs = 5000;
     int serviceWriteMs = 7000;
     int serviceReadMs = 15000;
@@ -67,26 +67,26 @@ public:
     /// True when the request went out and, if the command expects a reply, exactly 76 valid
     /// bytes came back within the waits (copied into replyBody).
     bool exchangePanelPacket(std::uint8_t route, std::uint8_t channel, std::uint8_t panel, std::uint8_t extra,
-                             std::uint8_t command, std::uint8_t subCommand, std::uint8_t boardType,
-                             std::uint8_t boardAddress, bool useTxBody, std::uint32_t replyWaitMs);
+        std::uint8_t command, std::uint8_t subCommand, std::uint8_t boardType, std::uint8_t boardAddress,
+        bool useTxBody, std::uint32_t replyWaitMs);
 
     /// Route 8 over BlockingTcpClient with fixed time-outs; ignores the abort request. Command 2
     /// (reset) reads no reply and is true once written.
     bool exchangeServicePacket(std::uint8_t channel, std::uint8_t panel, std::uint8_t count, std::uint8_t command,
-                               const std::uint8_t *payload);
+        const std::uint8_t *payload);
 
     /// replyMatches on replyBody.
     bool replyMatches(std::uint8_t replyCode, std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType,
-                      std::uint8_t boardAddress) const;
+        std::uint8_t boardAddress) const;
 
     /// Status query of one panel: found, boot mode and version; writes the "Checking Panel... "
     /// debug line for catalogue addresses. `boardType` is updated from the reply when found.
     bool checkPanel(bool &bootMode, std::uint8_t &version, std::uint8_t panel, std::uint8_t channel,
-                    std::uint8_t &boardType, std::uint8_t boardAddress);
+        std::uint8_t &boardType, std::uint8_t boardAddress);
 
     /// PIC32MZ variant 0..11 of a panel, 12 when ten attempts gave no valid answer.
-    std::uint8_t queryPicType(std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType,
-                              std::uint8_t boardAddress);
+    std::uint8_t queryPicType(
+        std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress);
 
     /// Asks `host` for its device record with the short probe connect time-out and header type
     /// 0xFFFF; the record when a valid one came back. Writes "*** Found Device: " on success.

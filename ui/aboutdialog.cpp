@@ -88,9 +88,9 @@ void fitSystemInformation(AboutDialogForm &ui, QDialog *dialog)
     QGroupBox *box = ui.groupBox_Info;
     const int titleWidth = box->fontMetrics().horizontalAdvance(box->title()) + kTitlePadding;
     box->resize(std::max({ box->width(), values->geometry().right() + 1 + kRightMargin, titleWidth }),
-                qMax(box->height(), values->geometry().bottom() + 1 + kBottomMargin));
+        qMax(box->height(), values->geometry().bottom() + 1 + kBottomMargin));
     dialog->resize(qMax(dialog->width(), box->geometry().right() + 1 + kDialogMargin),
-                   qMax(dialog->height(), box->geometry().bottom() + 1 + kDialogMargin));
+        qMax(dialog->height(), box->geometry().bottom() + 1 + kDialogMargin));
 }
 
 } // namespace
@@ -102,10 +102,9 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent), ui(std::make_unique
     ui->About_VLabel->hide();
     ui->label_Info_Text->setText(QStringLiteral("Version:\nBuild date:\nBuild arch:\nCPU:\nKernel:\nOS:"));
     ui->label_Info->setText(QCoreApplication::applicationVersion() + QStringLiteral("\n") + buildDate()
-                            + QStringLiteral("\n") + QSysInfo::buildCpuArchitecture() + QStringLiteral("\n")
-                            + QSysInfo::currentCpuArchitecture() + QStringLiteral("\n")
-                            + QSysInfo::kernelType().toUpper() + QStringLiteral(" (") + QSysInfo::kernelVersion()
-                            + QStringLiteral(")\n") + QSysInfo::prettyProductName());
+        + QStringLiteral("\n") + QSysInfo::buildCpuArchitecture() + QStringLiteral("\n")
+        + QSysInfo::currentCpuArchitecture() + QStringLiteral("\n") + QSysInfo::kernelType().toUpper()
+        + QStringLiteral(" (") + QSysInfo::kernelVersion() + QStringLiteral(")\n") + QSysInfo::prettyProductName());
     fitSystemInformation(*ui, this);
 }
 

@@ -46,9 +46,9 @@ bool isValidIpText(const QString &text)
 
 QString normalizeIpText(const QString &text)
 {
-    static const QRegularExpression pattern(QStringLiteral(
-        "^(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\."
-        "(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\."
+                       "(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$"));
     const QRegularExpressionMatch m = pattern.match(text);
     if (!m.hasMatch())
         return text;

@@ -15,13 +15,9 @@ constexpr char kStyleSheet[] = ":/darkstyle/darkstyle.qss";
 
 } // namespace
 
-DarkStyle::DarkStyle() : DarkStyle(baseStyle())
-{
-}
+DarkStyle::DarkStyle() : DarkStyle(baseStyle()) { }
 
-DarkStyle::DarkStyle(QStyle *style) : QProxyStyle(style)
-{
-}
+DarkStyle::DarkStyle(QStyle *style) : QProxyStyle(style) { }
 
 QStyle *DarkStyle::baseStyle()
 {

@@ -8,8 +8,8 @@
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -17,27 +17,22 @@ namespace orvo::ui {
 
 namespace {
 
-constexpr int kShadowMargin = 5; ///< transparent margin around the frame in which the shadow shows
+constexpr int kShadowMargin = 5;  ///< transparent margin around the frame in which the shadow shows
 constexpr qreal kFrameRadius = 5; ///< the frame's corner radius in the normal state (its style sheets)
 
-const char kTitlebarActive[] =
-    "#windowTitlebar{border: 0px none palette(shadow); border-top-left-radius:5px; "
-    "border-top-right-radius:5px; background-color:palette(shadow); height:20px;}";
-const char kTitlebarInactive[] =
-    "#windowTitlebar{border: 0px none palette(shadow); border-top-left-radius:5px; "
-    "border-top-right-radius:5px; background-color:palette(dark); height:20px;}";
-const char kTitlebarInactiveNoRadius[] =
-    "#windowTitlebar{border: 0px none palette(shadow); border-top-left-radius:0px; "
-    "border-top-right-radius:0px; background-color:palette(dark); height:20px;}";
-const char kFrameActive[] =
-    "#windowFrame{border:1px solid palette(shadow); border-radius:5px 5px 5px 5px; "
-    "background-color:palette(Window);}";
-const char kFrameInactive[] =
-    "#windowFrame{border:1px solid #000000; border-radius:5px 5px 5px 5px; "
-    "background-color:palette(Window);}";
-const char kFrameInactiveNoRadius[] =
-    "#windowFrame{border:1px solid palette(shadow); border-radius:0px 0px 0px 0px; "
-    "background-color:palette(Window);}";
+const char kTitlebarActive[] = "#windowTitlebar{border: 0px none palette(shadow); border-top-left-radius:5px; "
+                               "border-top-right-radius:5px; background-color:palette(shadow); height:20px;}";
+const char kTitlebarInactive[] = "#windowTitlebar{border: 0px none palette(shadow); border-top-left-radius:5px; "
+                                 "border-top-right-radius:5px; background-color:palette(dark); height:20px;}";
+const char kTitlebarInactiveNoRadius[]
+    = "#windowTitlebar{border: 0px none palette(shadow); border-top-left-radius:0px; "
+      "border-top-right-radius:0px; background-color:palette(dark); height:20px;}";
+const char kFrameActive[] = "#windowFrame{border:1px solid palette(shadow); border-radius:5px 5px 5px 5px; "
+                            "background-color:palette(Window);}";
+const char kFrameInactive[] = "#windowFrame{border:1px solid #000000; border-radius:5px 5px 5px 5px; "
+                              "background-color:palette(Window);}";
+const char kFrameInactiveNoRadius[] = "#windowFrame{border:1px solid palette(shadow); border-radius:0px 0px 0px 0px; "
+                                      "background-color:palette(Window);}";
 
 QString buttonStyle(const char *name, const char *image, const char *extra = "")
 {
@@ -118,8 +113,7 @@ void FramelessWindowForm::setupUi(QWidget *frame)
     maximizeButton = titleButton(windowTitlebar, "maximizeButton", "icon_window_maximize.png");
     maximizeButton->setEnabled(false);
     horizontalLayout->addWidget(maximizeButton);
-    closeButton = titleButton(windowTitlebar, "closeButton", "icon_window_close.png",
-                              " border-top-right-radius:5px;");
+    closeButton = titleButton(windowTitlebar, "closeButton", "icon_window_close.png", " border-top-right-radius:5px;");
     horizontalLayout->addWidget(closeButton);
 
     verticalLayout->addWidget(windowTitlebar);
@@ -147,8 +141,8 @@ void FramelessWindowForm::retranslateUi(QWidget *)
 }
 
 FramelessWindow::FramelessWindow(QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint)
-    , ui(std::make_unique<FramelessWindowForm>())
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint),
+      ui(std::make_unique<FramelessWindowForm>())
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_NoSystemBackground, true);
@@ -246,33 +240,21 @@ void FramelessWindow::on_minimizeButton_clicked()
     showMinimized();
 }
 
-void FramelessWindow::on_restoreButton_clicked()
-{
-}
+void FramelessWindow::on_restoreButton_clicked() { }
 
-void FramelessWindow::on_maximizeButton_clicked()
-{
-}
+void FramelessWindow::on_maximizeButton_clicked() { }
 
 void FramelessWindow::on_closeButton_clicked()
 {
     close();
 }
 
-void FramelessWindow::on_windowTitlebar_doubleClicked()
-{
-}
+void FramelessWindow::on_windowTitlebar_doubleClicked() { }
 
-void FramelessWindow::mousePressEvent(QMouseEvent *)
-{
-}
+void FramelessWindow::mousePressEvent(QMouseEvent *) { }
 
-void FramelessWindow::mouseReleaseEvent(QMouseEvent *)
-{
-}
+void FramelessWindow::mouseReleaseEvent(QMouseEvent *) { }
 
-void FramelessWindow::mouseDoubleClickEvent(QMouseEvent *)
-{
-}
+void FramelessWindow::mouseDoubleClickEvent(QMouseEvent *) { }
 
 } // namespace orvo::ui

@@ -12,8 +12,7 @@ namespace {
 
 /// One pass of a box blur of half-width `k` along rows (`step` 1) or columns (`step` = width),
 /// treating everything outside the picture as transparent.
-void boxPass(std::vector<int> &values, std::vector<int> &scratch, int lines, int length, int lineStep,
-             int step, int k)
+void boxPass(std::vector<int> &values, std::vector<int> &scratch, int lines, int length, int lineStep, int step, int k)
 {
     const int width = 2 * k + 1;
     for (int line = 0; line < lines; ++line) {
@@ -36,8 +35,7 @@ void boxPass(std::vector<int> &values, std::vector<int> &scratch, int lines, int
 } // namespace
 
 FrameShadowEffect::FrameShadowEffect(qreal cornerRadius, QObject *parent)
-    : QGraphicsDropShadowEffect(parent)
-    , m_cornerRadius(cornerRadius)
+    : QGraphicsDropShadowEffect(parent), m_cornerRadius(cornerRadius)
 {
     setEnabled(false); // painted by the frame, see paintBehind()
 }

@@ -30,9 +30,9 @@ public:
 
 private:
     qreal m_cornerRadius;
-    QImage m_shadow;        ///< the blurred, coloured shape, `m_pad` larger on every side
-    QSize m_shadowFor;      ///< source size the picture was built for
-    QColor m_shadowColor;   ///< colour it was built with
+    QImage m_shadow;      ///< the blurred, coloured shape, `m_pad` larger on every side
+    QSize m_shadowFor;    ///< source size the picture was built for
+    QColor m_shadowColor; ///< colour it was built with
     qreal m_shadowRadius = -1;
 };
 

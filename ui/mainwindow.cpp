@@ -15,12 +15,9 @@
 #include "workerhost.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
-#include <QStyle>
-#include <QtDebug>
-#include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QInputDialog>
@@ -29,8 +26,11 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QStyle>
 #include <QTextEdit>
 #include <QToolBar>
+#include <QtDebug>
 
 namespace orvo::ui {
 
@@ -42,7 +42,8 @@ const QString kSupportAddress = QStringLiteral("service@orvo.example");
 
 /// The title bar of the window's own message boxes and input dialogs: a fixed-size dialog
 /// without the context-help button.
-constexpr Qt::WindowFlags kInputDialogFlags = Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint;
+constexpr Qt::WindowFlags kInputDialogFlags
+    = Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint;
 constexpr Qt::WindowFlags kMessageBoxFlags = Qt::Dialog | kInputDialogFlags;
 
 } // namespace
@@ -51,7 +52,7 @@ constexpr Qt::WindowFlags kMessageBoxFlags = Qt::Dialog | kInputDialogFlags;
 class MainWindowFrontEnd final : public WorkerFrontEnd
 {
 public:
-    explicit MainWindowFrontEnd(MainWindow &window) : m_window(window) {}
+    explicit MainWindowFrontEnd(MainWindow &window) : m_window(window) { }
 
     int messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn) override
     {
@@ -85,9 +86,7 @@ private:
     JobRecord m_job; ///< the boards of the running job, for the history
 };
 
-MainWindow::MainWindow(QWidget *parent) : MainWindow(Clock::real(), parent)
-{
-}
+MainWindow::MainWindow(QWidget *parent) : MainWindow(Clock::real(), parent) { }
 
 MainWindow::MainWindow(Clock &clock, QWidget *parent) : QMainWindow(parent), ui(std::make_unique<MainWindowForm>())
 {
@@ -166,7 +165,7 @@ void MainWindow::buildToolbar()
     addToolBar(toolbar);
 
     const auto action = [this](const char *image, const QString &text, const QString &tip, const QKeySequence &key,
-                               void (MainWindow::*slot)()) {
+                            void (MainWindow::*slot)()) {
         auto *a = new QAction(QIcon(QStringLiteral(":/images/") + QLatin1String(image)), text, this);
         a->setToolTip(tip);
         a->setShortcut(key);
@@ -176,16 +175,16 @@ void MainWindow::buildToolbar()
     };
 
     actScanNetwork = action("ScanNetwork2.png", tr("Scan Network"), tr("Scan the Network for Orvo Products"),
-                            QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::toolBarAct_ScanNetwork);
+        QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::toolBarAct_ScanNetwork);
     toolbar->addSeparator();
-    actIP = action("IP.png", tr("Set IP"), tr("Set Manual IPs"), QKeySequence(Qt::CTRL | Qt::Key_M),
-                   &MainWindow::toolBarAct_IP);
+    actIP = action(
+        "IP.png", tr("Set IP"), tr("Set Manual IPs"), QKeySequence(Qt::CTRL | Qt::Key_M), &MainWindow::toolBarAct_IP);
     toolbar->addSeparator();
     actRename = action("Rename.png", tr("Rename"), tr("Rename the currently selected Orvo Product"),
-                       QKeySequence(Qt::CTRL | Qt::Key_N), &MainWindow::toolBarAct_Rename);
+        QKeySequence(Qt::CTRL | Qt::Key_N), &MainWindow::toolBarAct_Rename);
     toolbar->addSeparator();
     actIdentify = action("Identify.png", tr("Identify"), tr("Identify the currently selected Orvo Product"),
-                         QKeySequence(Qt::CTRL | Qt::Key_D), &MainWindow::toolBarAct_Identify);
+        QKeySequence(Qt::CTRL | Qt::Key_D), &MainWindow::toolBarAct_Identify);
 
     auto *spacer = new QWidget(toolbar);
     spacer->setObjectName(QStringLiteral("toolBarSpacer"));
@@ -193,15 +192,15 @@ void MainWindow::buildToolbar()
     toolbar->addWidget(spacer);
 
     actAutoUpdate = action("UpdateAll.png", tr("Auto Update"),
-                           tr("Auto Update Firmware on all panels/boards for the selected Product"),
-                           QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), &MainWindow::toolBarAct_AutoUpdate);
+        tr("Auto Update Firmware on all panels/boards for the selected Product"),
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), &MainWindow::toolBarAct_AutoUpdate);
     toolbar->addSeparator();
     actAdvOptions = action("AdvancedSettings.png", tr("Advanced"), tr("Click to show Advanced Options"),
-                           QKeySequence(Qt::CTRL | Qt::Key_A), &MainWindow::toolBarAct_AdvOptions);
+        QKeySequence(Qt::CTRL | Qt::Key_A), &MainWindow::toolBarAct_AdvOptions);
     actAdvOptions->setCheckable(true);
     toolbar->addSeparator();
     actInfo = action("Info.png", tr("About"), tr("Click to show Changelog/Version information"),
-                     QKeySequence(Qt::CTRL | Qt::Key_I), &MainWindow::toolBarAct_Info);
+        QKeySequence(Qt::CTRL | Qt::Key_I), &MainWindow::toolBarAct_Info);
 }
 
 // ---- Data folder and settings ------------------------------------------------------------------
@@ -233,8 +232,9 @@ void MainWindow::readSettings()
     QString refusal;
     firmwareFolderSetting = readFirmwareFolderSetting(settingsFilePath, &refusal);
     if (!refusal.isEmpty())
-        qDebug("%s", qUtf8Printable(QStringLiteral("FirmwareFolder setting not used (") + refusal
-                                    + QStringLiteral("): the installed firmware folder applies")));
+        qDebug("%s",
+            qUtf8Printable(QStringLiteral("FirmwareFolder setting not used (") + refusal
+                + QStringLiteral("): the installed firmware folder applies")));
 }
 
 bool MainWindow::isValidIpText(const QString &text)
@@ -301,9 +301,8 @@ void MainWindow::on_Bootload_Button_clicked()
 
 void MainWindow::on_Reset_Button_clicked()
 {
-    host->request(ResetPanel, [](Worker &w) {
-        w.checkAfterReset = QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier;
-    });
+    host->request(
+        ResetPanel, [](Worker &w) { w.checkAfterReset = QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier; });
 }
 
 void MainWindow::toolBarAct_Rename()
@@ -316,8 +315,8 @@ void MainWindow::toolBarAct_Rename()
         bool ok = false;
         // The name as the list shows it: a control character the device sent is offered as its
         // visible escape, never put back unseen.
-        const QString name = QInputDialog::getText(this, tr("Set Product Name"), tr("Name:"), QLineEdit::Normal,
-                                                   record.visibleName(), &ok, kInputDialogFlags);
+        const QString name = QInputDialog::getText(
+            this, tr("Set Product Name"), tr("Name:"), QLineEdit::Normal, record.visibleName(), &ok, kInputDialogFlags);
         if (!ok || name.isEmpty())
             return false;
         const DeviceNameBytes check = encodeDeviceName(name);
@@ -346,8 +345,7 @@ void MainWindow::toolBarAct_AdvOptions()
     }
     if (actAdvOptions->isChecked()) {
         bool ok = false;
-        const QString code = QInputDialog::getText(
-            this, tr("Advanced Options"),
+        const QString code = QInputDialog::getText(this, tr("Advanced Options"),
             tr("The Advanced options are for Orvo Engineers. \nThese options are not for general use. \nUnless "
                "advised by Orvo Support, please click Cancel and continue as directed by the user manual. \nIf "
                "Advanced options are required and you have been advised by Orvo Support, please contact ")
@@ -407,8 +405,8 @@ void MainWindow::updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev)
     ui->comboBox_Panels->clear();
     for (const OrvoDiscoveryInfo &record : dev) {
         // The row goes in first: the selection change of the first row finds the list empty.
-        ui->comboBox_FoundDevices->addItem(QStringLiteral("Type: ") + deviceTypeName(record.type())
-                                           + QStringLiteral("  |  ") + record.visibleName());
+        ui->comboBox_FoundDevices->addItem(
+            QStringLiteral("Type: ") + deviceTypeName(record.type()) + QStringLiteral("  |  ") + record.visibleName());
         deviceList.append(record);
     }
     actScanNetwork->setEnabled(true);
@@ -434,7 +432,7 @@ void MainWindow::updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev)
 int MainWindow::execMessageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn)
 {
     QMessageBox box(static_cast<QMessageBox::Icon>(icon), textTitle, textMsg,
-                    static_cast<QMessageBox::StandardButtons>(flagBtn), this, kMessageBoxFlags);
+        static_cast<QMessageBox::StandardButtons>(flagBtn), this, kMessageBoxFlags);
     return box.exec();
 }
 
@@ -479,13 +477,21 @@ void MainWindow::insertListItem(int icon, QString text, int /*nIndex*/, bool bRe
     switch (icon) {
     case 0:
         break;
-    case 1: case 6: case 12:
+    case 1:
+    case 6:
+    case 12:
         row->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
         break;
-    case 3: case 5: case 7: case 8: case 9: case 11:
+    case 3:
+    case 5:
+    case 7:
+    case 8:
+    case 9:
+    case 11:
         row->setIcon(style()->standardIcon(QStyle::SP_MessageBoxCritical));
         break;
-    case 4: case 10:
+    case 4:
+    case 10:
         row->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
         break;
     default:

@@ -107,7 +107,7 @@ private:
     bool advancedUnlocked = false;
     QString settingsFilePath;
     QString manualIp[4] = { QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000"),
-                            QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000") };
+        QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000") };
     bool manualIpEnabled = false;
     QString firmwareFolderSetting; ///< from AppSettings.ini; empty: the installed folder
 };

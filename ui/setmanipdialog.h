@@ -44,7 +44,7 @@ public:
     void loadValues();
 
     QString ip[4] = { QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000"),
-                      QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000") };
+        QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000") };
     bool enableIp = false;
 
 signals:

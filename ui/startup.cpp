@@ -52,8 +52,8 @@ std::unique_ptr<FramelessWindow> createMainFrame(Clock *clock)
     frame->setMaximumSize(mainWindow->size());
     const QList<QScreen *> screens = QGuiApplication::screens();
     if (!screens.isEmpty())
-        frame->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, frame->size(),
-                                               screens.first()->geometry()));
+        frame->setGeometry(
+            QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, frame->size(), screens.first()->geometry()));
     return frame;
 }
 
@@ -71,7 +71,7 @@ int runApplication(QApplication &app)
     QLockFile lock(lockPath);
     if (!lock.tryLock(100)) {
         QMessageBox box(QMessageBox::Warning, QString(),
-                        QStringLiteral("You already have the Orvo Updater app open. Please switch to the open app."));
+            QStringLiteral("You already have the Orvo Updater app open. Please switch to the open app."));
         box.exec();
         return 1;
     }

@@ -85,8 +85,8 @@ void TestControl::run(const QByteArray &command)
             }
             const QRect g = w->frameGeometry();
             reply("window " + QByteArray(w->metaObject()->className()) + ' ' + w->objectName().toUtf8() + ' '
-                  + QByteArray::number(g.x()) + ',' + QByteArray::number(g.y()) + ',' + QByteArray::number(g.width())
-                  + 'x' + QByteArray::number(g.height()) + ' ' + title.toUtf8().replace('\n', "\\n"));
+                + QByteArray::number(g.x()) + ',' + QByteArray::number(g.y()) + ',' + QByteArray::number(g.width())
+                + 'x' + QByteArray::number(g.height()) + ' ' + title.toUtf8().replace('\n', "\\n"));
         }
     } else if (command == "answer") {
         QWidget *modal = QApplication::activeModalWidget();
@@ -152,7 +152,7 @@ void TestControl::run(const QByteArray &command)
         }
         if (bar)
             reply("value " + QByteArray::number(bar->value()) + ' ' + QByteArray::number(bar->minimum()) + ' '
-                  + QByteArray::number(bar->maximum()) + (bar->isVisible() ? " shown" : " hidden"));
+                + QByteArray::number(bar->maximum()) + (bar->isVisible() ? " shown" : " hidden"));
         else
             reply("no such progress bar");
     } else if (command == "close") {

@@ -6,9 +6,7 @@
 
 namespace orvo::ui {
 
-WindowDragger::WindowDragger(QWidget *parent) : QWidget(parent)
-{
-}
+WindowDragger::WindowDragger(QWidget *parent) : QWidget(parent) { }
 
 QWidget *WindowDragger::frame() const
 {

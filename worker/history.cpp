@@ -34,11 +34,33 @@ constexpr int kMaxWarnings = 10;
 // Every field of an entry, in the order a person reads a row: when and by whom, which board,
 // what it had and has, what was written, how it went.
 const char *const kCsvColumns[] = {
-    "time", "program", "frontEnd", "job", "jobEnd",
-    "deviceType", "typeName", "deviceName", "address", "mac", "position", "board",
-    "found", "upToDate", "versionBefore", "bootModeBefore", "versionAfter", "bootModeAfter",
-    "file", "sha256", "records", "downloadMs", "attempts", "durationMs",
-    "result", "resultText", "resetSent",
+    "time",
+    "program",
+    "frontEnd",
+    "job",
+    "jobEnd",
+    "deviceType",
+    "typeName",
+    "deviceName",
+    "address",
+    "mac",
+    "position",
+    "board",
+    "found",
+    "upToDate",
+    "versionBefore",
+    "bootModeBefore",
+    "versionAfter",
+    "bootModeAfter",
+    "file",
+    "sha256",
+    "records",
+    "downloadMs",
+    "attempts",
+    "durationMs",
+    "result",
+    "resultText",
+    "resetSent",
 };
 
 template <typename T>
@@ -137,15 +159,17 @@ QString versionText(const QJsonObject &e, const char *version, const char *bootM
 
 QString resultShort(const QJsonObject &e)
 {
-    static const char *const names[] = { "failed", "updated", "boot mode", "connection",
-                                         "not found", "pending", "no file", "up to date" };
+    static const char *const names[]
+        = { "failed", "updated", "boot mode", "connection", "not found", "pending", "no file", "up to date" };
     const int result = e.value(QLatin1String("result")).toInt(-1);
     if (result >= 0 && result < 8)
         return QLatin1String(names[result]);
     if (e.contains(QLatin1String("resetSent")))
-        return e.value(QLatin1String("resetSent")).toBool() ? QStringLiteral("reset") : QStringLiteral("reset not sent");
+        return e.value(QLatin1String("resetSent")).toBool() ? QStringLiteral("reset")
+                                                            : QStringLiteral("reset not sent");
     if (e.contains(QLatin1String("upToDate")))
-        return e.value(QLatin1String("upToDate")).toBool() ? QStringLiteral("up to date") : QStringLiteral("out of date");
+        return e.value(QLatin1String("upToDate")).toBool() ? QStringLiteral("up to date")
+                                                           : QStringLiteral("out of date");
     if (e.contains(QLatin1String("found")))
         return e.value(QLatin1String("found")).toBool() ? QStringLiteral("found") : QStringLiteral("not found");
     return QStringLiteral("-");
@@ -277,8 +301,9 @@ QString recordJobHistory(const QString &path, const JobRecord &job, const QStrin
     const QString error = appendHistory(path, historyEntries(job, frontEnd, when));
     if (error.isEmpty())
         return QString();
-    return QStringLiteral("Warning!  The board history could not be written") + (path.isEmpty() ? QString() : QStringLiteral(" to ") + path)
-        + QStringLiteral(" (") + error + QStringLiteral(")");
+    return QStringLiteral("Warning!  The board history could not be written")
+        + (path.isEmpty() ? QString() : QStringLiteral(" to ") + path) + QStringLiteral(" (") + error
+        + QStringLiteral(")");
 }
 
 std::optional<QDateTime> parseHistoryDate(const QString &text)
@@ -293,7 +318,8 @@ std::optional<QDateTime> parseHistoryDate(const QString &text)
     return std::nullopt;
 }
 
-HistoryRead readHistory(const QString &path, const HistoryFilter &filter, const std::function<void(const QJsonObject &)> &sink)
+HistoryRead readHistory(
+    const QString &path, const HistoryFilter &filter, const std::function<void(const QJsonObject &)> &sink)
 {
     HistoryRead read;
     QFile file(path);
@@ -330,7 +356,8 @@ HistoryRead readHistory(const QString &path, const HistoryFilter &filter, const 
         if (n == 1)
             continue; // an empty line, as an editor may leave
         QJsonParseError error {};
-        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromRawData(buffer.constData(), int(n - 1)), &error);
+        const QJsonDocument doc
+            = QJsonDocument::fromJson(QByteArray::fromRawData(buffer.constData(), int(n - 1)), &error);
         const QJsonObject e = doc.object();
         if (error.error != QJsonParseError::NoError || !doc.isObject() || e.value(QLatin1String("v")).toInt() < 1
             || !e.value(QLatin1String("position")).isDouble()) {

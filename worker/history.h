@@ -48,8 +48,8 @@ QString recordJobHistory(const QString &path, const JobRecord &job, const QStrin
 /// What the history command selects.
 struct HistoryFilter
 {
-    QString device;   ///< MAC, address or device name (any case); empty: every device
-    QString board;    ///< catalogue position or board name (any case); empty: every board
+    QString device; ///< MAC, address or device name (any case); empty: every device
+    QString board;  ///< catalogue position or board name (any case); empty: every board
     std::optional<QDateTime> since;
     bool latestOnly = false; ///< each board's latest entry per device
 };
@@ -67,8 +67,8 @@ struct HistoryRead
 /// Reads the file line by line, skipping lines that are too long, torn or not an entry. With a
 /// `sink`, each selected entry goes there as it is read (latestOnly: at the end) instead of into
 /// `entries`, so that a history of any length is printed in little memory.
-HistoryRead readHistory(const QString &path, const HistoryFilter &filter,
-                        const std::function<void(const QJsonObject &)> &sink = {});
+HistoryRead readHistory(
+    const QString &path, const HistoryFilter &filter, const std::function<void(const QJsonObject &)> &sink = {});
 
 enum class HistoryView {
     Table, ///< for a terminal: one row per entry, every text made visible

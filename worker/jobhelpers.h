@@ -14,11 +14,10 @@ namespace orvo {
 inline FirmwareFileChoice resolveFirmwareFile(Worker &worker, int panelIndex, const PanelSlot &slot)
 {
     return firmwareFilePath(worker.firmwareFolder, worker.deviceType, panelIndex, slot.channel, slot.panel,
-                            slot.boardType, slot.boardAddress,
-                            [&worker](std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType,
-                                      std::uint8_t boardAddress) {
-                                return worker.link().queryPicType(channel, panel, boardType, boardAddress);
-                            });
+        slot.boardType, slot.boardAddress,
+        [&worker](std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress) {
+            return worker.link().queryPicType(channel, panel, boardType, boardAddress);
+        });
 }
 
 } // namespace orvo

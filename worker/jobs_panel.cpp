@@ -56,21 +56,23 @@ void Worker::jobCheckPanel(BoardOutcome *afterReset)
 
     const QString versionText = QString::number(version);
     const QString buildText = QString::number(buildVersion(deviceType, boardType));
-    const QString foundLine = name + QStringLiteral(" Found!  Firmware version: ") + versionText
-        + QStringLiteral("  (") + buildText + QStringLiteral(")");
+    const QString foundLine = name + QStringLiteral(" Found!  Firmware version: ") + versionText + QStringLiteral("  (")
+        + buildText + QStringLiteral(")");
     if (isFpgaBoard(deviceType, boardType)) {
         // An FPGA has no boot loader of its own to report, and no processor to name.
         if (version != 0)
             line(2, foundLine);
         else
-            line(4, QStringLiteral("Warning!  ") + name + QStringLiteral(" requires firmware update!  Firmware version: ")
-                     + versionText + QStringLiteral(" (") + buildText + QStringLiteral(")"));
+            line(4,
+                QStringLiteral("Warning!  ") + name + QStringLiteral(" requires firmware update!  Firmware version: ")
+                    + versionText + QStringLiteral(" (") + buildText + QStringLiteral(")"));
     } else {
         if (!bootMode)
             line(2, foundLine);
         else
-            line(4, QStringLiteral("Warning!  ") + name + QStringLiteral(" in BootMode!  Firmware version: ")
-                     + versionText + QStringLiteral(" (") + buildText + QStringLiteral(")"));
+            line(4,
+                QStringLiteral("Warning!  ") + name + QStringLiteral(" in BootMode!  Firmware version: ") + versionText
+                    + QStringLiteral(" (") + buildText + QStringLiteral(")"));
         const std::uint8_t picType = link().queryPicType(slot.channel, slot.panel, boardType, boardAddress);
         if (picType < kPicUnknown)
             line(2, QStringLiteral("Processor: ") + picPart(picType));
@@ -104,8 +106,9 @@ void Worker::jobUpdatePanel()
     const int result = updatePanelFirmware(link(), *this, request, &figures);
     const qint64 elapsedMs = clock().elapsedMs(start);
 
-    line(5 + result, panelName(deviceType, panelIndex) + QStringLiteral(":  ") + updateResultMessage(result)
-                         + panelTimeText(elapsedMs));
+    line(5 + result,
+        panelName(deviceType, panelIndex) + QStringLiteral(":  ") + updateResultMessage(result)
+            + panelTimeText(elapsedMs));
     BoardOutcome outcome = visitOf(panelIndex);
     if (result != UpdateFileMissing) // a file that is missing or refused ends the update before it asks
         outcome.found = figures.found;
@@ -174,8 +177,8 @@ void Worker::jobRenameDevice()
     // The device keeps the first 21 characters (the front ends refuse a longer name before they
     // ask). A character its code page cannot hold is refused, never replaced on its way there.
     const QVector<uint> characters = newDeviceName.normalized(QString::NormalizationForm_C).toUcs4();
-    const DeviceNameBytes name = encodeDeviceName(
-        QString::fromUcs4(characters.constData(), std::min(characters.size(), kDeviceNameMaxChars)));
+    const DeviceNameBytes name
+        = encodeDeviceName(QString::fromUcs4(characters.constData(), std::min(characters.size(), kDeviceNameMaxChars)));
     if (!name.ok()) {
         line(4, QStringLiteral("Warning!  ") + name.error);
         m_outcome.end = JobEnd::Refused;

@@ -100,8 +100,8 @@ void Worker::jobScanNetwork()
             + QStringLiteral("  |  IP: ") + ipText(record);
         line(2, text);
         qDebug().noquote() << text + QStringLiteral("    (devs.byData[0] = ") + QString::number(record.byData(0))
-                + QStringLiteral(")   ") + QStringLiteral("    (devs.byData[1] = ")
-                + QString::number(record.byData(1)) + QStringLiteral(")   ");
+                + QStringLiteral(")   ") + QStringLiteral("    (devs.byData[1] = ") + QString::number(record.byData(1))
+                + QStringLiteral(")   ");
     }
     // After the summary: the progress lines above replace one another, and would take a
     // warning with them.
@@ -121,14 +121,15 @@ void Worker::manualScan(bool &replaceLast)
             const QString address = manualEntryAddress(entry);
             if (address.isEmpty()) {
                 // The settings file may hold anything; such an entry is named and skipped.
-                emit frW_insertListItem(4, QStringLiteral("Warning!  Manual IP address '") + entry
-                                            + QStringLiteral("' is not a valid IPv4 address - skipped"),
-                                        0, replaceLast);
+                emit frW_insertListItem(4,
+                    QStringLiteral("Warning!  Manual IP address '") + entry
+                        + QStringLiteral("' is not a valid IPv4 address - skipped"),
+                    0, replaceLast);
                 replaceLast = false;
             } else {
                 qDebug().noquote() << QStringLiteral("* Manual ip4: ") + address;
-                emit frW_insertListItem(2, QStringLiteral("Scanning IP address: ") + address + QStringLiteral(" ..."),
-                                        0, replaceLast);
+                emit frW_insertListItem(
+                    2, QStringLiteral("Scanning IP address: ") + address + QStringLiteral(" ..."), 0, replaceLast);
                 replaceLast = true;
                 probeDeviceAt(address, true);
             }
@@ -183,8 +184,8 @@ void Worker::subnetScan(bool &replaceLast)
     for (const SweepAddress &own : sweepAddresses()) {
         qDebug().noquote() << QStringLiteral("possible address: ") + own.interfaceName + QStringLiteral("->")
                 + own.address;
-        emit frW_insertListItem(2, QStringLiteral("Found an IP address associated with this computer: ") + own.address,
-                                0, replaceLast);
+        emit frW_insertListItem(
+            2, QStringLiteral("Found an IP address associated with this computer: ") + own.address, 0, replaceLast);
         replaceLast = false;
 
         const quint32 subnet = own.ipv4 & 0xFFFFFF00u;

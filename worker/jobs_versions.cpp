@@ -62,10 +62,26 @@ std::vector<int> parentsOf(int deviceType, int position)
         if (position >= 2)
             parents.push_back(1);
         switch (position) {
-        case 7: case 10: case 11: case 16: parents.push_back(4); break;
-        case 8: case 12: case 13: case 17: parents.push_back(5); break;
-        case 9: case 14: case 15: case 18: parents.push_back(6); break;
-        default: break;
+        case 7:
+        case 10:
+        case 11:
+        case 16:
+            parents.push_back(4);
+            break;
+        case 8:
+        case 12:
+        case 13:
+        case 17:
+            parents.push_back(5);
+            break;
+        case 9:
+        case 14:
+        case 15:
+        case 18:
+            parents.push_back(6);
+            break;
+        default:
+            break;
         }
         if (position == 16)
             parents.push_back(10);
@@ -102,8 +118,8 @@ bool isPending(std::uint32_t result)
 
 QString Worker::panelStatusText(const PanelStatus &status) const
 {
-    QString text = panelName(deviceType, status.panelIndex) + QStringLiteral("   Version: ")
-        + QString::number(status.version);
+    QString text
+        = panelName(deviceType, status.panelIndex) + QStringLiteral("   Version: ") + QString::number(status.version);
     if (status.bootMode)
         text += QStringLiteral(" [BootMode]");
     return text + QStringLiteral("  (") + QString::number(buildVersion(deviceType, status.boardType))
@@ -198,7 +214,8 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         blank();
     line(2, deviceTypeName(deviceType) + QStringLiteral(" [") + device.visibleName() + QStringLiteral("]"));
     blank();
-    line(2, scanOnly ? QStringLiteral("*** FIRMWARE VERSION SCAN ***") : QStringLiteral("*** AUTO UPDATE FIRMWARE ***"));
+    line(
+        2, scanOnly ? QStringLiteral("*** FIRMWARE VERSION SCAN ***") : QStringLiteral("*** AUTO UPDATE FIRMWARE ***"));
     blank();
     Clock::time_point jobStart = clock().now();
 
@@ -268,9 +285,9 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
     } else {
         if (confirm) {
             emit frWorker_showMessageBox(kIconQuestion, QStringLiteral("Auto Update"),
-                                         QStringLiteral("The Console/Unit has ") + QString::number(pending)
-                                             + QStringLiteral(" panels/boards that need updating.\nDo you wish to continue ?"),
-                                         kButtonsYesNo);
+                QStringLiteral("The Console/Unit has ") + QString::number(pending)
+                    + QStringLiteral(" panels/boards that need updating.\nDo you wish to continue ?"),
+                kButtonsYesNo);
             if (static_cast<uint>(msgBoxResult) != kButtonYes) {
                 blank();
                 line(2, QStringLiteral("*** FIRMWARE UPDATE CANCELLED ***"));
@@ -302,8 +319,9 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         const std::uint32_t fresh = scanPanel(status, &outcome.found);
         if (fresh != UpdatePending && !forceUpdate && !fpga) {
             status.result = UpdateNotRequired;
-            replaceLine(12, QStringLiteral("Firmware update not required. Panel/board is up to date! ")
-                            + QStringLiteral("   ") + panelStatusText(status));
+            replaceLine(12,
+                QStringLiteral("Firmware update not required. Panel/board is up to date! ") + QStringLiteral("   ")
+                    + panelStatusText(status));
             outcome.result = status.result;
             outcome.versionAfter = status.version;
             outcome.bootModeAfter = status.bootMode;
@@ -328,17 +346,18 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         const qint64 boardMs = clock().elapsedMs(boardStart);
         const QString boardTime = panelTimeText(boardMs);
         if (status.result == UpdateSuccessful) {
-            replaceLine(1, QStringLiteral("Update Successful! ") + QStringLiteral("   ") + panelStatusText(status)
-                            + boardTime);
+            replaceLine(
+                1, QStringLiteral("Update Successful! ") + QStringLiteral("   ") + panelStatusText(status) + boardTime);
             const std::uint8_t build = buildVersion(deviceType, status.boardType);
             if (status.version != build)
-                line(4, QStringLiteral("Warning: ") + panelName(deviceType, status.panelIndex)
-                         + QStringLiteral(" firmware version (") + QString::number(status.version)
-                         + QStringLiteral(") ") + QStringLiteral("differs from build version ") + QStringLiteral("(")
-                         + QString::number(build) + QStringLiteral(")"));
+                line(4,
+                    QStringLiteral("Warning: ") + panelName(deviceType, status.panelIndex)
+                        + QStringLiteral(" firmware version (") + QString::number(status.version) + QStringLiteral(") ")
+                        + QStringLiteral("differs from build version ") + QStringLiteral("(") + QString::number(build)
+                        + QStringLiteral(")"));
         } else {
-            replaceLine(static_cast<int>(status.result) + 5, updateResultMessage(static_cast<int>(status.result))
-                                                                + QStringLiteral("   ") + panelStatusText(status));
+            replaceLine(static_cast<int>(status.result) + 5,
+                updateResultMessage(static_cast<int>(status.result)) + QStringLiteral("   ") + panelStatusText(status));
             // The auto update shows no step lines; a file refused for its manifest or its memory
             // map must still say why, or "file missing" would send the user looking for a file
             // that is there.
@@ -374,8 +393,8 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         line(3, warning);
         emit frWorker_showMessageBox(kIconError, QStringLiteral("Auto Update"), warning, kButtonOk);
     } else if (confirm) {
-        emit frWorker_showMessageBox(kIconInformation, QStringLiteral("Auto Update"),
-                                     QStringLiteral("Auto Update has finished!"), kButtonOk);
+        emit frWorker_showMessageBox(
+            kIconInformation, QStringLiteral("Auto Update"), QStringLiteral("Auto Update has finished!"), kButtonOk);
     }
     forceUpdate = false;
 }

@@ -34,9 +34,8 @@ QString threadIdText()
 }
 
 Worker::Worker(Clock &clock)
-    : QObject(nullptr)
-    , m_clock(clock)
-    , m_link(std::make_unique<PanelLink>(clock, [this] { return isAbortRequested(); }))
+    : QObject(nullptr), m_clock(clock),
+      m_link(std::make_unique<PanelLink>(clock, [this] { return isAbortRequested(); }))
 {
     // A faster clock cuts the boards' restart and erase waits: only the simulator may see it.
     if (clock.factor() > 1.0)
@@ -48,9 +47,7 @@ void Worker::setLoopbackOnly(const QString &reason)
     m_loopbackOnly = reason;
 }
 
-Worker::Worker() : Worker(Clock::real())
-{
-}
+Worker::Worker() : Worker(Clock::real()) { }
 
 Worker::~Worker() = default;
 
@@ -117,40 +114,41 @@ void Worker::doWork()
     const QString offLoopback = offLoopbackTarget(requested);
     if (!offLoopback.isEmpty())
         refuseOffLoopback(requested, offLoopback);
-    else switch (requested) {
-    case ScanNetwork:
-        jobScanNetwork();
-        break;
-    case AutoUpdate:
-    case GetVersions:
-        emit frW_EnableControls(false);
-        scanAndUpdateDevice(requested == GetVersions, true);
-        // After an abort the window is closing: asking a device that may be gone for its record
-        // would hold the close for up to the blocking client's 27 s.
-        if (requested == AutoUpdate && refreshDeviceInfo && !isAbortRequested()) {
-            refreshDeviceInfo = false;
-            RequestInfo();
+    else
+        switch (requested) {
+        case ScanNetwork:
+            jobScanNetwork();
+            break;
+        case AutoUpdate:
+        case GetVersions:
+            emit frW_EnableControls(false);
+            scanAndUpdateDevice(requested == GetVersions, true);
+            // After an abort the window is closing: asking a device that may be gone for its record
+            // would hold the close for up to the blocking client's 27 s.
+            if (requested == AutoUpdate && refreshDeviceInfo && !isAbortRequested()) {
+                refreshDeviceInfo = false;
+                RequestInfo();
+            }
+            emit frW_EnableControls(true);
+            break;
+        case CheckPanel:
+            jobCheckPanel();
+            break;
+        case UpdatePanel:
+            jobUpdatePanel();
+            break;
+        case ResetPanel:
+            jobResetPanel();
+            break;
+        case RenameDevice:
+            jobRenameDevice();
+            break;
+        case IdentifyDevice:
+            jobIdentifyDevice();
+            break;
+        default:
+            break; // no job: only the closing steps
         }
-        emit frW_EnableControls(true);
-        break;
-    case CheckPanel:
-        jobCheckPanel();
-        break;
-    case UpdatePanel:
-        jobUpdatePanel();
-        break;
-    case ResetPanel:
-        jobResetPanel();
-        break;
-    case RenameDevice:
-        jobRenameDevice();
-        break;
-    case IdentifyDevice:
-        jobIdentifyDevice();
-        break;
-    default:
-        break; // no job: only the closing steps
-    }
     if (requested >= ScanNetwork && requested <= IdentifyDevice) {
         // A job cut short inside the layers below (an update, a wait) ends its own way but was
         // still stopped by the abort.
@@ -242,7 +240,7 @@ void Worker::RequestInfo()
         m_link->setTarget(targetOf(selected, devicePort));
         if (const auto record = m_link->requestInfo()) {
             debugLine(QStringLiteral("RequestInfo(): ") + ipText(*record) + QStringLiteral("   ")
-                      + deviceTypeName(record->type()));
+                + deviceTypeName(record->type()));
             for (const QString &warning : keepRecord(*record, ipText(selected)))
                 line(4, warning);
         }

@@ -64,8 +64,8 @@ QString totalTimeText(qint64 ms);
 struct SweepAddress
 {
     QString interfaceName;
-    QString address;   ///< dotted IPv4 text
-    quint32 ipv4 = 0;  ///< the same address as a number, first octet highest
+    QString address;  ///< dotted IPv4 text
+    quint32 ipv4 = 0; ///< the same address as a number, first octet highest
 };
 /// The addresses the subnet sweep handles, in order: every IPv4 address of the workstation but
 /// 127.0.0.1, once, on the first interface that is running, valid, not loopback and not
@@ -99,7 +99,7 @@ public:
     bool checkAfterReset = false;
     bool refreshDeviceInfo = false;
     QString manualIp[4] = { QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000"),
-                            QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000") };
+        QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000") };
     bool manualIpEnabled = false;
     QString newDeviceName;
 
@@ -148,10 +148,9 @@ signals:
     void ClearLogEdit();
     void frW_insertListItem(int icon, QString text, int nIndex, bool bRemoveLastItem);
     void frW_ClearList();
-    void frWorker_updateProgressBarAuto(bool bVisible, int nValue = 0, bool bShowText = true, int nMin = 0,
-                                        int nMax = 100);
-    void frWorker_updateProgressBar(bool bVisible, int nValue = 0, bool bShowText = true, int nMin = 0,
-                                    int nMax = 100);
+    void frWorker_updateProgressBarAuto(
+        bool bVisible, int nValue = 0, bool bShowText = true, int nMin = 0, int nMax = 100);
+    void frWorker_updateProgressBar(bool bVisible, int nValue = 0, bool bShowText = true, int nMin = 0, int nMax = 100);
     void frWorker_updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev);
     /// Blocking: connected with Qt::BlockingQueuedConnection, so it returns after the window has
     /// stored the pressed button in msgBoxResult. Emitting it from the window's own thread
@@ -176,8 +175,8 @@ private:
     // UpdateReporter
     void listLine(int icon, const QString &text) override;
     void progress(bool visible, int value, bool showText, int min, int max) override;
-    void downloadProgress(int records, std::int64_t elapsedMs, std::int64_t bytesDone,
-                          std::int64_t bytesTotal) override;
+    void downloadProgress(
+        int records, std::int64_t elapsedMs, std::int64_t bytesDone, std::int64_t bytesTotal) override;
 
     void line(int icon, const QString &text) { emit frW_insertListItem(icon, text, 0, false); }
     void replaceLine(int icon, const QString &text) { emit frW_insertListItem(icon, text, 0, true); }

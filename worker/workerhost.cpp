@@ -23,7 +23,7 @@ namespace {
 class MessageBoxRelay : public QObject
 {
 public:
-    explicit MessageBoxRelay(QObject *parent) : QObject(parent) {}
+    explicit MessageBoxRelay(QObject *parent) : QObject(parent) { }
 
     bool event(QEvent *e) override
     {
@@ -46,7 +46,7 @@ public:
 class CallMailbox : public QObject
 {
 public:
-    explicit CallMailbox(QObject *parent) : QObject(parent) {}
+    explicit CallMailbox(QObject *parent) : QObject(parent) { }
 
     void deliver(std::function<void()> call)
     {
@@ -87,14 +87,13 @@ private:
 /// Connects `signal` to the front end's `slot` through `mailbox`. The connection belongs to the
 /// mailbox, so it ends with the front end.
 template <typename... SignalArgs, typename... SlotArgs>
-void relayToFrontEnd(Worker *w, void (Worker::*signal)(SignalArgs...), CallMailbox *mailbox,
-                     WorkerFrontEnd *frontEnd, void (WorkerFrontEnd::*slot)(SlotArgs...))
+void relayToFrontEnd(Worker *w, void (Worker::*signal)(SignalArgs...), CallMailbox *mailbox, WorkerFrontEnd *frontEnd,
+    void (WorkerFrontEnd::*slot)(SlotArgs...))
 {
     QObject::connect(
         w, signal, mailbox,
-        [mailbox, frontEnd, slot](SignalArgs... args) {
-            mailbox->deliver([frontEnd, slot, args...] { (frontEnd->*slot)(args...); });
-        },
+        [mailbox, frontEnd, slot](
+            SignalArgs... args) { mailbox->deliver([frontEnd, slot, args...] { (frontEnd->*slot)(args...); }); },
         Qt::DirectConnection);
 }
 
@@ -149,7 +148,8 @@ void WorkerHost::attach(WorkerFrontEnd *frontEnd)
     m_calls = calls;
     relayToFrontEnd(w, &Worker::frW_insertListItem, calls, frontEnd, &WorkerFrontEnd::insertListItem);
     relayToFrontEnd(w, &Worker::frW_ClearList, calls, frontEnd, &WorkerFrontEnd::clearList);
-    relayToFrontEnd(w, &Worker::frWorker_updateProgressBarAuto, calls, frontEnd, &WorkerFrontEnd::updateProgressBarAuto);
+    relayToFrontEnd(
+        w, &Worker::frWorker_updateProgressBarAuto, calls, frontEnd, &WorkerFrontEnd::updateProgressBarAuto);
     relayToFrontEnd(w, &Worker::frWorker_updateProgressBar, calls, frontEnd, &WorkerFrontEnd::updateProgressBar);
     relayToFrontEnd(w, &Worker::frWorker_updateDevicesCombo, calls, frontEnd, &WorkerFrontEnd::updateDevicesCombo);
     relayToFrontEnd(w, &Worker::frW_EnableControls, calls, frontEnd, &WorkerFrontEnd::enableControls);

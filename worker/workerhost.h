@@ -31,9 +31,9 @@ public slots:
     virtual void updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev) = 0;
     virtual void enableControls(bool bEnable) = 0;
     // The jobs' outcomes as data; a front end that keeps no record (the window) ignores them.
-    virtual void boardOutcome(orvo::BoardOutcome) {}
-    virtual void jobEnded(orvo::JobOutcome) {}
-    virtual void downloadProgress(orvo::DownloadProgress) {}
+    virtual void boardOutcome(orvo::BoardOutcome) { }
+    virtual void jobEnded(orvo::JobOutcome) { }
+    virtual void downloadProgress(orvo::DownloadProgress) { }
 };
 
 /// Lets the worker thread run Qt's plain poll() event dispatcher instead of the GLib one: it has
@@ -100,9 +100,9 @@ private:
 
     QThread *m_thread = nullptr;
     Worker *m_worker = nullptr;
-    QPointer<WorkerFrontEnd> m_frontEnd; ///< the one front end attached, if any
-    QPointer<QObject> m_calls;            ///< carries the other calls into the front end's thread
-    QPointer<QObject> m_messageBoxRelay;  ///< receives the worker's questions in the front end's thread
+    QPointer<WorkerFrontEnd> m_frontEnd;      ///< the one front end attached, if any
+    QPointer<QObject> m_calls;                ///< carries the other calls into the front end's thread
+    QPointer<QObject> m_messageBoxRelay;      ///< receives the worker's questions in the front end's thread
     QMetaObject::Connection m_messageBoxCall; ///< the blocking connection to it
 };
 

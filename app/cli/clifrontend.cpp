@@ -65,8 +65,7 @@ QString downloadText(const DownloadProgress &d)
     if (d.elapsedMs <= 0 || d.bytesDone <= 0)
         return QString();
     const double rate = d.records * 1000.0 / static_cast<double>(d.elapsedMs);
-    const qint64 leftSecs
-        = (d.elapsedMs * (d.bytesTotal - d.bytesDone) / d.bytesDone + 999) / 1000; // rounded up
+    const qint64 leftSecs = (d.elapsedMs * (d.bytesTotal - d.bytesDone) / d.bytesDone + 999) / 1000; // rounded up
     return QStringLiteral("  %1 rec/s  %2:%3 left")
         .arg(qRound(rate))
         .arg(leftSecs / 60)
@@ -77,8 +76,7 @@ QString downloadText(const DownloadProgress &d)
 
 ConsoleFrontEnd::ConsoleFrontEnd(const Settings &settings, QObject *parent)
     : WorkerFrontEnd(parent), m_settings(settings)
-{
-}
+{ }
 
 void ConsoleFrontEnd::write(const QString &text)
 {
@@ -235,7 +233,7 @@ int ConsoleFrontEnd::messageBox(int icon, const QString &textTitle, const QStrin
     for (QString &part : parts)
         part = visibleText(part);
     write(boxMark(icon) + QLatin1Char(' ') + visibleText(textTitle) + QStringLiteral(": ")
-          + parts.join(QStringLiteral("\n    ")) + QLatin1Char('\n'));
+        + parts.join(QStringLiteral("\n    ")) + QLatin1Char('\n'));
 
     uint answer = kButtonOk;
     QString how;

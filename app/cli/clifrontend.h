@@ -36,7 +36,7 @@ public:
         int inputFd = 0;            ///< where the prompt reads its answer
         int interruptFd = -1;       ///< readable when Ctrl-C was pressed (self-pipe), or -1
         Answer answer = Answer::Ask;
-        QString logFile;            ///< empty: no log file
+        QString logFile; ///< empty: no log file
     };
 
     explicit ConsoleFrontEnd(const Settings &settings, QObject *parent = nullptr);
@@ -74,7 +74,7 @@ private:
     struct Bar
     {
         bool visible = false;
-        int value = -1; ///< last value shown; -1 after hiding, so the next show prints
+        int value = -1;   ///< last value shown; -1 after hiding, so the next show prints
         int printed = -1; ///< last value written as a line (output that is not a terminal)
     };
 

@@ -5,7 +5,6 @@
 #include "devicetext.h"
 #include "history.h"
 
-
 namespace orvo::cli {
 
 namespace {
@@ -22,81 +21,74 @@ struct CommandInfo
 
 const CommandInfo kCommands[] = {
     { Command::Scan, "scan", 0, "scan [--ip ADDR]...",
-      "find devices at the given addresses, or sweep the local subnets",
-      "Finds devices. With --ip (up to four times) only those addresses are asked; without it\n"
-      "the /24 subnet of every IPv4 address of this computer is swept, host by host. The\n"
-      "subnets are named before the sweep starts.\n" },
-    { Command::Versions, "versions", 1, "versions DEVICE",
-      "list every board's firmware version",
-      "Reads the firmware version of every board of the device and compares it with the\n"
-      "version this release carries.\n" },
+        "find devices at the given addresses, or sweep the local subnets",
+        "Finds devices. With --ip (up to four times) only those addresses are asked; without it\n"
+        "the /24 subnet of every IPv4 address of this computer is swept, host by host. The\n"
+        "subnets are named before the sweep starts.\n" },
+    { Command::Versions, "versions", 1, "versions DEVICE", "list every board's firmware version",
+        "Reads the firmware version of every board of the device and compares it with the\n"
+        "version this release carries.\n" },
     { Command::AutoUpdate, "auto-update", 1, "auto-update DEVICE [--yes|--no] [--force]",
-      "update every out-of-date board",
-      "Reads every board's version and, after asking, updates every board that is out of\n"
-      "date, parents before children, each with up to two attempts.\n"
-      "  --yes      answer the question Yes\n"
-      "  --no       answer the question No (only the version scan runs)\n"
-      "  --force    update every board, also those that report this release's version\n"
-      "Without --yes or --no the question is asked on the terminal; without a terminal it is\n"
-      "answered No.\n" },
-    { Command::Check, "check", 2, "check DEVICE PANEL",
-      "check one board",
-      "Checks one board: whether it answers, boot mode, firmware version and processor.\n" },
-    { Command::Update, "update", 2, "update DEVICE PANEL",
-      "update one board",
-      "Updates the firmware of one board through its boot loader.\n" },
-    { Command::Reset, "reset", 2, "reset DEVICE PANEL [--check]",
-      "reset one board",
-      "Resets one board and waits for it to restart.\n"
-      "  --check    check the board afterwards\n" },
-    { Command::Rename, "rename", 2, "rename DEVICE NAME",
-      "rename the device",
-      "Gives the device a new name of at most 21 characters, each one that Windows-1252\n"
-      "holds (the devices' code page, whatever this computer's locale).\n" },
-    { Command::Identify, "identify", 1, "identify DEVICE",
-      "make the device identify itself",
-      "Makes the device identify itself. The device does not acknowledge the request.\n" },
-    { Command::Panels, "panels", 1, "panels TYPE",
-      "list the catalogue positions of a device type",
-      "Lists the catalogue positions of a device type: number, name, slot (panel, channel,\n"
-      "board type, board address), firmware file and this release's version.\n"
-      "TYPE: 0 \"6170 Console\", 1 \"3350 QRT\", 2 \"Lumivox KVR10\", 3 \"Lumivox TX512\",\n"
-      "4 \"Lumivox KVR30\", or a unique part of the name (console, qrt, kvr10, ...).\n" },
+        "update every out-of-date board",
+        "Reads every board's version and, after asking, updates every board that is out of\n"
+        "date, parents before children, each with up to two attempts.\n"
+        "  --yes      answer the question Yes\n"
+        "  --no       answer the question No (only the version scan runs)\n"
+        "  --force    update every board, also those that report this release's version\n"
+        "Without --yes or --no the question is asked on the terminal; without a terminal it is\n"
+        "answered No.\n" },
+    { Command::Check, "check", 2, "check DEVICE PANEL", "check one board",
+        "Checks one board: whether it answers, boot mode, firmware version and processor.\n" },
+    { Command::Update, "update", 2, "update DEVICE PANEL", "update one board",
+        "Updates the firmware of one board through its boot loader.\n" },
+    { Command::Reset, "reset", 2, "reset DEVICE PANEL [--check]", "reset one board",
+        "Resets one board and waits for it to restart.\n"
+        "  --check    check the board afterwards\n" },
+    { Command::Rename, "rename", 2, "rename DEVICE NAME", "rename the device",
+        "Gives the device a new name of at most 21 characters, each one that Windows-1252\n"
+        "holds (the devices' code page, whatever this computer's locale).\n" },
+    { Command::Identify, "identify", 1, "identify DEVICE", "make the device identify itself",
+        "Makes the device identify itself. The device does not acknowledge the request.\n" },
+    { Command::Panels, "panels", 1, "panels TYPE", "list the catalogue positions of a device type",
+        "Lists the catalogue positions of a device type: number, name, slot (panel, channel,\n"
+        "board type, board address), firmware file and this release's version.\n"
+        "TYPE: 0 \"6170 Console\", 1 \"3350 QRT\", 2 \"Lumivox KVR10\", 3 \"Lumivox TX512\",\n"
+        "4 \"Lumivox KVR30\", or a unique part of the name (console, qrt, kvr10, ...).\n" },
     { Command::ReleaseCheck, "release check", 1, "release check [DIR]",
-      "check a firmware release folder before updating from it",
-      "Checks every file of the catalogue in DIR (default: the firmware folder): whether it is\n"
-      "there, reads completely and fits its board (HEX memory map, FPGA size), and matches the\n"
-      "folder's SHA256SUMS when there is one. Processor variant files are checked when they\n"
-      "are there or the manifest names them. Prints one row per file (positions, file, status,\n"
-      "the version the catalogue expects, SHA-256 prefix), the reasons, and a summary.\n"
-      "Exit status 0: every file is there and sound; 6: every file that is there is sound,\n"
-      "but some are missing (normal for a release of one device type); 1: a bad file or an\n"
-      "unreadable manifest.\n" },
+        "check a firmware release folder before updating from it",
+        "Checks every file of the catalogue in DIR (default: the firmware folder): whether it is\n"
+        "there, reads completely and fits its board (HEX memory map, FPGA size), and matches the\n"
+        "folder's SHA256SUMS when there is one. Processor variant files are checked when they\n"
+        "are there or the manifest names them. Prints one row per file (positions, file, status,\n"
+        "the version the catalogue expects, SHA-256 prefix), the reasons, and a summary.\n"
+        "Exit status 0: every file is there and sound; 6: every file that is there is sound,\n"
+        "but some are missing (normal for a release of one device type); 1: a bad file or an\n"
+        "unreadable manifest.\n" },
     { Command::ReleaseInstall, "release install", 1, "release install SRC [--force]",
-      "install a release folder or archive into the firmware folder",
-      "Unpacks SRC (a folder, or a .tar.gz, .tgz, .tar or .zip archive) into a new folder beside\n"
-      "the firmware folder, refusing absolute paths, \"..\", links leading outside the release,\n"
-      "devices and fifos; checks it as `release check` does; and only then puts it in place of\n"
-      "the firmware folder with one rename. The replaced folder is kept as <folder>.previous.\n"
-      "  --force    install a release whose check finds bad files\n"
-      "--firmware DIR chooses the folder, for example a per-user one that needs no root.\n" },
+        "install a release folder or archive into the firmware folder",
+        "Unpacks SRC (a folder, or a .tar.gz, .tgz, .tar or .zip archive) into a new folder beside\n"
+        "the firmware folder, refusing absolute paths, \"..\", links leading outside the release,\n"
+        "devices and fifos; checks it as `release check` does; and only then puts it in place of\n"
+        "the firmware folder with one rename. The replaced folder is kept as <folder>.previous.\n"
+        "  --force    install a release whose check finds bad files\n"
+        "--firmware DIR chooses the folder, for example a per-user one that needs no root.\n" },
     { Command::ReleaseRollback, "release rollback", 0, "release rollback",
-      "go back to the release before the last install",
-      "Swaps the firmware folder with <folder>.previous, the release the last install replaced\n"
-      "(a second rollback returns to the newer one).\n" },
+        "go back to the release before the last install",
+        "Swaps the firmware folder with <folder>.previous, the release the last install replaced\n"
+        "(a second rollback returns to the newer one).\n" },
     { Command::History, "history", 0, "history [--device D] [--board B] [--since DATE] [--last] [--json|--csv]",
-      "show the history of every board the jobs visited",
-      "Prints the entries of the history file (every board a job of the window or of this\n"
-      "program updated, checked, reset or scanned), oldest first.\n"
-      "  --device D    only the device with this MAC, address or name (any case)\n"
-      "  --board B     only the board at this catalogue position, or with this name (any case)\n"
-      "  --since DATE  only entries from DATE on (2026-12-01, or 2026-12-01T14:00)\n"
-      "  --last        each board's latest entry per device: what the devices have now\n"
-      "  --json        the selected entries as a JSON array\n"
-      "  --csv         the selected entries as CSV with a header row; text cells are quoted, and\n"
-      "                one that starts with = + - @ starts with ' instead, so that no\n"
-      "                spreadsheet runs it as a formula\n"
-      "Lines of the file that are damaged or cut off are skipped, each named on stderr.\n" },
+        "show the history of every board the jobs visited",
+        "Prints the entries of the history file (every board a job of the window or of this\n"
+        "program updated, checked, reset or scanned), oldest first.\n"
+        "  --device D    only the device with this MAC, address or name (any case)\n"
+        "  --board B     only the board at this catalogue position, or with this name (any case)\n"
+        "  --since DATE  only entries from DATE on (2026-12-01, or 2026-12-01T14:00)\n"
+        "  --last        each board's latest entry per device: what the devices have now\n"
+        "  --json        the selected entries as a JSON array\n"
+        "  --csv         the selected entries as CSV with a header row; text cells are quoted, and\n"
+        "                one that starts with = + - @ starts with ' instead, so that no\n"
+        "                spreadsheet runs it as a formula\n"
+        "Lines of the file that are damaged or cut off are skipped, each named on stderr.\n" },
 };
 
 const char *const kProgram = "orvo-updater-cli";
@@ -157,11 +149,9 @@ const CommandInfo *findCommand(const QString &name)
 // there --json is a flag.
 bool takesValue(const QString &name, Command command)
 {
-    static const QStringList names = { QStringLiteral("--port"),     QStringLiteral("--firmware"),
-                                       QStringLiteral("--log"),      QStringLiteral("--json"),
-                                       QStringLiteral("--speed-up"), QStringLiteral("--ip"),
-                                       QStringLiteral("--history"),  QStringLiteral("--device"),
-                                       QStringLiteral("--board"),    QStringLiteral("--since") };
+    static const QStringList names = { QStringLiteral("--port"), QStringLiteral("--firmware"), QStringLiteral("--log"),
+        QStringLiteral("--json"), QStringLiteral("--speed-up"), QStringLiteral("--ip"), QStringLiteral("--history"),
+        QStringLiteral("--device"), QStringLiteral("--board"), QStringLiteral("--since") };
     if (command == Command::History && name == QLatin1String("--json"))
         return false;
     return names.contains(name);
@@ -169,10 +159,9 @@ bool takesValue(const QString &name, Command command)
 
 bool isFlag(const QString &name, Command command)
 {
-    static const QStringList names = { QStringLiteral("--yes"),   QStringLiteral("--no"),    QStringLiteral("--force"),
-                                       QStringLiteral("--check"), QStringLiteral("--help"),  QStringLiteral("-h"),
-                                       QStringLiteral("--debug"), QStringLiteral("--progress"),
-                                       QStringLiteral("--last"),  QStringLiteral("--csv") };
+    static const QStringList names = { QStringLiteral("--yes"), QStringLiteral("--no"), QStringLiteral("--force"),
+        QStringLiteral("--check"), QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("--debug"),
+        QStringLiteral("--progress"), QStringLiteral("--last"), QStringLiteral("--csv") };
     return names.contains(name) || (command == Command::History && name == QLatin1String("--json"));
 }
 
@@ -194,8 +183,8 @@ Command ownerOf(const QString &option)
         return Command::AutoUpdate;
     if (option == QLatin1String("--check"))
         return Command::Reset;
-    static const QStringList history = { QStringLiteral("--device"), QStringLiteral("--board"), QStringLiteral("--since"),
-                                         QStringLiteral("--last"), QStringLiteral("--csv") };
+    static const QStringList history = { QStringLiteral("--device"), QStringLiteral("--board"),
+        QStringLiteral("--since"), QStringLiteral("--last"), QStringLiteral("--csv") };
     if (history.contains(option))
         return Command::History;
     return Command::None;

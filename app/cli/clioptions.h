@@ -29,13 +29,13 @@ enum class Command {
 
 /// Exit status of the program; the same table is in --help and in the README.
 enum ExitStatus : int {
-    ExitOk = 0,            ///< the command did what was asked
-    ExitJobFailed = 1,     ///< the job ran but did not do what was asked (see the help text)
-    ExitBadArguments = 2,  ///< usage error; nothing was sent to a device
-    ExitNoDevice = 3,      ///< no device answered
-    ExitUpdateFailed = 4,  ///< the update failed on one or more boards
-    ExitCancelled = 5,     ///< the question was answered No, or the job was interrupted
-    ExitFilesMissing = 6,  ///< release check: every file present is sound, but some are missing
+    ExitOk = 0,           ///< the command did what was asked
+    ExitJobFailed = 1,    ///< the job ran but did not do what was asked (see the help text)
+    ExitBadArguments = 2, ///< usage error; nothing was sent to a device
+    ExitNoDevice = 3,     ///< no device answered
+    ExitUpdateFailed = 4, ///< the update failed on one or more boards
+    ExitCancelled = 5,    ///< the question was answered No, or the job was interrupted
+    ExitFilesMissing = 6, ///< release check: every file present is sound, but some are missing
 };
 
 /// How the auto update's question is answered.
@@ -63,15 +63,15 @@ struct Options
     QString firmwareDir; ///< empty: the product's folder next to the program
     QString logFile;
     QString jsonFile;
-    QString historyFile;  ///< empty: history.jsonl in the data folder, beside the window's log.txt
+    QString historyFile;   ///< empty: history.jsonl in the data folder, beside the window's log.txt
     QString historyDevice; ///< history --device
     QString historyBoard;  ///< history --board
     QString historySince;  ///< history --since, as given
     bool historyLast = false;
     bool historyJson = false;
     bool historyCsv = false;
-    double speedUp = 1.0; ///< hidden, for tests and demonstrations: the worker's clock runs faster
-    bool debug = false;   ///< the worker's debug lines go to stderr
+    double speedUp = 1.0;       ///< hidden, for tests and demonstrations: the worker's clock runs faster
+    bool debug = false;         ///< the worker's debug lines go to stderr
     bool progressLines = false; ///< not a terminal: write "progress: N%" lines all the same
 };
 

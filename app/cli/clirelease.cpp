@@ -74,17 +74,19 @@ QJsonObject releaseJson(const ReleaseReport &report)
             { QStringLiteral("file"), f.file },
             { QStringLiteral("deviceType"), f.positions.first().deviceType },
             { QStringLiteral("positions"), positions },
-            { QStringLiteral("processor"), f.picType >= 0 ? QJsonValue(picPart(f.picType)) : QJsonValue(QJsonValue::Null) },
+            { QStringLiteral("processor"),
+                f.picType >= 0 ? QJsonValue(picPart(f.picType)) : QJsonValue(QJsonValue::Null) },
             { QStringLiteral("status"), releaseStatusName(f.status).toLower() },
             { QStringLiteral("reason"), f.reason },
             { QStringLiteral("expectedVersion"), f.expectedVersion },
-            { QStringLiteral("sha256"), f.sha256.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(QString::fromLatin1(f.sha256)) },
+            { QStringLiteral("sha256"),
+                f.sha256.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(QString::fromLatin1(f.sha256)) },
             { QStringLiteral("size"), static_cast<double>(f.size) },
             // A file that was not read, or refused before the manifest was asked, has no verdict.
-            { QStringLiteral("manifest"), f.sha256.isEmpty() || f.status == ReleaseFileStatus::Damaged
-                      || f.status == ReleaseFileStatus::Unfit
-                  ? QJsonValue(QJsonValue::Null)
-                  : QJsonValue(manifestVerdictName(f.manifest)) },
+            { QStringLiteral("manifest"),
+                f.sha256.isEmpty() || f.status == ReleaseFileStatus::Damaged || f.status == ReleaseFileStatus::Unfit
+                    ? QJsonValue(QJsonValue::Null)
+                    : QJsonValue(manifestVerdictName(f.manifest)) },
         });
     }
     return QJsonObject {

@@ -73,12 +73,12 @@ QJsonValue manifestJson(const Manifest &manifest)
         return QStringLiteral("absent");
     case Manifest::State::Read:
         return QJsonObject { { QStringLiteral("state"), QStringLiteral("present") },
-                             { QStringLiteral("entries"), manifest.entries().size() } };
+            { QStringLiteral("entries"), manifest.entries().size() } };
     case Manifest::State::Unreadable:
         break;
     }
     return QJsonObject { { QStringLiteral("state"), QStringLiteral("unreadable") },
-                         { QStringLiteral("fault"), manifest.fault() } };
+        { QStringLiteral("fault"), manifest.fault() } };
 }
 
 QJsonObject deviceJson(const OrvoDiscoveryInfo &record)
@@ -123,8 +123,8 @@ QJsonObject boardJson(int deviceType, const BoardOutcome &board)
     o[QStringLiteral("versionAfter")] = optionalJson(board.versionAfter);
     o[QStringLiteral("bootModeAfter")] = optionalJson(board.bootModeAfter);
     o[QStringLiteral("result")] = optionalJson(board.result);
-    o[QStringLiteral("resultText")] = board.result ? QJsonValue(updateResultMessage(*board.result).trimmed())
-                                                   : QJsonValue(QJsonValue::Null);
+    o[QStringLiteral("resultText")]
+        = board.result ? QJsonValue(updateResultMessage(*board.result).trimmed()) : QJsonValue(QJsonValue::Null);
     o[QStringLiteral("attempts")] = optionalJson(board.attempts);
     o[QStringLiteral("durationMs")] = optionalJson(board.durationMs);
     if (board.resetSent)
@@ -132,8 +132,8 @@ QJsonObject boardJson(int deviceType, const BoardOutcome &board)
     if (board.restartWait)
         o[QStringLiteral("restartWait")] = restartWaitName(*board.restartWait);
     if (board.picType)
-        o[QStringLiteral("processor")] = *board.picType < kPicUnknown ? picPart(*board.picType)
-                                                                      : QStringLiteral("Original PIC32MZ2048EFG...");
+        o[QStringLiteral("processor")]
+            = *board.picType < kPicUnknown ? picPart(*board.picType) : QStringLiteral("Original PIC32MZ2048EFG...");
     if (!board.firmwareSha256.isEmpty()) {
         o[QStringLiteral("file")] = board.firmwareFile;
         o[QStringLiteral("sha256")] = QString::fromLatin1(board.firmwareSha256);

@@ -120,8 +120,7 @@ int installInterruptPipe()
 
 Runner::Runner(const Options &options, int interruptFd, QObject *parent)
     : QObject(parent), m_options(options), m_interruptFd(interruptFd)
-{
-}
+{ }
 
 Runner::~Runner()
 {
@@ -219,8 +218,7 @@ void Runner::onInterrupt()
 {
     if (m_interruptFd >= 0) {
         char buffer[16];
-        while (::read(m_interruptFd, buffer, sizeof buffer) > 0) {
-        }
+        while (::read(m_interruptFd, buffer, sizeof buffer) > 0) { }
     }
     if (m_interrupted)
         return;
@@ -307,14 +305,15 @@ int Runner::deviceCommand()
         m_deviceBefore = record;
         m_report[QStringLiteral("jobEnd")] = jobEndName(JobEnd::Refused);
         m_frontEnd->insertListItem(3,
-                                   QStringLiteral("*** Error: The device at %1 sends a record for %2: refused, "
-                                                  "nothing is sent to %2")
-                                       .arg(m_options.device, ipText(record)),
-                                   0, false);
+            QStringLiteral("*** Error: The device at %1 sends a record for %2: refused, "
+                           "nothing is sent to %2")
+                .arg(m_options.device, ipText(record)),
+            0, false);
         return ExitJobFailed;
     }
     if (!index) {
-        m_frontEnd->note(QStringLiteral("No device answered at %1 (port %2)").arg(m_options.device).arg(m_options.port));
+        m_frontEnd->note(
+            QStringLiteral("No device answered at %1 (port %2)").arg(m_options.device).arg(m_options.port));
         return ExitNoDevice;
     }
     const OrvoDiscoveryInfo record = m_frontEnd->devices().at(*index);
@@ -435,9 +434,8 @@ int Runner::historyCommand()
     HistoryRead read;
     if (QFileInfo::exists(path)) {
         const HistoryFilter filter { m_options.historyDevice, m_options.historyBoard,
-                                     m_options.historySince.isEmpty() ? std::nullopt
-                                                                      : parseHistoryDate(m_options.historySince),
-                                     m_options.historyLast };
+            m_options.historySince.isEmpty() ? std::nullopt : parseHistoryDate(m_options.historySince),
+            m_options.historyLast };
         read = readHistory(path, filter, sink);
     } else {
         print(QStringLiteral("orvo-updater-cli: no history yet at %1\n").arg(visibleText(path)), stderr);
@@ -513,15 +511,16 @@ int Runner::finishDeviceCommand(const OrvoDiscoveryInfo &record, int deviceType,
     case Command::Rename: {
         // The job sends no line; the device's answer, the new record, tells whether it worked.
         if (after && after->nameBytes() == encodeDeviceName(m_options.newName).bytes) {
-            m_frontEnd->note(QStringLiteral("Renamed the device at %1 to \"%2\"").arg(ipText(*after), after->visibleName()));
+            m_frontEnd->note(
+                QStringLiteral("Renamed the device at %1 to \"%2\"").arg(ipText(*after), after->visibleName()));
             return ExitOk;
         }
         m_frontEnd->note(QStringLiteral("The device did not confirm the new name"));
         return ExitJobFailed;
     }
     case Command::Identify:
-        m_frontEnd->note(QStringLiteral("Identify request sent to %1 (the device does not acknowledge it)")
-                             .arg(ipText(record)));
+        m_frontEnd->note(
+            QStringLiteral("Identify request sent to %1 (the device does not acknowledge it)").arg(ipText(record)));
         return ExitOk;
     default:
         return ExitOk;
@@ -532,7 +531,8 @@ int Runner::listPanels()
 {
     const int type = m_options.deviceType;
     const int count = slotCount(type);
-    QString text = deviceTypeName(type) + (count == 1 ? QStringLiteral(": 1 position\n") : QStringLiteral(": %1 positions\n").arg(count));
+    QString text = deviceTypeName(type)
+        + (count == 1 ? QStringLiteral(": 1 position\n") : QStringLiteral(": %1 positions\n").arg(count));
     text += QStringLiteral(" No  Name                       Panel Chan Type Addr  Version  File\n");
     QJsonArray boards;
     for (int i = 0; i < count; ++i) {
@@ -576,7 +576,8 @@ int Runner::releaseCommand()
     if (m_options.command == Command::ReleaseCheck) {
         const QString dir = m_options.releaseSource.isEmpty() ? folder : m_options.releaseSource;
         if (!QFileInfo(dir).isDir()) {
-            print(QStringLiteral("orvo-updater-cli: release check: '%1' is not a folder\n").arg(visibleText(dir)), stderr);
+            print(QStringLiteral("orvo-updater-cli: release check: '%1' is not a folder\n").arg(visibleText(dir)),
+                stderr);
             return ExitBadArguments;
         }
         const ReleaseReport report = checkRelease(dir);
@@ -598,8 +599,8 @@ int Runner::releaseCommand()
     }
     m_report[QStringLiteral("firmwareFolder")] = outcome.target;
     m_report[QStringLiteral("installed")] = outcome.installed;
-    m_report[QStringLiteral("previous")] = outcome.previous.isEmpty() ? QJsonValue(QJsonValue::Null)
-                                                                      : QJsonValue(outcome.previous);
+    m_report[QStringLiteral("previous")]
+        = outcome.previous.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(outcome.previous);
     if (!outcome.refusal.isEmpty()) {
         m_report[QStringLiteral("refusal")] = outcome.refusal;
         print(QStringLiteral("*** Error: ") + visibleText(outcome.refusal) + QLatin1Char('\n'));
@@ -607,11 +608,11 @@ int Runner::releaseCommand()
     }
     if (install)
         print(QStringLiteral("Installed the release into %1").arg(outcome.target)
-              + (outcome.previous.isEmpty() ? QString()
-                                            : QStringLiteral("; the previous one is kept in %1 (`release rollback` "
-                                                             "brings it back)")
-                                                  .arg(outcome.previous))
-              + QLatin1Char('\n'));
+            + (outcome.previous.isEmpty() ? QString()
+                                          : QStringLiteral("; the previous one is kept in %1 (`release rollback` "
+                                                           "brings it back)")
+                                                .arg(outcome.previous))
+            + QLatin1Char('\n'));
     else
         print(QStringLiteral("Rolled back: %1 holds the previous release again; the one it replaced is kept in %2\n")
                   .arg(outcome.target, outcome.previous));
@@ -626,8 +627,8 @@ void Runner::writeJson(int status)
     m_report[QStringLiteral("outcome")] = outcomeText(status);
     m_report[QStringLiteral("interrupted")] = m_interrupted;
     m_report[QStringLiteral("finishedAt")] = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-    m_report[QStringLiteral("device")] = m_deviceBefore ? QJsonValue(deviceJson(*m_deviceBefore))
-                                                        : QJsonValue(QJsonValue::Null);
+    m_report[QStringLiteral("device")]
+        = m_deviceBefore ? QJsonValue(deviceJson(*m_deviceBefore)) : QJsonValue(QJsonValue::Null);
     if (m_frontEnd) {
         m_report[QStringLiteral("lines")] = m_frontEnd->lines();
         m_report[QStringLiteral("messageBoxes")] = m_frontEnd->boxes();

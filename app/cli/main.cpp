@@ -1,9 +1,9 @@
 // orvo-updater-cli: the command-line front end over the same worker and jobs as the window.
 
 #include "appidentity.h"
-#include "workerhost.h"
 #include "clioptions.h"
 #include "clirunner.h"
+#include "workerhost.h"
 
 #include <QCoreApplication>
 
@@ -33,7 +33,7 @@ int main(int argc, char *argv[])
     const ParseResult parsed = parseArguments(app.arguments().mid(1));
     if (!parsed.ok) {
         std::fprintf(stderr, "orvo-updater-cli: %s\n%s\n", qPrintable(parsed.error),
-                     qPrintable(usageLine(parsed.options.command)));
+            qPrintable(usageLine(parsed.options.command)));
         return ExitBadArguments;
     }
     if (parsed.options.help) {

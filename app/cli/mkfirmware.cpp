@@ -16,10 +16,11 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     if (args.size() != 1 || args.at(0).startsWith(QLatin1Char('-'))) {
-        std::fprintf(stderr, "Usage: orvo-mkfirmware FOLDER\n"
-                             "Writes small but complete firmware images for every board of the catalogue into\n"
-                             "FOLDER, for use with the device simulator (orvo-devsim) only.\n"
-                             "These images are NOT firmware: never update a real device from FOLDER.\n");
+        std::fprintf(stderr,
+            "Usage: orvo-mkfirmware FOLDER\n"
+            "Writes small but complete firmware images for every board of the catalogue into\n"
+            "FOLDER, for use with the device simulator (orvo-devsim) only.\n"
+            "These images are NOT firmware: never update a real device from FOLDER.\n");
         return args.size() == 1 && (args.at(0) == QLatin1String("-h") || args.at(0) == QLatin1String("--help")) ? 0 : 2;
     }
     QString error;
@@ -35,6 +36,6 @@ int main(int argc, char *argv[])
         note.close();
     }
     std::printf("Wrote %d demonstration firmware files (for the simulator only, never for a real device) to %s\n",
-                files, qPrintable(QDir(args.at(0)).absolutePath()));
+        files, qPrintable(QDir(args.at(0)).absolutePath()));
     return 0;
 }

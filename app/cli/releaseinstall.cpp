@@ -44,7 +44,8 @@ QString unsafeEntryPath(const QString &path)
     if (path.contains(QLatin1Char('\\')))
         return QStringLiteral("backslash in the path");
     for (const QChar c : path) {
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format || c == QChar::ReplacementCharacter)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format
+            || c == QChar::ReplacementCharacter)
             return QStringLiteral("control character or invalid text in the path");
     }
     for (const QString &part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
@@ -67,7 +68,8 @@ bool linkStaysInside(const QString &entry, const QString &linkTarget)
     if (linkTarget.isEmpty() || linkTarget.startsWith(QLatin1Char('/')))
         return false;
     const QString dir = QFileInfo(entry).path();
-    const QString resolved = QDir::cleanPath((dir == QLatin1String(".") ? QString() : dir + QLatin1Char('/')) + linkTarget);
+    const QString resolved
+        = QDir::cleanPath((dir == QLatin1String(".") ? QString() : dir + QLatin1Char('/')) + linkTarget);
     return resolved != QLatin1String("..") && !resolved.startsWith(QLatin1String("../"));
 }
 
@@ -89,8 +91,8 @@ bool passesThroughLink(const QString &root, const QString &relative)
 QString linkLeavingRelease(const QString &root)
 {
     const QString base = QFileInfo(root).canonicalFilePath() + QLatin1Char('/');
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
+    QDirIterator it(
+        root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
         const QFileInfo info = it.fileInfo();
@@ -106,7 +108,7 @@ QString linkLeavingRelease(const QString &root)
 class Unpacker
 {
 public:
-    explicit Unpacker(const QString &root) : m_root(root) {}
+    explicit Unpacker(const QString &root) : m_root(root) { }
 
     // Unpacks `archivePath` into the root; returns the refusal, or empty.
     QString unpack(const QString &archivePath)
@@ -119,7 +121,8 @@ public:
         archive_read_support_format_gnutar(a.get());
         archive_read_support_format_zip(a.get());
         if (archive_read_open_filename(a.get(), QFile::encodeName(archivePath).constData(), 64 * 1024) != ARCHIVE_OK)
-            return QStringLiteral("cannot be read as a .tar.gz or .zip archive (") + errorText(a.get()) + QLatin1Char(')');
+            return QStringLiteral("cannot be read as a .tar.gz or .zip archive (") + errorText(a.get())
+                + QLatin1Char(')');
         archive_entry *entry = nullptr;
         int number = 0;
         while (true) {
@@ -145,7 +148,7 @@ public:
     {
         const QString base = QFileInfo(source).canonicalFilePath();
         QDirIterator it(source, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                        QDirIterator::Subdirectories);
+            QDirIterator::Subdirectories);
         while (it.hasNext()) {
             it.next();
             const QFileInfo info = it.fileInfo();
@@ -168,11 +171,13 @@ public:
                 continue;
             }
             if (!info.isFile())
-                return QStringLiteral("'%1': neither a file nor a folder (a device, fifo or socket)").arg(visible(relative));
+                return QStringLiteral("'%1': neither a file nor a folder (a device, fifo or socket)")
+                    .arg(visible(relative));
             QFile in(info.filePath());
             if (!in.open(QIODevice::ReadOnly))
                 return QStringLiteral("'%1': cannot be read").arg(visible(relative));
-            const QString refusal = writeFile(relative, [&in](char *buffer, qint64 size) { return in.read(buffer, size); });
+            const QString refusal
+                = writeFile(relative, [&in](char *buffer, qint64 size) { return in.read(buffer, size); });
             if (!refusal.isEmpty())
                 return QStringLiteral("'%1': %2").arg(visible(relative), refusal);
         }
@@ -209,7 +214,8 @@ private:
                 || !QFileInfo(m_root + QLatin1Char('/') + other).isFile())
                 return QStringLiteral("hard link to something outside the release");
             QDir().mkpath(QFileInfo(path).path());
-            return QFile::copy(m_root + QLatin1Char('/') + other, path) ? QString() : QStringLiteral("cannot be written");
+            return QFile::copy(m_root + QLatin1Char('/') + other, path) ? QString()
+                                                                        : QStringLiteral("cannot be written");
         }
         switch (archive_entry_filetype(entry)) {
         case AE_IFDIR:
@@ -271,7 +277,8 @@ private:
 // An archive's single top folder is the release; a release's own files sit at its top.
 QString releaseRoot(const QString &staging)
 {
-    const QFileInfoList top = QDir(staging).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    const QFileInfoList top
+        = QDir(staging).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     if (top.size() == 1 && top.first().isDir() && !top.first().isSymLink())
         return top.first().filePath();
     return staging;
@@ -336,8 +343,8 @@ InstallOutcome installRelease(const QString &source, const QString &target, bool
         return outcome;
     }
     // Beside the firmware folder, so that the final rename stays on one file system.
-    QTemporaryDir staging(parent + QStringLiteral("/.") + QFileInfo(outcome.target).fileName()
-                          + QStringLiteral(".incoming-XXXXXX"));
+    QTemporaryDir staging(
+        parent + QStringLiteral("/.") + QFileInfo(outcome.target).fileName() + QStringLiteral(".incoming-XXXXXX"));
     if (!staging.isValid()) {
         outcome.refusal = QStringLiteral("cannot create a folder beside ") + outcome.target;
         return outcome;
@@ -363,8 +370,8 @@ InstallOutcome installRelease(const QString &source, const QString &target, bool
                                          "(--force installs it all the same)")
                               .arg(report.bad)
                               .arg(report.manifest.state() == Manifest::State::Unreadable
-                                       ? QStringLiteral(" and an unreadable manifest")
-                                       : QString());
+                                      ? QStringLiteral(" and an unreadable manifest")
+                                      : QString());
         return outcome;
     }
     if (!force && report.sound == 0) {
@@ -381,8 +388,8 @@ InstallOutcome installRelease(const QString &source, const QString &target, bool
         }
         // `root` now holds the release that was replaced.
         if (!replaceFolder(root, previous)) {
-            outcome.refusal = QStringLiteral("the release is installed, but the previous one could not be kept in ")
-                + previous;
+            outcome.refusal
+                = QStringLiteral("the release is installed, but the previous one could not be kept in ") + previous;
             outcome.installed = true;
             return outcome;
         }
@@ -404,7 +411,8 @@ InstallOutcome rollbackRelease(const QString &target)
     outcome.target = cleanTarget(target);
     const QString previous = previousFolderOf(outcome.target);
     if (!QFileInfo(previous).isDir() || QFileInfo(previous).isSymLink()) {
-        outcome.refusal = QStringLiteral("There is no previous release to go back to (%1 does not exist)").arg(previous);
+        outcome.refusal
+            = QStringLiteral("There is no previous release to go back to (%1 does not exist)").arg(previous);
         return outcome;
     }
     const bool swapped = QFileInfo(outcome.target).isDir()

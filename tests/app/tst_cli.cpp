@@ -92,7 +92,8 @@ QString jsonMismatch(const QJsonObject &object, const QVariantMap &expected)
             }
             v = next;
         }
-        const bool null = it.value().userType() == QMetaType::QString && it.value().toString() == QLatin1String("<null>");
+        const bool null
+            = it.value().userType() == QMetaType::QString && it.value().toString() == QLatin1String("<null>");
         const bool same = null ? v.isNull() : v.toVariant() == it.value();
         if (!same)
             return it.key() + QStringLiteral(": ") + QString::fromUtf8(QJsonDocument(QJsonArray { v }).toJson());
@@ -161,9 +162,8 @@ void tst_Cli::startSimulator(const QList<DeviceConfig> &devices)
 
 QStringList tst_Cli::common() const
 {
-    return { QStringLiteral("--port"), QString::number(m_sim ? m_sim->port() : 1),
-             QStringLiteral("--speed-up"), QString::number(kSpeedUp),
-             QStringLiteral("--firmware"), m_firmware };
+    return { QStringLiteral("--port"), QString::number(m_sim ? m_sim->port() : 1), QStringLiteral("--speed-up"),
+        QString::number(kSpeedUp), QStringLiteral("--firmware"), m_firmware };
 }
 
 CliRun tst_Cli::cli(const QStringList &arguments, bool withCommon)
@@ -186,23 +186,22 @@ void tst_Cli::badArguments_data()
     QTest::newRow("field above 255") << QStringList { "scan", "--ip", "192.168.1.256" }
                                      << "--ip needs the IPv4 address of a device, not '192.168.1.256'";
     QTest::newRow("five addresses") << QStringList { "scan", "--ip", "10.0.0.1", "--ip", "10.0.0.2", "--ip", "10.0.0.3",
-                                                     "--ip", "10.0.0.4", "--ip", "10.0.0.5" }
+        "--ip", "10.0.0.4", "--ip", "10.0.0.5" }
                                     << "at most 4 addresses can be scanned with --ip";
     QTest::newRow("yes and no") << QStringList { "auto-update", "127.0.0.2", "--yes", "--no" }
                                 << "--yes and --no exclude each other";
-    QTest::newRow("option of another command") << QStringList { "update", "127.0.0.2", "0", "--force" }
-                                               << "option --force belongs to the commands 'auto-update' and 'release install'";
+    QTest::newRow("option of another command") << QStringList { "update", "127.0.0.2", "0",
+        "--force" } << "option --force belongs to the commands 'auto-update' and 'release install'";
     QTest::newRow("port 0") << QStringList { "versions", "127.0.0.2", "--port", "0" }
                             << "--port needs a number from 1 to 65535, not '0'";
-    QTest::newRow("name of 22 characters") << QStringList { "rename", "127.0.0.2", "ABCDEFGHIJKLMNOPQRSTUV" }
-                                           << "Name cannot be more than 21 characters";
-    QTest::newRow("name outside Windows-1252")
-        << QStringList { "rename", "127.0.0.2", "Studio Ω" }
-        << "Name cannot contain \"Ω\" (U+03A9): devices keep names in Windows-1252";
-    QTest::newRow("ambiguous type") << QStringList { "panels", "lumivox" } << "unknown or ambiguous device type 'lumivox'";
-    QTest::newRow("firmware folder missing")
-        << QStringList { "versions", "127.0.0.2", "--firmware", "/nonexistent/HexFiles" }
-        << "--firmware: '/nonexistent/HexFiles' is not a folder";
+    QTest::newRow("name of 22 characters")
+        << QStringList { "rename", "127.0.0.2", "ABCDEFGHIJKLMNOPQRSTUV" } << "Name cannot be more than 21 characters";
+    QTest::newRow("name outside Windows-1252") << QStringList { "rename", "127.0.0.2",
+        "Studio Ω" } << "Name cannot contain \"Ω\" (U+03A9): devices keep names in Windows-1252";
+    QTest::newRow("ambiguous type") << QStringList { "panels", "lumivox" }
+                                    << "unknown or ambiguous device type 'lumivox'";
+    QTest::newRow("firmware folder missing") << QStringList { "versions", "127.0.0.2", "--firmware",
+        "/nonexistent/HexFiles" } << "--firmware: '/nonexistent/HexFiles' is not a folder";
 }
 
 void tst_Cli::badArguments()
@@ -219,8 +218,9 @@ void tst_Cli::help()
 {
     const CliRun run = cli({ "--help" }, false);
     QCOMPARE(run.exitCode, 0);
-    for (const char *c : { "scan [--ip ADDR]...", "auto-update DEVICE [--yes|--no] [--force]", "reset DEVICE PANEL [--check]",
-                           "panels TYPE", "3  no device answered", "4  the update failed on N boards", "5  cancelled" })
+    for (const char *c :
+        { "scan [--ip ADDR]...", "auto-update DEVICE [--yes|--no] [--force]", "reset DEVICE PANEL [--check]",
+            "panels TYPE", "3  no device answered", "4  the update failed on N boards", "5  cancelled" })
         QVERIFY2(run.all.join('\n').contains(QLatin1String(c)), c);
 }
 
@@ -237,15 +237,16 @@ void tst_Cli::command_data()
     const QList<DeviceConfig> kvr10 { defaultDevice(LumivoxKvr10, kDevice) };
     QTest::newRow("panels") << console << QStringList { "panels", "QRT" } << 0
                             << QStringList { "3350 QRT: 5 positions",
-                                             "  2  Digital Board FPGA             1    0    3    0       10  "
-                                             "3350QRT/3350QRTDigitalFPGA.bin" }
+                                   "  2  Digital Board FPGA             1    0    3    0       10  "
+                                   "3350QRT/3350QRTDigitalFPGA.bin" }
                             << QVariantMap() << QVariantMap();
-    QTest::newRow("scan") << QList<DeviceConfig> { defaultDevice(Console6170, kDevice), defaultDevice(LumivoxKvr10, kSecond) }
+    QTest::newRow("scan") << QList<DeviceConfig> { defaultDevice(Console6170, kDevice),
+        defaultDevice(LumivoxKvr10, kSecond) }
                           << QStringList { "scan", "--ip", kDevice, "--ip", kSilent, "--ip", "127.000.000.003" } << 0
                           << QStringList { "[..] Manual IP Scan Enabled.", "[..] Scanning IP address: 127.0.0.9 ...",
-                                           "[..] Orvo Products Found: 2",
-                                           "[..] #1:  Type: 6170 Console  |  6170 Console  |  IP: 127.0.0.2",
-                                           "[..] #2:  Type: Lumivox KVR10  |  Lumivox KVR10  |  IP: 127.0.0.3" }
+                                 "[..] Orvo Products Found: 2",
+                                 "[..] #1:  Type: 6170 Console  |  6170 Console  |  IP: 127.0.0.2",
+                                 "[..] #2:  Type: Lumivox KVR10  |  Lumivox KVR10  |  IP: 127.0.0.3" }
                           << QVariantMap { { "exitStatus", 0 }, { "devices/1/typeName", "Lumivox KVR10" } }
                           << QVariantMap();
     QTest::newRow("versions, no device answers")
@@ -255,18 +256,19 @@ void tst_Cli::command_data()
     QTest::newRow("versions") << QList<DeviceConfig> { outdated(defaultDevice(Qrt3350, kDevice), 0) }
                               << QStringList { "versions", kDevice } << 0
                               << QStringList { "[..] *** FIRMWARE VERSION SCAN ***",
-                                               "[w!] Firmware update required: Interface Processor   Version: 12  (13)",
-                                               "[..] *** FIRMWARE VERSION SCAN FINISHED ***" }
-                              << QVariantMap { { "board:0/name", "Interface Processor" }, { "board:0/versionBefore", 12 },
-                                               { "board:0/upToDate", false }, { "board:0/result", "<null>" } }
+                                     "[w!] Firmware update required: Interface Processor   Version: 12  (13)",
+                                     "[..] *** FIRMWARE VERSION SCAN FINISHED ***" }
+                              << QVariantMap { { "board:0/name", "Interface Processor" },
+                                     { "board:0/versionBefore", 12 }, { "board:0/upToDate", false },
+                                     { "board:0/result", "<null>" } }
                               << QVariantMap { { "board:0/enterRequests", 0 } };
     const QList<DeviceConfig> kvr30 { outdated(defaultDevice(LumivoxKvr30, kDevice), 0) };
-    QTest::newRow("auto-update --no") << kvr30 << QStringList { "auto-update", kDevice, "--no" } << 5
-                                      << QStringList { "[?] Auto Update: The Console/Unit has 1 panels/boards that need updating.",
-                                                       "    Do you wish to continue ?", "    answered No (--no)",
-                                                       "[..] *** FIRMWARE UPDATE CANCELLED ***" }
-                                      << QVariantMap { { "jobEnd", "cancelled" }, { "exitStatus", 5 } }
-                                      << QVariantMap { { "board:0/enterRequests", 0 } };
+    QTest::newRow("auto-update --no")
+        << kvr30 << QStringList { "auto-update", kDevice, "--no" } << 5
+        << QStringList { "[?] Auto Update: The Console/Unit has 1 panels/boards that need updating.",
+               "    Do you wish to continue ?", "    answered No (--no)", "[..] *** FIRMWARE UPDATE CANCELLED ***" }
+        << QVariantMap { { "jobEnd", "cancelled" }, { "exitStatus", 5 } }
+        << QVariantMap { { "board:0/enterRequests", 0 } };
     QTest::newRow("auto-update without a terminal")
         << kvr30 << QStringList { "auto-update", kDevice } << 5
         << QStringList { "    answered No: no terminal to ask, and neither --yes nor --no was given" }
@@ -275,57 +277,65 @@ void tst_Cli::command_data()
         << QList<DeviceConfig> { outdated(defaultDevice(Console6170, kDevice), 16) }
         << QStringList { "auto-update", kDevice, "--yes" } << 0
         << QStringList { "    answered Yes (--yes)", "[..] Updating: Channel Meter 1-8   Version: 4  (5)",
-                         "[i] Auto Update: Auto Update has finished!" }
+               "[i] Auto Update: Auto Update has finished!" }
         << QVariantMap { { "outcome", "ok" }, { "failedBoards", 0 }, { "device/typeName", "6170 Console" },
-                         { "board:16/versionBefore", 4 }, { "board:16/versionAfter", 5 }, { "board:16/result", 1 },
-                         { "board:16/resultText", "Update Successful!" }, { "board:16/attempts", 1 },
-                         { "board:16/address/panel", 1 }, { "board:0/upToDate", true }, { "board:0/result", "<null>" },
-                         { "manifest/state", "present" }, { "board:16/file", "6170/MetersPIC.hex" },
-                         { "board:16/manifest", "matched" } }
+               { "board:16/versionBefore", 4 }, { "board:16/versionAfter", 5 }, { "board:16/result", 1 },
+               { "board:16/resultText", "Update Successful!" }, { "board:16/attempts", 1 },
+               { "board:16/address/panel", 1 }, { "board:0/upToDate", true }, { "board:0/result", "<null>" },
+               { "manifest/state", "present" }, { "board:16/file", "6170/MetersPIC.hex" },
+               { "board:16/manifest", "matched" } }
         << QVariantMap { { "board:16/version", 5 } };
     // A board that does not answer is tried and counted as failed.
     DeviceConfig missing = defaultDevice(Console6170, kDevice);
     missing.boards[17].fitted = false;
-    QTest::newRow("auto-update fails") << QList<DeviceConfig> { missing } << QStringList { "auto-update", kDevice, "--yes" } << 4
+    QTest::newRow("auto-update fails") << QList<DeviceConfig> { missing }
+                                       << QStringList { "auto-update", kDevice, "--yes" } << 4
                                        << QStringList { "[!!] WARNING!  Firmware update FAILED on 1 panels/boards!",
-                                                        "[!!] Auto Update: WARNING!  Firmware update FAILED on 1 panels/boards!",
-                                                        "-- Update failed on 1 boards" }
-                                       << QVariantMap { { "failedBoards", 1 }, { "board:17/result", int(UpdateConnectionProblem) } }
+                                              "[!!] Auto Update: WARNING!  Firmware update FAILED on 1 panels/boards!",
+                                              "-- Update failed on 1 boards" }
+                                       << QVariantMap { { "failedBoards", 1 },
+                                              { "board:17/result", int(UpdateConnectionProblem) } }
                                        << QVariantMap();
     QTest::newRow("check, no panel of the device")
-        << QList<DeviceConfig> { defaultDevice(LumivoxTx512, kDevice) } << QStringList { "check", kDevice, "Monitor Master" } << 2
+        << QList<DeviceConfig> { defaultDevice(LumivoxTx512, kDevice) }
+        << QStringList { "check", kDevice, "Monitor Master" } << 2
         << QStringList { "-- 'Monitor Master' is no panel of a Lumivox TX512; `orvo-updater-cli panels 3` lists them" }
         << QVariantMap() << QVariantMap { { "board:0/statusQueries", 0 } };
     // The Monitor Master carries the network: the wait ends when the device answers a probe.
-    QTest::newRow("reset, then check")
-        << console << QStringList { "reset", kDevice, "Monitor Master", "--check" } << 0
-        << QStringList { "[..] Resetting Monitor Master...", "[..] Contacting Monitor Master..." }
-        << QVariantMap { { "board:1/resetSent", true }, { "board:1/restartWait", "device answered" },
-                         { "board:1/versionAfter", 13 } }
-        << QVariantMap { { "board:1/resets", 1 } };
+    QTest::newRow("reset, then check") << console << QStringList { "reset", kDevice, "Monitor Master", "--check" } << 0
+                                       << QStringList { "[..] Resetting Monitor Master...",
+                                              "[..] Contacting Monitor Master..." }
+                                       << QVariantMap { { "board:1/resetSent", true },
+                                              { "board:1/restartWait", "device answered" },
+                                              { "board:1/versionAfter", 13 } }
+                                       << QVariantMap { { "board:1/resets", 1 } };
     QTest::newRow("rename") << kvr10 << QStringList { "rename", kDevice, "Café Å" } << 0
                             << QStringList { "-- Renamed the device at 127.0.0.2 to \"Café Å\"" }
                             << QVariantMap { { "device/name", "Lumivox KVR10" }, { "deviceAfter/name", "Café Å" } }
                             << QVariantMap { { "renames", 1 } };
     // The request gets no reply: the device may read it after the program has ended.
-    QTest::newRow("identify") << kvr10 << QStringList { "identify", kDevice } << 0
-                              << QStringList { "-- Identify request sent to 127.0.0.2 (the device does not acknowledge it)" }
-                              << QVariantMap() << QVariantMap { { "identifies", 1 } };
+    QTest::newRow("identify")
+        << kvr10 << QStringList { "identify", kDevice } << 0
+        << QStringList { "-- Identify request sent to 127.0.0.2 (the device does not acknowledge it)" } << QVariantMap()
+        << QVariantMap { { "identifies", 1 } };
     // A device's name goes to the terminal with its control characters escaped; the report keeps it.
     DeviceConfig hostile = defaultDevice(Console6170, kDevice);
     hostile.name = QByteArray("\x1b]0;PWNED\x07\x1b[2J X\r\n#9: fake");
     QTest::newRow("name with control characters")
         << QList<DeviceConfig> { hostile } << QStringList { "scan", "--ip", kDevice } << 0
-        << QStringList { "[..] #1:  Type: 6170 Console  |  \\x1B]0;PWNED\\x07\\x1B[2J X\\x0D\\x0A#9: fake  |  IP: 127.0.0.2" }
+        << QStringList { "[..] #1:  Type: 6170 Console  |  \\x1B]0;PWNED\\x07\\x1B[2J X\\x0D\\x0A#9: fake  |  IP: "
+                         "127.0.0.2" }
         << QVariantMap { { "devices/0/name", QString::fromLatin1(hostile.name) } } << QVariantMap();
     // The jobs take their address from the record: acting on it would reach a host never named.
     DeviceConfig liar = defaultDevice(LumivoxKvr10, kDevice);
     liar.recordAddress = kSecond;
     QTest::newRow("record for another address")
-        << QList<DeviceConfig> { liar, defaultDevice(LumivoxKvr10, kSecond) } << QStringList { "update", kDevice, "0" } << 1
-        << QStringList { "[w!] Warning!  The device at 127.0.0.2 sends a record for 127.0.0.3: its jobs go to 127.0.0.3",
-                         "[!!] *** Error: The device at 127.0.0.2 sends a record for 127.0.0.3: refused, nothing is "
-                         "sent to 127.0.0.3" }
+        << QList<DeviceConfig> { liar, defaultDevice(LumivoxKvr10, kSecond) } << QStringList { "update", kDevice, "0" }
+        << 1
+        << QStringList { "[w!] Warning!  The device at 127.0.0.2 sends a record for 127.0.0.3: its jobs go to "
+                         "127.0.0.3",
+               "[!!] *** Error: The device at 127.0.0.2 sends a record for 127.0.0.3: refused, nothing is "
+               "sent to 127.0.0.3" }
         << QVariantMap { { "jobEnd", "refused" } } << QVariantMap { { "requests", 1 } };
 }
 
@@ -343,7 +353,7 @@ void tst_Cli::command()
     const CliRun run = cli(arguments + QStringList { "--json", json });
     QVERIFY2(run.exitCode == exitCode, qPrintable(run.lines.join(QLatin1Char('\n')) + run.err));
     QVERIFY2(!run.all.join('\n').contains(QRegularExpression(QStringLiteral("[\\x00-\\x09\\x0b-\\x1f\\x7f-\\x9f]"))),
-             "a control character reached the terminal");
+        "a control character reached the terminal");
     int at = 0;
     for (const QString &line : lines.replaceInStrings("{port}", QString::number(m_sim->port()))) {
         at = run.lines.indexOf(line, at) + 1;
@@ -351,7 +361,8 @@ void tst_Cli::command()
     }
     const QString bad = jsonMismatch(readJson(json), report);
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
-    const auto deviceState = [this] { return m_sim->stateJson().value(QStringLiteral("devices")).toArray().at(0).toObject(); };
+    const auto deviceState
+        = [this] { return m_sim->stateJson().value(QStringLiteral("devices")).toArray().at(0).toObject(); };
     QTRY_VERIFY2(jsonMismatch(deviceState(), after).isEmpty(), qPrintable(jsonMismatch(deviceState(), after)));
 }
 
@@ -364,15 +375,20 @@ void tst_Cli::updateWithLogFileAndProgressLines()
     const QString log = m_dir.filePath(QStringLiteral("progress.log"));
     const CliRun run = cli({ "update", kDevice, "17", "--json", json, "--log", log, "--progress" });
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.lines.filter(QRegularExpression(QStringLiteral("^\\[ok updated\\] Channel Meter 9-16:  Update Successful! "))).size(),
-             1);
+    QCOMPARE(
+        run.lines
+            .filter(QRegularExpression(QStringLiteral("^\\[ok updated\\] Channel Meter 9-16:  Update Successful! ")))
+            .size(),
+        1);
     QVERIFY(run.lines.contains("[..] Firmware file: MetersPIC.hex (5)"));
-    const QString bad = jsonMismatch(readJson(json), { { "board:17/versionBefore", 4 }, { "board:17/bootModeBefore", false },
-                                                       { "board:17/versionAfter", 5 }, { "board:17/bootModeAfter", false },
-                                                       { "board:17/attempts", 1 }, { "board:17/records", 8 },
-                                                       { "manifest", "absent" }, { "board:17/manifest", "absent" } });
+    const QString bad = jsonMismatch(readJson(json),
+        { { "board:17/versionBefore", 4 }, { "board:17/bootModeBefore", false }, { "board:17/versionAfter", 5 },
+            { "board:17/bootModeAfter", false }, { "board:17/attempts", 1 }, { "board:17/records", 8 },
+            { "manifest", "absent" }, { "board:17/manifest", "absent" } });
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
-    QVERIFY(readJson(json).value(QStringLiteral("boards")).toArray().at(0)[QStringLiteral("recordsPerSecond")].toDouble() > 0);
+    QVERIFY(
+        readJson(json).value(QStringLiteral("boards")).toArray().at(0)[QStringLiteral("recordsPerSecond")].toDouble()
+        > 0);
 
     // The log holds every activity line, in the window's format, as the report lists them.
     QFile file(log);
@@ -405,8 +421,9 @@ void tst_Cli::interruptDuringRestartWait()
     startSimulator({ defaultDevice(Console6170, kDevice) });
     QProcess p;
     // Real time: the restart wait lasts 30 s, so Ctrl-C surely falls into it.
-    start(p, { QStringLiteral("update"), kDevice, QStringLiteral("Channel Meter 1-8"), QStringLiteral("--port"),
-               QString::number(m_sim->port()), QStringLiteral("--firmware"), m_firmware, QStringLiteral("--progress") });
+    start(p,
+        { QStringLiteral("update"), kDevice, QStringLiteral("Channel Meter 1-8"), QStringLiteral("--port"),
+            QString::number(m_sim->port()), QStringLiteral("--firmware"), m_firmware, QStringLiteral("--progress") });
     QVERIFY(p.waitForStarted());
 
     // Read until the wait has begun: its first percentage line after the boot-mode line.
@@ -427,7 +444,9 @@ void tst_Cli::interruptDuringRestartWait()
                                               "lines (Ctrl-C again ends the program at once)")));
     // The update's closing lines: the outcome and the board's result line.
     QVERIFY(run.lines.contains(QStringLiteral("[!!] *** Error: Firmware update failed!")));
-    QVERIFY(!run.lines.filter(QRegularExpression(QStringLiteral("^\\[!! failed\\] Channel Meter 1-8:  Update FAILED! "))).isEmpty());
+    QVERIFY(
+        !run.lines.filter(QRegularExpression(QStringLiteral("^\\[!! failed\\] Channel Meter 1-8:  Update FAILED! ")))
+             .isEmpty());
     QCOMPARE(m_sim->snapshot(0).boards[16].erases, 0);
 }
 
@@ -450,40 +469,50 @@ void tst_Cli::history()
 
     const QStringList last = rows({ "--last", "--device", kDevice });
     QCOMPARE(last.size(), 1 + 20 + 1); // this console has 20 positions
-    QCOMPARE(last.at(17), "=1+2 Studio           127.0.0.2        16 Channel Meter 1-8                5       - found       check (cli)");
-    QCOMPARE(last.at(18), "=1+2 Studio           127.0.0.2        17 Channel Meter 9-16               5       - up to date  auto-update (cli)");
+    QCOMPARE(last.at(17),
+        "=1+2 Studio           127.0.0.2        16 Channel Meter 1-8                5       - found       check (cli)");
+    QCOMPARE(last.at(18),
+        "=1+2 Studio           127.0.0.2        17 Channel Meter 9-16               5       - up to date  auto-update "
+        "(cli)");
     QCOMPARE(rows({ "--board", "channel meter 1-8", "--since", "2000-01-01" }),
-             QStringList({ "Device                Address         Pos Board                       Before   After Result      Job",
-                           "=1+2 Studio           127.0.0.2        16 Channel Meter 1-8                4       5 updated     auto-update (cli)",
-                           "=1+2 Studio           127.0.0.2        16 Channel Meter 1-8                5       - found       check (cli)",
-                           "" }));
+        QStringList(
+            { "Device                Address         Pos Board                       Before   After Result      Job",
+                "=1+2 Studio           127.0.0.2        16 Channel Meter 1-8                4       5 updated     "
+                "auto-update (cli)",
+                "=1+2 Studio           127.0.0.2        16 Channel Meter 1-8                5       - found       "
+                "check (cli)",
+                "" }));
     QCOMPARE(rows({ "--since", "2999-01-01" }).size(), 2);
 
-    const QJsonArray json = QJsonDocument::fromJson(cli({ "history", "--board", "16", "--device", "00:1A:2B:00:00:02", "--json" }, false)
-                                                        .all.join('\n').toUtf8()).array();
+    const QJsonArray json = QJsonDocument::fromJson(
+        cli({ "history", "--board", "16", "--device", "00:1A:2B:00:00:02", "--json" }, false).all.join('\n').toUtf8())
+                                .array();
     QCOMPARE(json.size(), 2);
     const QString bad = jsonMismatch(QJsonObject { { "e", json } },
-                                     { { "e/0/v", 1 }, { "e/0/program", "7.35" }, { "e/0/frontEnd", "cli" },
-                                       { "e/0/job", "auto-update" }, { "e/0/jobEnd", "done" }, { "e/0/typeName", "6170 Console" },
-                                       { "e/0/board", "Channel Meter 1-8" }, { "e/0/versionBefore", 4 },
-                                       { "e/0/versionAfter", 5 }, { "e/0/bootModeAfter", false }, { "e/0/result", 1 },
-                                       { "e/0/resultText", "Update Successful!" }, { "e/0/file", "6170/MetersPIC.hex" },
-                                       { "e/0/records", 8 }, { "e/0/attempts", 1 }, { "e/1/job", "check" }, { "e/1/found", true } });
+        { { "e/0/v", 1 }, { "e/0/program", "7.35" }, { "e/0/frontEnd", "cli" }, { "e/0/job", "auto-update" },
+            { "e/0/jobEnd", "done" }, { "e/0/typeName", "6170 Console" }, { "e/0/board", "Channel Meter 1-8" },
+            { "e/0/versionBefore", 4 }, { "e/0/versionAfter", 5 }, { "e/0/bootModeAfter", false }, { "e/0/result", 1 },
+            { "e/0/resultText", "Update Successful!" }, { "e/0/file", "6170/MetersPIC.hex" }, { "e/0/records", 8 },
+            { "e/0/attempts", 1 }, { "e/1/job", "check" }, { "e/1/found", true } });
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
-    QVERIFY(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"))
-                .match(json.at(0)[QStringLiteral("time")].toString()).hasMatch());
+    QVERIFY(
+        QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"))
+            .match(json.at(0)[QStringLiteral("time")].toString())
+            .hasMatch());
     QCOMPARE(json.at(0)[QStringLiteral("sha256")].toString().size(), 64);
     // From a moment on: the check's entry only, not the whole day's.
     QCOMPARE(rows({ "--since", json.at(1)[QStringLiteral("time")].toString() }).size(), 1 + 1 + 1);
 
     // A spreadsheet would run the device's name as a formula: it starts with a quote mark.
     const QStringList csv = cli({ "history", "--board", "16", "--csv" }, false).all;
-    QCOMPARE(csv.at(0), "time,program,frontEnd,job,jobEnd,deviceType,typeName,deviceName,address,mac,position,board,found,"
-                        "upToDate,versionBefore,bootModeBefore,versionAfter,bootModeAfter,file,sha256,records,downloadMs,"
-                        "attempts,durationMs,result,resultText,resetSent\r");
-    QVERIFY2(csv.at(2).contains(",\"7.35\",\"cli\",\"check\",\"done\",0,\"6170 Console\",\"'=1+2 Studio\",\"127.0.0.2\","
-                                "\"00:1a:2b:00:00:02\",16,\"Channel Meter 1-8\",true,,5,false,,,,,,,"),
-             qPrintable(csv.at(2)));
+    QCOMPARE(csv.at(0),
+        "time,program,frontEnd,job,jobEnd,deviceType,typeName,deviceName,address,mac,position,board,found,"
+        "upToDate,versionBefore,bootModeBefore,versionAfter,bootModeAfter,file,sha256,records,downloadMs,"
+        "attempts,durationMs,result,resultText,resetSent\r");
+    QVERIFY2(
+        csv.at(2).contains(",\"7.35\",\"cli\",\"check\",\"done\",0,\"6170 Console\",\"'=1+2 Studio\",\"127.0.0.2\","
+                           "\"00:1a:2b:00:00:02\",16,\"Channel Meter 1-8\",true,,5,false,,,,,,,"),
+        qPrintable(csv.at(2)));
 
     // A history that cannot be written costs one warning row, not the job.
     QFile plain(m_dir.filePath(QStringLiteral("plain")));
@@ -492,7 +521,7 @@ void tst_Cli::history()
     QCOMPARE(unwritable.exitCode, 0);
     QCOMPARE(unwritable.lines.filter("history").size(), 1);
     QVERIFY(unwritable.lines.contains("[w!] Warning!  The board history could not be written to " + plain.fileName()
-                                      + "/history.jsonl (Not a directory)"));
+        + "/history.jsonl (Not a directory)"));
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

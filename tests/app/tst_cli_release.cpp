@@ -62,8 +62,8 @@ QByteArray flipByte(const QString &path, int at)
 QMap<QString, QByteArray> tree(const QString &folder)
 {
     QMap<QString, QByteArray> out;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
+    QDirIterator it(
+        folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
         const QString name = it.filePath().mid(folder.size() + 1);
@@ -79,8 +79,7 @@ struct Entry
 {
     Entry(const QByteArray &n = {}, const QByteArray &d = {}, unsigned t = AE_IFREG, const QByteArray &l = {})
         : name(n), data(d), type(t), link(l)
-    {
-    }
+    { }
     QByteArray name;
     QByteArray data;
     unsigned type;
@@ -159,9 +158,10 @@ void tst_CliRelease::flippedByteAndMissingFile()
     const QString folder = demoFolder(QStringLiteral("flipped/HexFiles"));
     Run run = runCli({ "release", "check", folder });
     QCOMPARE(run.exitCode, 0);
-    QVERIFY(run.lines.contains(QStringLiteral(
-                "6170 Console  7-9        6170/CentralProcessorFPGA.bin                        ok           13  ")
-                + QString::fromLatin1(sha256Hex(readFile(folder + "/6170/CentralProcessorFPGA.bin")).left(12))));
+    QVERIFY(run.lines.contains(
+        QStringLiteral(
+            "6170 Console  7-9        6170/CentralProcessorFPGA.bin                        ok           13  ")
+        + QString::fromLatin1(sha256Hex(readFile(folder + "/6170/CentralProcessorFPGA.bin")).left(12))));
 
     const QString bin = folder + QStringLiteral("/3350QRT/3350QRTDigitalFPGA.bin");
     const QByteArray good = flipByte(bin, 33);
@@ -170,15 +170,19 @@ void tst_CliRelease::flippedByteAndMissingFile()
     const QString json = m_dir.filePath(QStringLiteral("check.json"));
     run = runCli({ "release", "check", "--firmware", folder, "--json", json });
     QCOMPARE(run.exitCode, 1);
-    QVERIFY(run.lines.contains(QStringLiteral("  REFUSED 3350QRT/3350QRTDigitalFPGA.bin: does not match SHA256SUMS: expected ")
-                               + sha256Hex(good) + QStringLiteral(", actual ") + sha256Hex(flipped)));
+    QVERIFY(run.lines.contains(
+        QStringLiteral("  REFUSED 3350QRT/3350QRTDigitalFPGA.bin: does not match SHA256SUMS: expected ")
+        + sha256Hex(good) + QStringLiteral(", actual ") + sha256Hex(flipped)));
     QVERIFY(run.lines.contains(QStringLiteral("  MISSING 6170/MetersPIC.hex: not in the folder")));
-    QCOMPARE(run.lines.last(), QStringLiteral("Summary: 161 sound, 1 bad, 1 missing of 163 files; manifest SHA256SUMS: 163 entries"));
+    QCOMPARE(run.lines.last(),
+        QStringLiteral("Summary: 161 sound, 1 bad, 1 missing of 163 files; manifest SHA256SUMS: 163 entries"));
     const QJsonArray files = QJsonDocument::fromJson(readFile(json))["release"]["files"].toArray();
-    const auto refused = std::find_if(files.begin(), files.end(), [](const QJsonValue &f) { return f["status"] == "refused"; });
+    const auto refused
+        = std::find_if(files.begin(), files.end(), [](const QJsonValue &f) { return f["status"] == "refused"; });
     QVERIFY(refused != files.end());
-    QCOMPARE(QStringList({ (*refused)["file"].toString(), (*refused)["manifest"].toString(), (*refused)["sha256"].toString() }),
-             QStringList({ "3350QRT/3350QRTDigitalFPGA.bin", "mismatch", sha256Hex(flipped) }));
+    QCOMPARE(QStringList(
+                 { (*refused)["file"].toString(), (*refused)["manifest"].toString(), (*refused)["sha256"].toString() }),
+        QStringList({ "3350QRT/3350QRTDigitalFPGA.bin", "mismatch", sha256Hex(flipped) }));
 
     constexpr double kSpeedUp = 500.0;
     devsim::DeviceConfig qrt = devsim::defaultDevice(1, QStringLiteral("127.0.0.43"));
@@ -191,7 +195,7 @@ void tst_CliRelease::flippedByteAndMissingFile()
     keepDescriptorsFromChildren();
     const QString report = m_dir.filePath(QStringLiteral("auto.json"));
     run = runCli({ "auto-update", "127.0.0.43", "--yes", "--force", "--port", QString::number(sim.port()), "--speed-up",
-                   QString::number(kSpeedUp), "--firmware", folder, "--json", report });
+        QString::number(kSpeedUp), "--firmware", folder, "--json", report });
     QCOMPARE(run.exitCode, 4);
     const QString refusal = QStringLiteral("*** Error: Firmware file does not match the release manifest "
                                            "(3350QRT/3350QRTDigitalFPGA.bin: expected ")
@@ -210,10 +214,10 @@ void tst_CliRelease::flippedByteAndMissingFile()
         QCOMPARE(b.value("sha256").toString(), QString::fromLatin1(sha256Hex(readFile(folder + '/' + file))));
         boards << file + ' ' + b.value("manifest").toString() + ' ' + b.value("refusal").toString();
     }
-    QCOMPARE(boards, QStringList({ "3350QRT/3350QRTInterfacePIC.hex matched ", "3350QRT/3350QRTDigitalPIC.hex matched ",
-                                   "3350QRT/3350QRTDigitalFPGA.bin mismatch " + refusal,
-                                   "3350QRT/3350QRTDigitalADATPIC.hex matched ",
-                                   "3350QRT/3350QRTDigitalADATFPGA.bin matched " }));
+    QCOMPARE(boards,
+        QStringList({ "3350QRT/3350QRTInterfacePIC.hex matched ", "3350QRT/3350QRTDigitalPIC.hex matched ",
+            "3350QRT/3350QRTDigitalFPGA.bin mismatch " + refusal, "3350QRT/3350QRTDigitalADATPIC.hex matched ",
+            "3350QRT/3350QRTDigitalADATFPGA.bin matched " }));
 
     // Missing files alone are the normal state of a release for one device type.
     QCOMPARE(flipByte(bin, 33), flipped);
@@ -226,11 +230,11 @@ void tst_CliRelease::installRefusesEscapes_data()
     QTest::addColumn<QString>("error");
 
     const QByteArray absolute = QFile::encodeName(m_dir.filePath(QStringLiteral("absolute-evil")));
-    QTest::newRow("../evil") << Entry { "../evil", "evil" }
-                             << "*** Error: Release refused (entry 2 '../evil': path with \"..\"): nothing was installed";
+    QTest::newRow("../evil") << Entry { "../evil",
+        "evil" } << "*** Error: Release refused (entry 2 '../evil': path with \"..\"): nothing was installed";
     QTest::newRow("absolute path") << Entry { absolute, "evil" }
                                    << "*** Error: Release refused (entry 2 '" + QString::fromUtf8(absolute)
-                                          + "': absolute path): nothing was installed";
+            + "': absolute path): nothing was installed";
     QTest::newRow("link out of the release") << Entry { "6170/MetersPIC.hex", "", AE_IFLNK, "../../evil" }
                                              << "*** Error: Release refused (entry 2 '6170/MetersPIC.hex': link "
                                                 "pointing outside the release): nothing was installed";
@@ -247,8 +251,8 @@ void tst_CliRelease::installRefusesEscapes()
     const QString firmware = demoFolder(place.filePath(QStringLiteral("firmware/HexFiles")));
     const QMap<QString, QByteArray> before = tree(place.path());
     const QString path = place.filePath(QStringLiteral("release.tar.gz"));
-    QVERIFY(writeArchive(path, { { "6170/CentralProcessorFPGA.bin", QByteArray(98, 'x') }, bad,
-                                 { "6170/MetersPIC.hex", ":00000001FF\n" } }));
+    QVERIFY(writeArchive(path,
+        { { "6170/CentralProcessorFPGA.bin", QByteArray(98, 'x') }, bad, { "6170/MetersPIC.hex", ":00000001FF\n" } }));
 
     const Run run = runCli({ "release", "install", path, "--firmware", firmware });
     QCOMPARE(run.exitCode, 1);
@@ -275,23 +279,26 @@ void tst_CliRelease::installThenRollback()
 
     Run run = runCli({ "release", "install", archive, "--firmware", firmware });
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.lines.last(), QStringLiteral("Installed the release into %1; the previous one is kept in %1.previous "
-                                              "(`release rollback` brings it back)")
-                                   .arg(firmware));
+    QCOMPARE(run.lines.last(),
+        QStringLiteral("Installed the release into %1; the previous one is kept in %1.previous "
+                       "(`release rollback` brings it back)")
+            .arg(firmware));
     QCOMPARE(tree(firmware), release);
 
     run = runCli({ "release", "rollback", "--firmware", firmware });
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(tree(firmware), older);
-    QCOMPARE(QDir(m_dir.filePath(QStringLiteral("swap"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             QStringList({ "HexFiles", "HexFiles.previous", "release-7.36", "release-7.36.zip" }));
+    QCOMPARE(
+        QDir(m_dir.filePath(QStringLiteral("swap"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QStringList({ "HexFiles", "HexFiles.previous", "release-7.36", "release-7.36.zip" }));
 
     // A damaged release is not installed without --force.
     QVERIFY(!flipByte(newer + QStringLiteral("/KVR10/KVR10InterfacePIC.hex"), 20).isEmpty());
     run = runCli({ "release", "install", newer, "--firmware", firmware });
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.lines.last(), QStringLiteral("*** Error: Release refused: its check found 1 bad files; nothing was "
-                                              "installed (--force installs it all the same)"));
+    QCOMPARE(run.lines.last(),
+        QStringLiteral("*** Error: Release refused: its check found 1 bad files; nothing was "
+                       "installed (--force installs it all the same)"));
     QCOMPARE(tree(firmware), older);
 }
 

@@ -108,17 +108,18 @@ void tst_Simulator::violations_data()
     QTest::newRow("size byte") << with(q, 12, 9) << "size byte";
     QTest::newRow("unknown route") << with(q, 13, 7) << "unknown route";
     QTest::newRow("unknown command") << with(q, 16, 0x56) << "unknown command";
-    QTest::newRow("leave with command")
-        << with(buildPanelRequest(0, RouteLeaveBoot, 0, 0, 4, 0, 0, kChannelMaster, 0, nullptr), 16, 1) << "route 6";
+    QTest::newRow("leave with command") << with(
+        buildPanelRequest(0, RouteLeaveBoot, 0, 0, 4, 0, 0, kChannelMaster, 0, nullptr), 16, 1)
+                                        << "route 6";
     QTest::newRow("stray byte in the payload") << with(q, 40, 1) << "expected 0";
     QTest::newRow("route 8 unknown command") << with(picQuery, 16, 0x2D) << "unknown command";
     QTest::newRow("data length 50") << with(with(record, 21, 50), 12, 65) << "above 49";
-    QTest::newRow("HEX length 3 unpadded") << with(programData(QByteArray::fromHex("010203")), 12, 15 + 3)
-                                           << "multiple of 4";
+    QTest::newRow("HEX length 3 unpadded")
+        << with(programData(QByteArray::fromHex("010203")), 12, 15 + 3) << "multiple of 4";
     QTest::newRow("HEX record type") << with(record, 26, 4) << "record type";
     QTest::newRow("bytes after the data") << with(record, 40, 1) << "expected 0";
-    QTest::newRow("rename to 22 characters") << with(buildRenameRequest(0, QByteArray(21, 'a')), 33, 'a')
-                                             << "at most 21";
+    QTest::newRow("rename to 22 characters")
+        << with(buildRenameRequest(0, QByteArray(21, 'a')), 33, 'a') << "at most 21";
     QTest::newRow("rename without name") << buildRenameRequest(0, QByteArray()) << "empty name";
     QTest::newRow("rename with bytes after the name") << with(rename, 15, 'c') << "expected 0";
     QTest::newRow("extra bytes") << q + QByteArray(4, '\0') << "more bytes";
@@ -154,9 +155,8 @@ void tst_Simulator::faultWindowCountsPerBoard()
     Simulator sim(kSpeedUp);
     sim.addDevice(c);
     QVERIFY(sim.start());
-    const auto answered = [&](const QByteArray &request) {
-        return !exchange(c.address, sim.port(0), request).reply.isEmpty();
-    };
+    const auto answered
+        = [&](const QByteArray &request) { return !exchange(c.address, sim.port(0), request).reply.isEmpty(); };
     // The channel master (position 4) fails its 3rd and 4th request.
     sim.addFault(0, { FaultKind::NeverAnswer, 4, 3, 2, 0 });
 

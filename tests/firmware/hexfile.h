@@ -35,7 +35,10 @@ inline QByteArray extendedAddress(std::uint16_t upper)
     return hexRecord(0, 4, d);
 }
 
-inline QByteArray endOfFile() { return hexRecord(0, 1, QByteArray()); }
+inline QByteArray endOfFile()
+{
+    return hexRecord(0, 1, QByteArray());
+}
 
 /// Joins lines with `lineEnd` after each.
 inline QByteArray joinLines(const std::vector<QByteArray> &lines, const QByteArray &lineEnd = "\n")
@@ -63,8 +66,7 @@ inline QByteArray patternBytes(int n, std::uint32_t seed)
 /// records), configuration words, and the end-of-file record. `expected` receives the bytes a
 /// board with window end `dMaxAdr` ends up with (padding included).
 inline QByteArray makeHexImage(int records, int recordBytes, std::uint32_t dMaxAdr,
-                               std::map<std::uint32_t, std::uint8_t> *expected = nullptr,
-                               std::uint32_t start = 0x1D000000, std::uint32_t seed = 1)
+    std::map<std::uint32_t, std::uint8_t> *expected = nullptr, std::uint32_t start = 0x1D000000, std::uint32_t seed = 1)
 {
     std::vector<QByteArray> lines;
     lines.push_back(extendedAddress(0x1FC0));

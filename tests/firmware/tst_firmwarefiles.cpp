@@ -28,17 +28,16 @@ void tst_FirmwareFiles::filePath_data()
 {
     QTest::addColumn<int>("deviceType");
     QTest::addColumn<int>("panelIndex");
-    QTest::addColumn<int>("answer");   // what the PIC query answers
+    QTest::addColumn<int>("answer"); // what the PIC query answers
     QTest::addColumn<bool>("queried");
     QTest::addColumn<QString>("file"); // relative to the folder
     QTest::addColumn<int>("picType");
 
     QTest::newRow("2048 EFG144 keeps the name") << 0 << 0 << 0 << true << "6170/MonInterfacePIC.hex" << 0;
     QTest::newRow("unknown keeps the name") << 0 << 0 << 12 << true << "6170/MonInterfacePIC.hex" << 12;
-    QTest::newRow("1024 EFG144 suffixed") << 0 << 0 << 2 << true
-                                          << "6170/MonInterfacePIC_PIC32MZ1024EFG144.hex" << 2;
-    QTest::newRow("2048 EFH100 suffixed") << 2 << 0 << 11 << true << "KVR10/KVR10InterfacePIC_PIC32MZ2048EFH100.hex"
-                                          << 11;
+    QTest::newRow("1024 EFG144 suffixed") << 0 << 0 << 2 << true << "6170/MonInterfacePIC_PIC32MZ1024EFG144.hex" << 2;
+    QTest::newRow("2048 EFH100 suffixed")
+        << 2 << 0 << 11 << true << "KVR10/KVR10InterfacePIC_PIC32MZ2048EFH100.hex" << 11;
     QTest::newRow("FPGA image never asks") << 0 << 7 << 2 << false << "6170/CentralProcessorFPGA.bin" << 12;
 }
 
@@ -61,8 +60,8 @@ void tst_FirmwareFiles::filePath()
         return std::uint8_t(answer);
     };
     const QString folder = QStringLiteral("/opt/orvo/bin/../HexFiles/");
-    const FirmwareFileChoice choice = firmwareFilePath(folder, deviceType, panelIndex, slot.channel, slot.panel,
-                                                       slot.boardType, slot.boardAddress, query);
+    const FirmwareFileChoice choice = firmwareFilePath(
+        folder, deviceType, panelIndex, slot.channel, slot.panel, slot.boardType, slot.boardAddress, query);
     QCOMPARE(calls, queried ? 1 : 0);
     QCOMPARE(QString::fromLatin1(choice.path), folder + file);
     QCOMPARE(int(choice.picType), picType);

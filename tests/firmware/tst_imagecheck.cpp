@@ -58,11 +58,11 @@ void tst_ImageCheck::check_data()
                                     << "character that is no hexadecimal digit";
     QTest::newRow("too short") << withLine(5, ":00000001") << false << 5 << "record too short";
     QTest::newRow("odd digits") << withLine(5, hexRecord(4, 0, data4) + "0") << false << 5
-                               << "byte count does not match the line";
+                                << "byte count does not match the line";
     QByteArray countHigh = hexRecord(4, 0, data4);
     countHigh[2] = '5';
-    QTest::newRow("count above the line") << withLine(6, countHigh) << false << 6
-                                          << "byte count does not match the line";
+    QTest::newRow("count above the line")
+        << withLine(6, countHigh) << false << 6 << "byte count does not match the line";
     QTest::newRow("50 data bytes") << withLine(2, hexRecord(0, 0, QByteArray(50, '\x01'))) << false << 2
                                    << "more than 49 data bytes";
     QTest::newRow("type 04 with one byte") << withLine(1, hexRecord(0, 4, QByteArray::fromHex("1D"))) << false << 1

@@ -97,8 +97,8 @@ struct Rig
 
     int update(int position, const QByteArray &path, std::uint8_t picType = 0)
     {
-        return updatePanelFirmware(
-            link, rec, makePanelUpdateRequest(path, deviceType, position, panelSlot(deviceType, position), picType, true));
+        return updatePanelFirmware(link, rec,
+            makePanelUpdateRequest(path, deviceType, position, panelSlot(deviceType, position), picType, true));
     }
 
     devsim::BoardSnapshot board(int position) const { return sim.snapshot(0).boards[std::size_t(position)]; }
@@ -188,14 +188,13 @@ void tst_Updater::hexBoard()
     QCOMPARE(b.leaveRequests, 1);
     QCOMPARE(b.state, BoardState::Running);
     QCOMPARE(rig.rec.lines,
-             QStringList({ "2 Updating firmware on Channel Master 1-8...", "2 Initialising firmware update...",
-                           "2 Firmware file: " + file + " (13)",
-                           "2 Contacting panel/board...", "2 Panel/board found!  Firmware version: 13", "2 Panel/board is not in Boot mode",
-                           "2 Panel/board will now enter Boot mode...  Please wait!",
-                           "2 Erasing program memory...  Please wait!", "2 Successfully erased program memory!",
-                           "2 Updating program memory...  Please wait!", "2 Finishing firmware update...",
-                           "2 Panel/board will now exit Boot mode...  Please wait!", "2 Contacting panel/board...",
-                           "2 Panel/board found!  Firmware version: 13", "0 " }));
+        QStringList({ "2 Updating firmware on Channel Master 1-8...", "2 Initialising firmware update...",
+            "2 Firmware file: " + file + " (13)", "2 Contacting panel/board...",
+            "2 Panel/board found!  Firmware version: 13", "2 Panel/board is not in Boot mode",
+            "2 Panel/board will now enter Boot mode...  Please wait!", "2 Erasing program memory...  Please wait!",
+            "2 Successfully erased program memory!", "2 Updating program memory...  Please wait!",
+            "2 Finishing firmware update...", "2 Panel/board will now exit Boot mode...  Please wait!",
+            "2 Contacting panel/board...", "2 Panel/board found!  Firmware version: 13", "0 " }));
     // The update ends with the programming bar full and then hidden.
     QCOMPARE(rig.rec.progressCalls.last(), QList<int>({ 0, 0, 1, 0, 100 }));
     QVERIFY(rig.rec.progressCalls.contains(QList<int>({ 1, 100, 1, 0, 100 })));
@@ -318,11 +317,11 @@ void tst_Updater::endings_data()
         << kChannelMaster << true << 0 << FaultKind::NeverAnswer << 1 + 1 + 20 + 1 + 1 << 10
         << int(UpdateStillInBootMode) << -1
         << QStringList { "2 Panel/board found!  Firmware version: 13", "4 Panel/board is in Boot mode!", "0 ",
-                         "4 *** Warning: Panel/board is still in Boot mode!  Please try the update again." };
+               "4 *** Warning: Panel/board is still in Boot mode!  Please try the update again." };
     QTest::newRow("FPGA reports version 0")
         << kChannelFpga << false << 0 << FaultKind::VersionZeroAfterImage << 1 << -1 << int(UpdateFailed) << -1
         << QStringList { "4 Panel/board failed to update!  Firmware version: 0", "0 ",
-                         "3 *** Error: Panel/board failed to update!  Please try the update again." };
+               "3 *** Error: Panel/board failed to update!  Please try the update again." };
     QTest::newRow("another version than the build's")
         << kChannelMaster << false << 16 << FaultKind::NeverAnswer << 0 << 0 << int(UpdateSuccessful) << -1
         << QStringList { "4 Warning: Panel/board firmware version (16) differs from build version (13)" };
@@ -346,8 +345,9 @@ void tst_Updater::endings()
             c.boards[std::size_t(position)].newVersion = std::uint8_t(newVersion);
     });
     VERIFY_RIG(rig);
-    const QByteArray path = position == kChannelFpga ? rig.write(QStringLiteral("f.bin"), patternBytes(300, 1))
-                                                     : rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, nullptr));
+    const QByteArray path = position == kChannelFpga
+        ? rig.write(QStringLiteral("f.bin"), patternBytes(300, 1))
+        : rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, nullptr));
     if (startAt)
         rig.sim.addFault(0, { fault, position, startAt, count });
     QCOMPARE(rig.update(position, path), result);
@@ -397,21 +397,22 @@ void tst_Updater::aborts_data()
     QTest::addColumn<int>("erases");
     QTest::addColumn<int>("leaves");
 
-    QTest::newRow("restart wait before the boot-mode check") << kChannelMaster
-        << "Panel/board will now enter Boot mode...  Please wait!" << 1 << false << int(UpdateFailed) << 0 << 0;
+    QTest::newRow("restart wait before the boot-mode check")
+        << kChannelMaster << "Panel/board will now enter Boot mode...  Please wait!" << 1 << false << int(UpdateFailed)
+        << 0 << 0;
     QTest::newRow("erase rounds") << kChannelMaster << "Erasing program memory...  Please wait!" << 1 << false
                                   << int(UpdateConnectionProblem) << 0 << 0;
     QTest::newRow("FPGA erase ticks") << kChannelFpga << "FPGA erase" << 1 << false << int(UpdateFailed) << 1 << 0;
-    QTest::newRow("programming") << kChannelMaster << "programming" << 1 << false << int(UpdateStillInBootMode)
-                                 << 1 << 0;
-    QTest::newRow("programming FPGA") << kChannelFpga << "programming" << 1 << false << int(UpdateStillInBootMode)
-                                      << 1 << 0;
+    QTest::newRow("programming") << kChannelMaster << "programming" << 1 << false << int(UpdateStillInBootMode) << 1
+                                 << 0;
+    QTest::newRow("programming FPGA") << kChannelFpga << "programming" << 1 << false << int(UpdateStillInBootMode) << 1
+                                      << 0;
     // A stop request during the repeats of one record ends them at once: the record stays
     // unacknowledged, the board in its boot loader without a leave request.
-    QTest::newRow("repeats of a wrongly answered record") << kChannelMaster << "Incorrect response from panel/board!"
-                                                          << 1 << true << int(UpdateFailed) << 1 << 0;
-    QTest::newRow("restart wait after leaving") << kChannelMaster << "after leaving" << 1 << false
-                                                << int(UpdateStillInBootMode) << 1 << 1;
+    QTest::newRow("repeats of a wrongly answered record")
+        << kChannelMaster << "Incorrect response from panel/board!" << 1 << true << int(UpdateFailed) << 1 << 0;
+    QTest::newRow("restart wait after leaving")
+        << kChannelMaster << "after leaving" << 1 << false << int(UpdateStillInBootMode) << 1 << 1;
     QTest::newRow("verify rounds") << kChannelMaster << "Contacting panel/board..." << 2 << false
                                    << int(UpdateStillInBootMode) << 1 << 1;
 }
@@ -429,7 +430,7 @@ void tst_Updater::aborts()
     VERIFY_RIG(rig);
     const bool fpga = position == kChannelFpga;
     const QByteArray path = rig.write(fpga ? QStringLiteral("f.bin") : QStringLiteral("a.hex"),
-                                      fpga ? patternBytes(49 * 20, 2) : edgeImage(kFlashEnd2048, nullptr));
+        fpga ? patternBytes(49 * 20, 2) : edgeImage(kFlashEnd2048, nullptr));
     // Status, enter, boot-mode check, erase, then the first record.
     if (repeats)
         rig.sim.addFault(0, { FaultKind::WrongReplyCode, position, 5 });
@@ -488,13 +489,14 @@ void tst_Updater::damagedFiles_data()
     QTest::newRow("missing") << kChannelMaster << QByteArray("none") << QString();
     // Sound files that would leave the board in its boot loader with nothing, or half, to run.
     QTest::newRow("no record in the flash window")
-        << kChannelMaster << joinLines({ extendedAddress(0x1FC0), hexRecord(0, 0, QByteArray(16, '\x01')), endOfFile() })
+        << kChannelMaster
+        << joinLines({ extendedAddress(0x1FC0), hexRecord(0, 0, QByteArray(16, '\x01')), endOfFile() })
         << "*** Error: Firmware file cannot be written to this board (no data record inside its program flash "
            "0x1D000000-0x1D1FFFFF)!";
     QTest::newRow("overlapping records")
         << kChannelMaster
         << joinLines({ extendedAddress(0x1D00), hexRecord(0, 0, QByteArray(16, '\x01')),
-                       hexRecord(8, 0, QByteArray(16, '\x02')), endOfFile() })
+               hexRecord(8, 0, QByteArray(16, '\x02')), endOfFile() })
         << "*** Error: Firmware file cannot be written to this board (line 3: record overlaps the one on line 2 at "
            "0x1D000008)!";
 }
@@ -520,7 +522,7 @@ void tst_Updater::damagedFiles()
     // A damaged file is named as damaged, not as missing; both end the same way, untouched.
     const QStringList expected = damage.isEmpty()
         ? QStringList { "0 ", "3 *** Error: Could not open/find the firmware file!",
-                        "2 *** Please make sure the file: '" + QFile::decodeName(path) + "' exists" }
+              "2 *** Please make sure the file: '" + QFile::decodeName(path) + "' exists" }
         : QStringList { "0 ", "3 " + damage, "2 *** Please replace the file: '" + QFile::decodeName(path) + "'" };
     const QStringList texts = rig.rec.lines;
     QVERIFY2(texts.mid(3) == expected, qPrintable(texts.join('\n')));
@@ -542,7 +544,8 @@ void tst_Updater::cutAtEveryStep()
         if (n == 4)
             return int(UpdateConnectionProblem); // erase not confirmed
         if (n <= 26)
-            return int(UpdateFailed); // enter not sent, no boot loader, record or leave not taken, no answer after leaving
+            return int(
+                UpdateFailed); // enter not sent, no boot loader, record or leave not taken, no answer after leaving
         return int(UpdateSuccessful);
     };
     Image expected;
@@ -553,8 +556,7 @@ void tst_Updater::cutAtEveryStep()
         const QByteArray path = rig.write(QStringLiteral("a.hex"), image);
         const int faultId = rig.sim.addFault(0, { FaultKind::Vanish, -1, n });
         const int result = rig.update(kChannelMaster, path);
-        QVERIFY2(result == expectedResult(n),
-                 qPrintable(QStringLiteral("cut at %1: result %2").arg(n).arg(result)));
+        QVERIFY2(result == expectedResult(n), qPrintable(QStringLiteral("cut at %1: result %2").arg(n).arg(result)));
         QCOMPARE(rig.sim.snapshot(0).requests, std::min(n - 1, 26));
 
         rig.sim.removeFault(faultId);

@@ -33,7 +33,8 @@ void tst_Catalogue::everyPositionIsConsistent()
             const bool fpga = isFpgaBoard(type, s.boardType);
             QVERIFY(isCataloguePosition(type, i));
             QVERIFY2(!name.isEmpty() && firmwareFile(type, i).contains(QLatin1Char('/')), qPrintable(name));
-            QVERIFY2(firmwareFile(type, i).endsWith(fpga ? QLatin1String(".bin") : QLatin1String(".hex")), qPrintable(name));
+            QVERIFY2(
+                firmwareFile(type, i).endsWith(fpga ? QLatin1String(".bin") : QLatin1String(".hex")), qPrintable(name));
             QVERIFY2(s.boardType >= 1 && buildVersion(type, s.boardType) > 0, qPrintable(name));
             QCOMPARE(findPanelIndex(type, s).value_or(-1), i);
             fpgaPositions += fpga;

@@ -9,7 +9,7 @@ using namespace orvo;
 namespace {
 
 OrvoDiscoveryInfo makeRecord(std::uint16_t headerType, std::uint32_t type, std::uint8_t macLast,
-                             std::array<std::uint8_t, 4> ip, const QByteArray &name = "Desk")
+    std::array<std::uint8_t, 4> ip, const QByteArray &name = "Desk")
 {
     OrvoDiscoveryInfo r;
     r.setHeader(111, kMagic, KindDeviceInfo, headerType);
@@ -159,11 +159,12 @@ void tst_DeviceRecord::newName()
     QCOMPARE(encodeDeviceName(QStringLiteral("Café Å")).bytes, QByteArray("\x43\x61\x66\xe9\x20\xc5"));
     QCOMPARE(encodeDeviceName(QStringLiteral("e\u0301")).bytes, QByteArray("\xe9")); // composed first
     QCOMPARE(encodeDeviceName(QString(21, QChar(0xE9))).bytes, QByteArray(21, '\xe9'));
-    QCOMPARE(encodeDeviceName(QString(22, QLatin1Char('a'))).error, QStringLiteral("Name cannot be more than 21 characters"));
+    QCOMPARE(encodeDeviceName(QString(22, QLatin1Char('a'))).error,
+        QStringLiteral("Name cannot be more than 21 characters"));
     QCOMPARE(encodeDeviceName(QStringLiteral("A\U0001F600")).error,
-             QStringLiteral("Name cannot contain \"\U0001F600\" (U+1F600): devices keep names in Windows-1252"));
+        QStringLiteral("Name cannot contain \"\U0001F600\" (U+1F600): devices keep names in Windows-1252"));
     QCOMPARE(encodeDeviceName(QStringLiteral("A\nB")).error,
-             QStringLiteral("Name cannot contain the control character \\x0A (U+000A)"));
+        QStringLiteral("Name cannot contain the control character \\x0A (U+000A)"));
 }
 
 QTEST_GUILESS_MAIN(tst_DeviceRecord)

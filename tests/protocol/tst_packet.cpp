@@ -18,7 +18,7 @@ std::vector<std::uint8_t> bytesOf(const QByteArray &a)
 
 // A well-formed 76-byte panel reply for the given device type and body.
 QByteArray panelReply(std::uint16_t deviceType, const PanelBody &body, std::uint16_t kind = KindPanelCommand,
-                      std::uint32_t magic = kMagic)
+    std::uint32_t magic = kMagic)
 {
     std::uint8_t bytes[kPanelPacketSize] = {};
     PacketHeader h;
@@ -66,12 +66,12 @@ void tst_Packet::requestsOnTheWire_data()
     QTest::addColumn<QByteArray>("packet");
     QTest::addColumn<QByteArray>("expected");
     const std::uint8_t picPayload[] = { 2, 1 };
-    QTest::newRow("discovery probe") << buildDeviceInfoRequest(kUnknownDeviceType) << hex("00000000 EDACEF0D 0000 FFFF");
+    QTest::newRow("discovery probe") << buildDeviceInfoRequest(kUnknownDeviceType)
+                                     << hex("00000000 EDACEF0D 0000 FFFF");
     QTest::newRow("information of a 3350 QRT") << buildDeviceInfoRequest(1) << hex("00000000 EDACEF0D 0000 0100");
     QTest::newRow("identify console") << buildIdentifyRequest(0) << hex("00000000 EDACEF0D 0200 0000");
-    QTest::newRow("status query")
-        << buildPanelRequest(0x0102, RouteBootStatus, 1, 0, 4, CmdStatusQuery, 0, 1, 0, nullptr)
-        << hex("40000000 EDACEF0D 0300 0201 08040100 55000100") + QByteArray(56, '\0');
+    QTest::newRow("status query") << buildPanelRequest(0x0102, RouteBootStatus, 1, 0, 4, CmdStatusQuery, 0, 1, 0,
+        nullptr) << hex("40000000 EDACEF0D 0300 0201 08040100 55000100") + QByteArray(56, '\0');
     QTest::newRow("PIC query") << buildServiceRequest(0, 1, 0, 2, CmdPicQuery, picPayload)
                                << hex("40000000 EDACEF0D 0300 0000 08080100 2C020201") + QByteArray(56, '\0');
 }
@@ -125,7 +125,7 @@ void tst_Packet::panelReplyAcceptance()
     QCOMPARE(acceptPanelReply(data.data(), data.size(), std::uint16_t(requestType), body), accepted);
     // A refused reply leaves the last accepted one in place.
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(body.data()), 64),
-             accepted ? reply.mid(12) : QByteArray(64, char(0xFF)));
+        accepted ? reply.mid(12) : QByteArray(64, char(0xFF)));
 }
 
 void tst_Packet::replyMatching_data()

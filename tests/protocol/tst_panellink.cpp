@@ -61,7 +61,7 @@ const std::uint8_t *bytes(const QByteArray &a)
 bool statusQuery(PanelLink &link)
 {
     return link.exchangePanelPacket(RouteBootStatus, kAudioBoard.channel, kAudioBoard.panel, 4, CmdStatusQuery, 0,
-                                    kAudioBoard.boardType, kAudioBoard.boardAddress, false, 5000);
+        kAudioBoard.boardType, kAudioBoard.boardAddress, false, 5000);
 }
 
 } // namespace
@@ -131,8 +131,8 @@ void tst_PanelLink::cleanup()
 bool tst_PanelLink::query(bool &bootMode, std::uint8_t &version, std::uint8_t &boardType)
 {
     boardType = kAudioBoard.boardType;
-    return link().checkPanel(bootMode, version, kAudioBoard.panel, kAudioBoard.channel, boardType,
-                             kAudioBoard.boardAddress);
+    return link().checkPanel(
+        bootMode, version, kAudioBoard.panel, kAudioBoard.channel, boardType, kAudioBoard.boardAddress);
 }
 
 void tst_PanelLink::statusQueryAgainstFaults_data()
@@ -279,8 +279,8 @@ void tst_PanelLink::picQuery()
     if (badAnswersFirst)
         m_sim->addFault(0, { sim::FaultKind::WrongReplyCode, position, 1, badAnswersFirst, 0 });
 
-    const std::uint8_t picType = link().queryPicType(kAudioBoard.channel, kAudioBoard.panel, kAudioBoard.boardType,
-                                                     kAudioBoard.boardAddress);
+    const std::uint8_t picType
+        = link().queryPicType(kAudioBoard.channel, kAudioBoard.panel, kAudioBoard.boardType, kAudioBoard.boardAddress);
     QCOMPARE(int(picType), expected);
     QCOMPARE(m_sim->snapshot(0).boards[position].picQueries, queries);
 }

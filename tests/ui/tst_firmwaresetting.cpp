@@ -19,7 +19,8 @@ private slots:
     void initTestCase()
     {
         setApplicationIdentity();
-        m_settings = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/AppSettings.ini");
+        m_settings
+            = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/AppSettings.ini");
         QVERIFY(m_own.isValid());
     }
     void folderOfTheWorker_data();
@@ -51,7 +52,8 @@ void FirmwareSettingTest::folderOfTheWorker()
     QFETCH(QString, refusal);
     QFile::remove(m_settings);
     if (value != QLatin1String("-"))
-        QSettings(m_settings, QSettings::IniFormat).setValue(QStringLiteral("OrvoUpdaterSettings/FirmwareFolder"), value);
+        QSettings(m_settings, QSettings::IniFormat)
+            .setValue(QStringLiteral("OrvoUpdaterSettings/FirmwareFolder"), value);
     QString why;
     readFirmwareFolderSetting(m_settings, &why);
     QCOMPARE(why, refusal);
@@ -60,7 +62,7 @@ void FirmwareSettingTest::folderOfTheWorker()
     QCOMPARE(w.worker()->firmwareFolder, own ? m_own.path() + QStringLiteral("/") : firmwareFolderPath());
     // The window only reads the key; the manual addresses it writes leave it as it was.
     QCOMPARE(QSettings(m_settings, QSettings::IniFormat).contains(QStringLiteral("OrvoUpdaterSettings/FirmwareFolder")),
-             value != QLatin1String("-"));
+        value != QLatin1String("-"));
 }
 
 ORVO_UI_TEST_MAIN(FirmwareSettingTest)

@@ -29,8 +29,8 @@ WindowDragger *titlebar(FramelessWindow &f)
 void send(QWidget *target, QEvent::Type type, const QPoint &global, Qt::MouseButtons buttons)
 {
     const QPoint local = target->mapFromGlobal(global);
-    QMouseEvent event(type, local, global, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
-                      Qt::NoModifier);
+    QMouseEvent event(
+        type, local, global, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, Qt::NoModifier);
     QApplication::sendEvent(target, &event);
 }
 
@@ -52,7 +52,7 @@ void FrameTest::mainFrame()
 {
     ScaledClock fast(50);
     QCOMPARE(createMainFrame(&fast)->findChild<QLabel *>(QStringLiteral("titleText"))->text(),
-             QStringLiteral("Orvo Updater  [7.35]  -  time factor 50, simulator only"));
+        QStringLiteral("Orvo Updater  [7.35]  -  time factor 50, simulator only"));
     const std::unique_ptr<FramelessWindow> frame = createMainFrame();
     QCOMPARE(frame->findChild<QLabel *>(QStringLiteral("titleText"))->text(), QStringLiteral("Orvo Updater  [7.35]"));
     QVERIFY(frame->windowTitle().isEmpty());
@@ -174,7 +174,8 @@ void FrameTest::paintsShadowAndTitle()
     const int midY = frameRect.center().y();
     const int nearEdge = qAlpha(grabbed.pixel(frameRect.left() - 1, midY));
     const int farOut = qAlpha(grabbed.pixel(0, midY));
-    QVERIFY2(nearEdge > farOut && nearEdge > 64 && farOut < 64, qPrintable(QStringLiteral("%1 %2").arg(nearEdge).arg(farOut)));
+    QVERIFY2(nearEdge > farOut && nearEdge > 64 && farOut < 64,
+        qPrintable(QStringLiteral("%1 %2").arg(nearEdge).arg(farOut)));
     QCOMPARE(qAlpha(grabbed.pixel(frameRect.center())), 255);
     QCOMPARE(qAlpha(grabbed.pixel(0, 0)), 0);
 }

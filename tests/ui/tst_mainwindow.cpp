@@ -54,8 +54,8 @@ QString logText()
 
 void addRow(MainWindow &w, int icon, const QString &text)
 {
-    QVERIFY(QMetaObject::invokeMethod(&w, "insertListItem", Q_ARG(int, icon), Q_ARG(QString, text), Q_ARG(int, 0),
-                                      Q_ARG(bool, false)));
+    QVERIFY(QMetaObject::invokeMethod(
+        &w, "insertListItem", Q_ARG(int, icon), Q_ARG(QString, text), Q_ARG(int, 0), Q_ARG(bool, false)));
 }
 
 int listedRows(MainWindow &w)
@@ -108,7 +108,8 @@ void MainWindowTest::controlStates()
     };
     const auto enable = [&w](bool on) { QVERIFY(QMetaObject::invokeMethod(&w, "EnableControls", Q_ARG(bool, on))); };
 
-    QCOMPARE(child<QLabel>(w, "label_DevInfo")->text(), QStringLiteral("Type:     [Scan not yet run] \nName:\nIP: \nMAC: \n"));
+    QCOMPARE(child<QLabel>(w, "label_DevInfo")->text(),
+        QStringLiteral("Type:     [Scan not yet run] \nName:\nIP: \nMAC: \n"));
     QCOMPARE(controls(w), QStringLiteral("11000001001")); // after construction
     devices({});
     QCOMPARE(controls(w), QStringLiteral("11000001001"));
@@ -178,8 +179,8 @@ void MainWindowTest::settingsAtStartUp_data()
     QTest::addColumn<QStringList>("fileAfter");
 
     const QStringList good { "192.168.001.010", "127.0.0.5", kNone, "10.0.0.1" };
-    QTest::newRow("no file: defaults, nothing written") << false << QStringList() << QStringList { kNone, kNone, kNone, kNone }
-                                                        << QStringList { "", "", "", "" };
+    QTest::newRow("no file: defaults, nothing written")
+        << false << QStringList() << QStringList { kNone, kNone, kNone, kNone } << QStringList { "", "", "", "" };
     QTest::newRow("valid set kept as typed") << true << good << good << good;
     QTest::newRow("one bad address resets all four")
         << true << QStringList { "127.0.0.5", "127.0.0.6", "300.1.1.1", "127.0.0.8" }
@@ -210,7 +211,8 @@ void MainWindowTest::manualIpDialog_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("stored");
-    QTest::newRow("as typed, with its zeros") << "192168001010" << "192.168.001.010";
+    QTest::newRow("as typed, with its zeros") << "192168001010"
+                                              << "192.168.001.010";
     QTest::newRow("only the first two groups") << "192.168.." << kNone;
 }
 
@@ -293,10 +295,10 @@ void MainWindowTest::logRowsAppendedAcrossRuns()
         addRow(*w, 3, QStringLiteral("Second run"));
     }
     QCOMPARE(logText(),
-             QStringLiteral("09/03/2026  07:05:03.042   Scanning for Orvo devices ...\n"
-                            "09/03/2026  07:05:03.043   \n"
-                            "09/03/2026  07:05:03.044   Über-Konsole Studio 2 found\n"
-                            "31/12/2026  23:59:59.999   Second run\n"));
+        QStringLiteral("09/03/2026  07:05:03.042   Scanning for Orvo devices ...\n"
+                       "09/03/2026  07:05:03.043   \n"
+                       "09/03/2026  07:05:03.044   Über-Konsole Studio 2 found\n"
+                       "31/12/2026  23:59:59.999   Second run\n"));
 }
 
 void MainWindowTest::unwritableLogIsTriedAgain()

@@ -94,8 +94,9 @@ void SingleInstanceTest::secondStartOnlyWarns()
 
     Instance second;
     const QString shown = second.waitForWindow(kWarning);
-    QVERIFY2(shown.startsWith(QStringLiteral("window QMessageBox")) && shown.endsWith(kWarning) && !shown.contains('\n'),
-             qPrintable(shown)); // the warning alone, no frame
+    QVERIFY2(
+        shown.startsWith(QStringLiteral("window QMessageBox")) && shown.endsWith(kWarning) && !shown.contains('\n'),
+        qPrintable(shown)); // the warning alone, no frame
     QCOMPARE(second.command("answer"), QStringList { QStringLiteral("answered OK") });
     QCOMPARE(second.exitCode(), 1);
 

@@ -62,10 +62,10 @@ QString missingInOrder(const QStringList &wanted, const QStringList &rows)
     return QString();
 }
 
-#define CHECK_IN_ORDER(wanted, rows) QVERIFY2(missingInOrder(wanted, rows).isEmpty(), qPrintable(missingInOrder(wanted, rows)))
+#define CHECK_IN_ORDER(wanted, rows)                                                                                   \
+    QVERIFY2(missingInOrder(wanted, rows).isEmpty(), qPrintable(missingInOrder(wanted, rows)))
 
-devsim::DeviceConfig device(int type, const char *address, const QByteArray &name, int outOfDate = -1,
-                            int version = 4)
+devsim::DeviceConfig device(int type, const char *address, const QByteArray &name, int outOfDate = -1, int version = 4)
 {
     devsim::DeviceConfig c = devsim::defaultDevice(type, QLatin1String(address));
     c.name = name;
@@ -78,7 +78,7 @@ devsim::DeviceConfig device(int type, const char *address, const QByteArray &nam
 class WindowRig
 {
 public:
-    explicit WindowRig(double speedUp = 1000.0) : clock(speedUp), sim(1000.0) {}
+    explicit WindowRig(double speedUp = 1000.0) : clock(speedUp), sim(1000.0) { }
 
     ScaledClock clock;
     devsim::Simulator sim;
@@ -167,24 +167,27 @@ void WindowJobsTest::scanListsTheDevices()
     QVERIFY(rig.scan());
     const QString shown = QStringLiteral("\\x1B[2J\\x0D\\x0A#9: fake");
     QCOMPARE(rig.d().comboTexts("comboBox_FoundDevices"),
-             QStringList({ "Type: Lumivox KVR30  |  Studio 71", "Type: 3350 QRT  |  " + shown }));
+        QStringList({ "Type: Lumivox KVR30  |  Studio 71", "Type: 3350 QRT  |  " + shown }));
     auto *label = rig.d().child<QLabel>("label_DevInfo");
-    QCOMPARE(label->text(), "Type:\t Lumivox KVR30\nName:\t Studio 71\nIP:\t 127.0.0.71\nMAC:\t 0A:BC:2D:3E:4F:07\n"
-                            "Status:\t OK");
+    QCOMPARE(label->text(),
+        "Type:\t Lumivox KVR30\nName:\t Studio 71\nIP:\t 127.0.0.71\nMAC:\t 0A:BC:2D:3E:4F:07\n"
+        "Status:\t OK");
     QCOMPARE(test::controls(rig.w()), QStringLiteral("11111101101"));
     const QStringList rows = rig.d().listTexts();
     CHECK_IN_ORDER(QStringList({ "Scanning Network for Orvo Products...", "Finished Network Scan",
-                                 "Orvo Products Found: 2", "#1:  Type: Lumivox KVR30  |  Studio 71  |  IP: 127.0.0.71",
-                                 "#2:  Type: 3350 QRT  |  " + shown + "  |  IP: 127.0.0.72" }),
-                   rows);
+                       "Orvo Products Found: 2", "#1:  Type: Lumivox KVR30  |  Studio 71  |  IP: 127.0.0.71",
+                       "#2:  Type: 3350 QRT  |  " + shown + "  |  IP: 127.0.0.72" }),
+        rows);
     CHECK_IN_ORDER(rows, loggedRows(logFrom));
 
     rig.d().child<QComboBox>("comboBox_FoundDevices")->setCurrentIndex(1);
-    QCOMPARE(label->text(), "Type:\t 3350 QRT\nName:\t " + shown + "\nIP:\t 127.0.0.72\nMAC:\t F0:01:E2:0D:C3:AB\n"
-                            "Status:\t OK");
+    QCOMPARE(label->text(),
+        "Type:\t 3350 QRT\nName:\t " + shown
+            + "\nIP:\t 127.0.0.72\nMAC:\t F0:01:E2:0D:C3:AB\n"
+              "Status:\t OK");
     QCOMPARE(rig.d().comboTexts("comboBox_Panels"),
-             QStringList({ "Interface Processor", "Digital Board", "Digital Board FPGA", "Digital ADAT Board",
-                           "Digital ADAT Board FPGA" }));
+        QStringList({ "Interface Processor", "Digital Board", "Digital Board FPGA", "Digital ADAT Board",
+            "Digital ADAT Board FPGA" }));
     QCOMPARE(rig.worker()->selectedDevice, 1);
     QCOMPARE(rig.worker()->deviceType, int(Qrt3350));
 
@@ -203,23 +206,24 @@ void WindowJobsTest::jobControls_data()
     QTest::addColumn<QStringList>("rows");
     QTest::newRow("Get Versions") << PressGetVersions
                                   << QStringList({ "6170 Console [Studio 73]", "*** FIRMWARE VERSION SCAN ***",
-                                                   "Firmware up to date: Monitor Interface",
-                                                   "Firmware update required: Channel Meter 1-8   Version: 4  (5)",
-                                                   "*** FIRMWARE VERSION SCAN FINISHED ***" });
+                                         "Firmware up to date: Monitor Interface",
+                                         "Firmware update required: Channel Meter 1-8   Version: 4  (5)",
+                                         "*** FIRMWARE VERSION SCAN FINISHED ***" });
     QTest::newRow("Check") << PressCheck
                            << QStringList({ "Contacting Channel Meter 1-8...",
-                                            "Channel Meter 1-8 Found!  Firmware version: 4  (5)",
-                                            "Processor: PIC32MZ2048EFG144" });
+                                  "Channel Meter 1-8 Found!  Firmware version: 4  (5)",
+                                  "Processor: PIC32MZ2048EFG144" });
     QTest::newRow("Check by Ctrl+C") << KeysCheck
                                      << QStringList({ "Contacting Channel Meter 1-8...",
-                                                      "Channel Meter 1-8 Found!  Firmware version: 4  (5)" });
+                                            "Channel Meter 1-8 Found!  Firmware version: 4  (5)" });
     QTest::newRow("Update") << PressUpdate
                             << QStringList({ "Updating firmware on Channel Meter 1-8...",
-                                             "Channel Meter 1-8:  Update Successful!" });
+                                   "Channel Meter 1-8:  Update Successful!" });
     QTest::newRow("Reset") << PressReset << QStringList({ "Resetting Channel Meter 1-8..." });
     QTest::newRow("Reset with Alt") << PressResetWithAlt
-                                    << QStringList({ "Resetting Channel Meter 1-8...", "Contacting Channel Meter 1-8...",
-                                                     "Channel Meter 1-8 Found!  Firmware version: 4  (5)" });
+                                    << QStringList(
+                                           { "Resetting Channel Meter 1-8...", "Contacting Channel Meter 1-8...",
+                                               "Channel Meter 1-8 Found!  Firmware version: 4  (5)" });
     QTest::newRow("Identify") << PressIdentify << QStringList();
 }
 
@@ -285,10 +289,10 @@ void WindowJobsTest::autoUpdate_data()
     QTest::addColumn<QStringList>("rows");
     QTest::newRow("Yes") << 1 << 0 << true << false << 1
                          << QStringList({ "3350 QRT [Rack 75]", "*** AUTO UPDATE FIRMWARE ***",
-                                          "Firmware update required: Interface Processor   Version: 12  (13)",
-                                          "*** UPDATING CONSOLE/UNIT FIRMWARE ***",
-                                          "Update Successful!    Interface Processor   Version: 13  (13)",
-                                          "*** FIRMWARE UPDATE FINISHED ***" });
+                                "Firmware update required: Interface Processor   Version: 12  (13)",
+                                "*** UPDATING CONSOLE/UNIT FIRMWARE ***",
+                                "Update Successful!    Interface Processor   Version: 13  (13)",
+                                "*** FIRMWARE UPDATE FINISHED ***" });
     QTest::newRow("No, interface update")
         << 1 << 0 << false << true << 1
         << QStringList({ "Firmware update required: Interface Processor", "*** FIRMWARE UPDATE CANCELLED ***" });
@@ -318,12 +322,12 @@ void WindowJobsTest::autoUpdate()
     QVERIFY(rig.scan());
     rig.d().child<QComboBox>("comboBox_FoundDevices")->setCurrentIndex(selected);
 
-    QSignalSpy newList(rig.d().child<QComboBox>("comboBox_FoundDevices"),
-                       QOverload<int>::of(&QComboBox::currentIndexChanged));
+    QSignalSpy newList(
+        rig.d().child<QComboBox>("comboBox_FoundDevices"), QOverload<int>::of(&QComboBox::currentIndexChanged));
     QVector<test::SeenBox> boxes;
     test::answerMessageBoxes(yes ? QList<QMessageBox::StandardButton>({ QMessageBox::Yes, QMessageBox::Ok })
                                  : QList<QMessageBox::StandardButton>({ QMessageBox::No }),
-                             &boxes);
+        &boxes);
     // The handler asks for the keys held at that moment: hold them, trigger, let go.
     if (held & Qt::ControlModifier)
         QTest::keyPress(&rig.w(), Qt::Key_Control, Qt::ControlModifier);
@@ -338,9 +342,10 @@ void WindowJobsTest::autoUpdate()
     QCOMPARE(boxes.size(), yes ? 2 : 1);
     QCOMPARE(boxes.at(0).icon, int(QMessageBox::Question));
     QCOMPARE(boxes.at(0).title, QStringLiteral("Auto Update"));
-    QCOMPARE(boxes.at(0).text, QStringLiteral("The Console/Unit has %1 panels/boards that need updating.\n"
-                                              "Do you wish to continue ?")
-                                   .arg(pending));
+    QCOMPARE(boxes.at(0).text,
+        QStringLiteral("The Console/Unit has %1 panels/boards that need updating.\n"
+                       "Do you wish to continue ?")
+            .arg(pending));
     if (yes) {
         QCOMPARE(boxes.at(1).icon, int(QMessageBox::Information));
         QCOMPARE(boxes.at(1).text, QStringLiteral("Auto Update has finished!"));
@@ -350,7 +355,8 @@ void WindowJobsTest::autoUpdate()
     QVERIFY(!rig.worker()->forceUpdate);
 
     // The job's boards are in the history beside the log file, the cancelled scan's as well.
-    const QJsonObject board0 = readHistory(historyPath(), { rig.sim.address(selected), "0", std::nullopt, true }).entries.value(0);
+    const QJsonObject board0
+        = readHistory(historyPath(), { rig.sim.address(selected), "0", std::nullopt, true }).entries.value(0);
     QCOMPARE(board0.value("frontEnd").toString(), "window");
     QCOMPARE(board0.value("jobEnd").toString(), yes ? "done" : "cancelled");
     QCOMPARE(board0.value("versionBefore").toInt(), selected == 1 ? 12 : 10);
@@ -362,8 +368,11 @@ void WindowJobsTest::autoUpdate()
     QCOMPARE(!newList.isEmpty(), needsUpdate);
     QCOMPARE(rig.d().child<QComboBox>("comboBox_FoundDevices")->currentIndex(), selected);
     QCOMPARE(rig.worker()->selectedDevice, selected);
-    QVERIFY(rig.d().child<QLabel>("label_DevInfo")->text().endsWith(
-        needsUpdate ? QStringLiteral("Status:\t Interface Device requires firmware update") : QStringLiteral("Status:\t OK")));
+    QVERIFY(rig.d()
+                .child<QLabel>("label_DevInfo")
+                ->text()
+                .endsWith(needsUpdate ? QStringLiteral("Status:\t Interface Device requires firmware update")
+                                      : QStringLiteral("Status:\t OK")));
 }
 
 void WindowJobsTest::renameDuringAJob()
@@ -417,8 +426,8 @@ void WindowJobsTest::rename()
         auto *dialog = qobject_cast<QInputDialog *>(modal);
         if (!dialog)
             return;
-        offered = dialog->windowTitle() + QLatin1Char('|') + dialog->labelText() + QLatin1Char('|')
-            + dialog->textValue();
+        offered
+            = dialog->windowTitle() + QLatin1Char('|') + dialog->labelText() + QLatin1Char('|') + dialog->textValue();
         dialog->setTextValue(name);
         if (!accepted)
             test::answerMessageBoxes({ QMessageBox::Ok }, &boxes);
@@ -432,7 +441,7 @@ void WindowJobsTest::rename()
     if (accepted) {
         QCOMPARE(after.name, name.toLatin1());
         QCOMPARE(rig.d().comboTexts("comboBox_FoundDevices"),
-                 QStringList({ "Type: 6170 Console  |  Studio 76", "Type: Lumivox TX512  |  Studio B Main Console" }));
+            QStringList({ "Type: 6170 Console  |  Studio 76", "Type: Lumivox TX512  |  Studio B Main Console" }));
     } else {
         QCOMPARE(boxes.size(), 1); // answered before the handler returned
         QCOMPARE(boxes.first().icon, int(QMessageBox::Information));
@@ -474,7 +483,8 @@ void WindowJobsTest::closeDuringAJob()
     const qint64 logFrom = QFileInfo(logPath()).size();
     QPointer<QThread> thread = rig.worker()->thread();
     std::atomic<bool> threadEnded { false }; // set in the worker thread as it ends
-    QObject::connect(thread, &QThread::finished, thread, [&threadEnded] { threadEnded = true; }, Qt::DirectConnection);
+    QObject::connect(
+        thread, &QThread::finished, thread, [&threadEnded] { threadEnded = true; }, Qt::DirectConnection);
 
     if (download) {
         rig.d().child<QComboBox>("comboBox_Panels")->setCurrentIndex(kMeters);

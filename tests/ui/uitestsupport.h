@@ -39,8 +39,8 @@ public:
         const QString root = m_dir.path();
         for (const char *sub : { "data", "config", "cache", "tmp", "runtime" })
             QDir(root).mkpath(QLatin1String(sub));
-        QFile::setPermissions(root + QStringLiteral("/runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                                      | QFileDevice::ExeOwner);
+        QFile::setPermissions(root + QStringLiteral("/runtime"),
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         qputenv("HOME", root.toUtf8());
         qputenv("XDG_DATA_HOME", (root + QStringLiteral("/data")).toUtf8());
         qputenv("XDG_CONFIG_HOME", (root + QStringLiteral("/config")).toUtf8());
@@ -236,8 +236,8 @@ public:
     /// True once no job runs, its thread has ended and the rows it sent are listed.
     bool idle(int timeoutMs = 30000)
     {
-        const bool ended = QTest::qWaitFor(
-            [this] { return !m_worker.isWorking() && !m_worker.thread()->isRunning(); }, timeoutMs);
+        const bool ended
+            = QTest::qWaitFor([this] { return !m_worker.isWorking() && !m_worker.thread()->isRunning(); }, timeoutMs);
         QCoreApplication::processEvents();
         return ended;
     }
@@ -295,14 +295,14 @@ private:
 
 /// main() of a window test: the throw-away home first, then the application (offscreen unless
 /// told otherwise) with the program's resources.
-#define ORVO_UI_TEST_MAIN(TestClass)                                                                           \
-    int main(int argc, char *argv[])                                                                           \
-    {                                                                                                          \
-        orvo::test::ThrowAwayHome home;                                                                        \
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                                    \
-            qputenv("QT_QPA_PLATFORM", "offscreen");                                                           \
-        QApplication app(argc, argv);                                                                          \
-        orvo::ui::initResources();                                                                             \
-        TestClass test;                                                                                        \
-        return QTest::qExec(&test, argc, argv);                                                                \
+#define ORVO_UI_TEST_MAIN(TestClass)                                                                                   \
+    int main(int argc, char *argv[])                                                                                   \
+    {                                                                                                                  \
+        orvo::test::ThrowAwayHome home;                                                                                \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                                            \
+            qputenv("QT_QPA_PLATFORM", "offscreen");                                                                   \
+        QApplication app(argc, argv);                                                                                  \
+        orvo::ui::initResources();                                                                                     \
+        TestClass test;                                                                                                \
+        return QTest::qExec(&test, argc, argv);                                                                        \
     }

@@ -17,7 +17,7 @@ class JobRig
 public:
     static constexpr double kSpeedUp = 1000.0;
 
-    JobRig() : clock(kSpeedUp), sim(kSpeedUp), host(clock, &front) {}
+    JobRig() : clock(kSpeedUp), sim(kSpeedUp), host(clock, &front) { }
 
     ScaledClock clock;
     devsim::Simulator sim;
@@ -89,8 +89,7 @@ public:
     }
 
     /// Stores the selection the window would store for device `device` and position `panel`.
-    std::function<void(Worker &)> select(int device, int panelIndex = 0,
-                                         const std::function<void(Worker &)> &more = {})
+    std::function<void(Worker &)> select(int device, int panelIndex = 0, const std::function<void(Worker &)> &more = {})
     {
         const int index = listIndexOf(device);
         return [this, index, panelIndex, more](Worker &w) {

@@ -150,8 +150,8 @@ inline bool waitForIdle(WorkerHost &host, int timeoutMs = 120000)
 
 /// Requests `mode` through the host's request protocol, then waits for the job as waitForIdle
 /// does. False when the request was refused or the job did not end in time.
-inline bool runJob(WorkerHost &host, int mode, const std::function<void(Worker &)> &setInputs = {},
-                   int timeoutMs = 120000)
+inline bool runJob(
+    WorkerHost &host, int mode, const std::function<void(Worker &)> &setInputs = {}, int timeoutMs = 120000)
 {
     return host.request(mode, [&](Worker &w) {
         if (setInputs)

@@ -21,7 +21,8 @@ namespace {
 QJsonObject entry(const QString &writer, int position)
 {
     // Long enough that two writers' bytes, were they mixed, could not pass for a line.
-    return { { "v", 1 }, { "position", position }, { "deviceName", writer }, { "sha256", QString(512, QLatin1Char('a')) } };
+    return { { "v", 1 }, { "position", position }, { "deviceName", writer },
+        { "sha256", QString(512, QLatin1Char('a')) } };
 }
 
 int appendEntries(const QString &path, const QString &writer, int count)
@@ -64,8 +65,8 @@ void tst_History::concurrentAppends()
     QProcess a;
     QProcess b;
     for (QProcess *p : { &a, &b })
-        p->start(QCoreApplication::applicationFilePath(),
-                 { "--append", path, p == &a ? "A" : "B", QString::number(kEach) });
+        p->start(
+            QCoreApplication::applicationFilePath(), { "--append", path, p == &a ? "A" : "B", QString::number(kEach) });
     for (QProcess *p : { &a, &b }) {
         QVERIFY(p->waitForFinished(120000));
         QCOMPARE(p->exitCode(), 0);
@@ -96,9 +97,9 @@ void tst_History::tornLine()
 
     const HistoryRead read = readHistory(path, {});
     QCOMPARE(positions(read.entries), QVector<int>({ 1, 3 }));
-    QCOMPARE(read.warnings, QStringList({ "line 2: longer than 65536 bytes, skipped",
-                                          "line 3: not a history entry, skipped",
-                                          "line 5: incomplete (a write that did not finish), skipped" }));
+    QCOMPARE(read.warnings,
+        QStringList({ "line 2: longer than 65536 bytes, skipped", "line 3: not a history entry, skipped",
+            "line 5: incomplete (a write that did not finish), skipped" }));
 }
 
 int main(int argc, char *argv[])

@@ -72,30 +72,29 @@ void tst_JobsPanel::checkPanel_data()
 
     QTest::newRow("running") << int(Console6170) << 16 << board(5)
                              << QStringList { "[2] Contacting Channel Meter 1-8...",
-                                              "[2] Channel Meter 1-8 Found!  Firmware version: 5  (5)",
-                                              "[2] Processor: PIC32MZ2048EFG144" };
+                                    "[2] Channel Meter 1-8 Found!  Firmware version: 5  (5)",
+                                    "[2] Processor: PIC32MZ2048EFG144" };
     QTest::newRow("boot loader") << int(Console6170) << 13 << board(9, devsim::BoardState::BootLoader, 2)
                                  << QStringList { "[2] Contacting Channel AudioBoard 13-16...",
-                                                  "[4] Warning!  Channel AudioBoard 13-16 in BootMode!  Firmware version: 9 (10)",
-                                                  "[2] Processor: PIC32MZ1024EFG144" };
-    QTest::newRow("processor does not answer")
-        << int(LumivoxKvr10) << 0 << board(11, devsim::BoardState::Running, -1)
-        << QStringList { "[2] Contacting Interface Processor...",
-                         "[2] Interface Processor Found!  Firmware version: 11  (12)",
-                         "[2] Processor: Original PIC32MZ2048EFG..." };
+                                        "[4] Warning!  Channel AudioBoard 13-16 in BootMode!  Firmware version: 9 (10)",
+                                        "[2] Processor: PIC32MZ1024EFG144" };
+    QTest::newRow("processor does not answer") << int(LumivoxKvr10) << 0 << board(11, devsim::BoardState::Running, -1)
+                                               << QStringList { "[2] Contacting Interface Processor...",
+                                                      "[2] Interface Processor Found!  Firmware version: 11  (12)",
+                                                      "[2] Processor: Original PIC32MZ2048EFG..." };
     // An FPGA reporting version 0 needs an update whatever its boot-mode flag says.
     QTest::newRow("FPGA version 0") << int(Qrt3350) << 2 << board(0, devsim::BoardState::BootLoader)
                                     << QStringList { "[2] Contacting Digital Board FPGA...",
-                                                     "[4] Warning!  Digital Board FPGA requires firmware update!  "
-                                                     "Firmware version: 0 (10)" };
+                                           "[4] Warning!  Digital Board FPGA requires firmware update!  "
+                                           "Firmware version: 0 (10)" };
     QTest::newRow("FPGA in boot loader") << int(Qrt3350) << 4 << board(4, devsim::BoardState::BootLoader)
                                          << QStringList { "[2] Contacting Digital ADAT Board FPGA...",
-                                                          "[2] Digital ADAT Board FPGA Found!  Firmware version: 4  (4)" };
+                                                "[2] Digital ADAT Board FPGA Found!  Firmware version: 4  (4)" };
     devsim::BoardConfig missing;
     missing.fitted = false;
     QTest::newRow("not fitted") << int(Console6170) << 17 << missing
                                 << QStringList { "[2] Contacting Channel Meter 9-16...",
-                                                 "[4] Warning!  Failed to Connect to Channel Meter 9-16" };
+                                       "[4] Warning!  Failed to Connect to Channel Meter 9-16" };
 }
 
 void tst_JobsPanel::checkPanel()
@@ -120,7 +119,7 @@ void tst_JobsPanel::updatePanel_data()
     QTest::addColumn<int>("type");
     QTest::addColumn<int>("position");
     QTest::addColumn<devsim::BoardConfig>("config");
-    QTest::addColumn<bool>("refresh");   // the device flagged an interface update
+    QTest::addColumn<bool>("refresh"); // the device flagged an interface update
     QTest::addColumn<QString>("ended");
     QTest::addColumn<QStringList>("last"); // the last lines, without the elapsed time
     QTest::addColumn<QString>("file");     // the firmware file the job chose
@@ -133,13 +132,14 @@ void tst_JobsPanel::updatePanel_data()
     QTest::newRow("meter with a 1024 part, its file missing")
         << int(Console6170) << 16 << board(4, devsim::BoardState::Running, 2) << false << "done 1"
         << QStringList { "[3] *** Error: Could not open/find the firmware file!",
-                         "[2] *** Please make sure the file: '{HexFiles}6170/MetersPIC_PIC32MZ1024EFG144.hex' exists",
-                         "[11] Channel Meter 1-8:  Update firmware file missing! " }
+               "[2] *** Please make sure the file: '{HexFiles}6170/MetersPIC_PIC32MZ1024EFG144.hex' exists",
+               "[11] Channel Meter 1-8:  Update firmware file missing! " }
         << "6170/MetersPIC_PIC32MZ1024EFG144.hex" << 4;
     // The result line first, then the device's record is asked for again.
     QTest::newRow("interface, record refreshed")
         << int(LumivoxKvr30) << 0 << board(4) << true << "done 0"
-        << QStringList { "[0] ", "[6] Interface Processor:  Update Successful! " } << "KVR30/KVR30InterfacePIC.hex" << 5;
+        << QStringList { "[0] ", "[6] Interface Processor:  Update Successful! " } << "KVR30/KVR30InterfacePIC.hex"
+        << 5;
 }
 
 void tst_JobsPanel::updatePanel()
@@ -159,10 +159,11 @@ void tst_JobsPanel::updatePanel()
     QCOMPARE(rig.ended(), ended);
 
     const QStringList lines = withoutTimes(rig.front.lines);
-    QCOMPARE(lines.mid(0, 3), QStringList({ "[0] ", "[0] ", "[2] Updating firmware on " + panelName(type, position) + "..." }));
+    QCOMPARE(lines.mid(0, 3),
+        QStringList({ "[0] ", "[0] ", "[2] Updating firmware on " + panelName(type, position) + "..." }));
     QCOMPARE(lines.mid(lines.size() - last.size()), last.replaceInStrings("{HexFiles}", rig.firmware.folder()));
     QCOMPARE(rig.front.traceOf({ QStringLiteral("devices"), QStringLiteral("enable") }),
-             refresh ? QStringList({ "enable 0", "devices", "enable 1" }) : QStringList({ "enable 0", "enable 1" }));
+        refresh ? QStringList({ "enable 0", "devices", "enable 1" }) : QStringList({ "enable 0", "enable 1" }));
     QVERIFY(!rig.worker().refreshDeviceInfo);
     QCOMPARE(rig.worker().currentFirmwareFile(), rig.firmware.path(file).toLocal8Bit());
     QCOMPARE(int(rig.sim.snapshot(0).boards[static_cast<std::size_t>(position)].version), versionAfter);
@@ -184,18 +185,19 @@ void tst_JobsPanel::reset_data()
                                     << QStringList { "[0] ", "[2] Resetting Channel Meter 1-8..." } << 0;
     QTest::newRow("network board") << int(Console6170) << 0 << false << false
                                    << QStringList { "[0] ", "[2] Resetting Monitor Interface..." } << 1;
-    QTest::newRow("then check")
-        << int(LumivoxTx512) << 0 << false << true
-        << QStringList { "[0] ", "[2] Resetting Interface Processor...", "[0] ", "[2] Contacting Interface Processor...",
-                         "[2] Interface Processor Found!  Firmware version: 7  (7)", "[2] Processor: PIC32MZ2048EFG144" }
-        << 1;
+    QTest::newRow("then check") << int(LumivoxTx512) << 0 << false << true
+                                << QStringList { "[0] ", "[2] Resetting Interface Processor...", "[0] ",
+                                       "[2] Contacting Interface Processor...",
+                                       "[2] Interface Processor Found!  Firmware version: 7  (7)",
+                                       "[2] Processor: PIC32MZ2048EFG144" }
+                                << 1;
     // No wait after a reset that was not delivered.
-    QTest::newRow("failed, then check")
-        << int(Console6170) << 4 << true << true
-        << QStringList { "[0] ", "[2] Resetting Channel Master 1-8...", "[4] Warning!  Failed to Reset Channel Master 1-8",
-                         "[0] ", "[2] Contacting Channel Master 1-8...",
-                         "[4] Warning!  Failed to Connect to Channel Master 1-8" }
-        << 0;
+    QTest::newRow("failed, then check") << int(Console6170) << 4 << true << true
+                                        << QStringList { "[0] ", "[2] Resetting Channel Master 1-8...",
+                                               "[4] Warning!  Failed to Reset Channel Master 1-8", "[0] ",
+                                               "[2] Contacting Channel Master 1-8...",
+                                               "[4] Warning!  Failed to Connect to Channel Master 1-8" }
+                                        << 0;
 }
 
 void tst_JobsPanel::reset()
@@ -228,7 +230,8 @@ void tst_JobsPanel::rename_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("vanished"); // the device refuses connections by then
     QTest::addColumn<QByteArray>("stored");
-    QTest::newRow("21 characters") << QStringLiteral("Studio B Main Console") << false << QByteArray("Studio B Main Console");
+    QTest::newRow("21 characters") << QStringLiteral("Studio B Main Console") << false
+                                   << QByteArray("Studio B Main Console");
     QTest::newRow("vanished device: the list unchanged") << QStringLiteral("Gone") << true << QByteArray("Unit");
 }
 
@@ -252,7 +255,7 @@ void tst_JobsPanel::rename()
 
     QVERIFY(rig.front.lines.isEmpty());
     QCOMPARE(rig.front.traceOf({ QStringLiteral("devices"), QStringLiteral("enable") }),
-             QStringList({ QStringLiteral("enable 0"), QStringLiteral("devices"), QStringLiteral("enable 1") }));
+        QStringList({ QStringLiteral("enable 0"), QStringLiteral("devices"), QStringLiteral("enable 1") }));
     QCOMPARE(rig.sim.snapshot(1).name, stored);
     const DeviceList list = rig.front.deviceLists.first();
     QCOMPARE(list.at(index).nameBytes(), stored);
@@ -289,8 +292,8 @@ void tst_JobsPanel::selectionThatAddressesNothing_data()
         int mode;
         const char *name;
     } modes[] = { { AutoUpdate, "auto update" }, { GetVersions, "get versions" }, { CheckPanel, "check" },
-                  { UpdatePanel, "update" },     { ResetPanel, "reset" },        { RenameDevice, "rename" },
-                  { IdentifyDevice, "identify" } };
+        { UpdatePanel, "update" }, { ResetPanel, "reset" }, { RenameDevice, "rename" },
+        { IdentifyDevice, "identify" } };
     for (const auto &m : modes) {
         QTest::addRow("%s, device beyond the list", m.name) << m.mode << 1 << 0 << 0 << noDevice;
         QTest::addRow("%s, no device", m.name) << m.mode << -1 << 0 << 0 << noDevice;
@@ -298,10 +301,10 @@ void tst_JobsPanel::selectionThatAddressesNothing_data()
     QTest::newRow("check, position beyond the device") << int(CheckPanel) << 0 << 2 << 1 << noPanel;
     QTest::newRow("update, negative position") << int(UpdatePanel) << 0 << 0 << -1 << noPanel;
     QTest::newRow("reset, position beyond the catalogue") << int(ResetPanel) << 0 << 0 << 24 << noPanel;
-    QTest::newRow("check, unknown device type") << int(CheckPanel) << 0 << 7 << 0
-                                                << QStringLiteral("[4] Warning!  Unknown device type 7");
-    QTest::newRow("auto update, unknown device type") << int(AutoUpdate) << 0 << -1 << 0
-                                                      << QStringLiteral("[4] Warning!  Unknown device type -1");
+    QTest::newRow("check, unknown device type")
+        << int(CheckPanel) << 0 << 7 << 0 << QStringLiteral("[4] Warning!  Unknown device type 7");
+    QTest::newRow("auto update, unknown device type")
+        << int(AutoUpdate) << 0 << -1 << 0 << QStringLiteral("[4] Warning!  Unknown device type -1");
 }
 
 void tst_JobsPanel::selectionThatAddressesNothing()
@@ -326,8 +329,9 @@ void tst_JobsPanel::selectionThatAddressesNothing()
     QCOMPARE(rig.ended(), QStringLiteral("refused 0"));
     QCOMPARE(rig.front.lines, QStringList({ warning }));
     // A rename hands the window its (unchanged) list back, as after any rename.
-    QCOMPARE(rig.front.trace, mode == RenameDevice ? QStringList({ "enable 0", "line", "devices", "enable 1" })
-                                                   : QStringList({ "enable 0", "line", "enable 1" }));
+    QCOMPARE(rig.front.trace,
+        mode == RenameDevice ? QStringList({ "enable 0", "line", "devices", "enable 1" })
+                             : QStringList({ "enable 0", "line", "enable 1" }));
     QCOMPARE(rig.sim.snapshot(0).requests, requestsBefore); // nothing was sent anywhere
     // One-shot flags of the request are used up even though nothing was done.
     QVERIFY(!rig.worker().forceUpdate);

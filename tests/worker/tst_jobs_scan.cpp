@@ -27,8 +27,8 @@ const QString kUnused = QStringLiteral("000.000.000.000");
 const QString kStarted = QStringLiteral("[2] Scanning Network for Orvo Products...");
 const QString kEnabled = QStringLiteral("[2] Manual IP Scan Enabled.");
 
-const QStringList kManualProgress = { "1,0,1,0,100", "1,0,1,0,100", "1,25,1,0,100", "1,50,1,0,100", "1,75,1,0,100",
-                                      "0,0,1,0,100" };
+const QStringList kManualProgress
+    = { "1,0,1,0,100", "1,0,1,0,100", "1,25,1,0,100", "1,50,1,0,100", "1,75,1,0,100", "0,0,1,0,100" };
 
 // Kilobytes of this process's resident memory: now, or at its peak since resetPeakKb().
 qint64 statusKb(const char *field)
@@ -79,12 +79,12 @@ void tst_JobsScan::manualScanOfFourEntriesThenARescan()
     // The console is entered twice (once with leading zeros) and answers both times; it is
     // listed once, in the place where it first answered.
     QVERIFY(rig.scan({ "127.0.0.2", kUnused, "127.000.000.002", "127.0.0.4" }));
-    QCOMPARE(rig.front.lines, QStringList({ kStarted, kEnabled, "[2] Scanning IP address: 127.0.0.2 ...",
-                                            "[2]^ Scanning IP address: 127.0.0.2 ...",
-                                            "[2]^ Scanning IP address: 127.0.0.4 ...", "[2]^ Finished Network Scan",
-                                            "[2] Orvo Products Found: 2",
-                                            "[2] #1:  Type: 6170 Console  |  Studio A Desk  |  IP: 127.0.0.2",
-                                            "[2] #2:  Type: Lumivox KVR10  |  Booth 2  |  IP: 127.0.0.4" }));
+    QCOMPARE(rig.front.lines,
+        QStringList(
+            { kStarted, kEnabled, "[2] Scanning IP address: 127.0.0.2 ...", "[2]^ Scanning IP address: 127.0.0.2 ...",
+                "[2]^ Scanning IP address: 127.0.0.4 ...", "[2]^ Finished Network Scan", "[2] Orvo Products Found: 2",
+                "[2] #1:  Type: 6170 Console  |  Studio A Desk  |  IP: 127.0.0.2",
+                "[2] #2:  Type: Lumivox KVR10  |  Booth 2  |  IP: 127.0.0.4" }));
     // The list goes out before "Finished Network Scan"; the window restores its controls on it.
     QCOMPARE(rig.front.trace.mid(0, 1), QStringList({ "clear" }));
     QCOMPARE(rig.front.traceOf({ "devices", "line" }).indexOf("devices"), 5);
@@ -111,27 +111,28 @@ void tst_JobsScan::manualScan_data()
     const QString kvr30 = QStringLiteral("[2] #1:  Type: Lumivox KVR30  |  Lumivox KVR30  |  IP: 127.0.0.2");
     const QString scanning2 = QStringLiteral("[2] Scanning IP address: 127.0.0.2 ...");
 
-    QTest::newRow("no entries") << QStringList { kUnused, "255.255.255.255", kUnused, kUnused }
-                                << QStringList { kStarted, kEnabled, "[2]^ Finished Network Scan", "[2] Orvo Products Found: 0" };
+    QTest::newRow("no entries") << QStringList { kUnused, "255.255.255.255", kUnused,
+        kUnused } << QStringList { kStarted, kEnabled, "[2]^ Finished Network Scan", "[2] Orvo Products Found: 0" };
     // A malformed entry is named and skipped; the warning stays: the closing line does not replace it.
     for (const char *entry : { "127.0.0", "127.0.0.2.1", "127.0.0.256", "127.0..2", "127.0.0.-2",
-                               "127.0.0.99999999999999999999", "localhost", "" })
+             "127.0.0.99999999999999999999", "localhost", "" })
         QTest::addRow("malformed '%s'", entry)
             << QStringList { kUnused, entry }
             << QStringList { kStarted, kEnabled,
-                             QStringLiteral("[4] Warning!  Manual IP address '%1' is not a valid IPv4 address - skipped").arg(entry),
-                             "[2] Finished Network Scan", "[2] Orvo Products Found: 0" };
+                   QStringLiteral("[4] Warning!  Manual IP address '%1' is not a valid IPv4 address - skipped")
+                       .arg(entry),
+                   "[2] Finished Network Scan", "[2] Orvo Products Found: 0" };
     QTest::newRow("malformed among valid ones")
         << QStringList { "127.0.0.2", "127.0.0", "127.0.0.3", kUnused }
         << QStringList { kStarted, kEnabled, scanning2,
-                         "[4]^ Warning!  Manual IP address '127.0.0' is not a valid IPv4 address - skipped",
-                         "[2] Scanning IP address: 127.0.0.3 ...", "[2]^ Finished Network Scan", "[2] Orvo Products Found: 2",
-                         kvr30, "[2] #2:  Type: Lumivox TX512  |  Lumivox TX512  |  IP: 127.0.0.3" };
+               "[4]^ Warning!  Manual IP address '127.0.0' is not a valid IPv4 address - skipped",
+               "[2] Scanning IP address: 127.0.0.3 ...", "[2]^ Finished Network Scan", "[2] Orvo Products Found: 2",
+               kvr30, "[2] #2:  Type: Lumivox TX512  |  Lumivox TX512  |  IP: 127.0.0.3" };
     // Only the value of a field counts: a hand-edited settings file may pad it further than the
     // dialog does, and the entry is still a plain address.
     QTest::newRow("leading zeros") << QStringList { "0127.0.0000.0002" }
                                    << QStringList { kStarted, kEnabled, scanning2, "[2]^ Finished Network Scan",
-                                                    "[2] Orvo Products Found: 1", kvr30 };
+                                          "[2] Orvo Products Found: 1", kvr30 };
 }
 
 void tst_JobsScan::manualScan()
@@ -171,15 +172,15 @@ void tst_JobsScan::recordsThatClaimAnotherIdentity()
     // A record of 0xFF behind a valid header is listed as what it says; the liar's record (the
     // genuine device's MAC) is replaced by the genuine one where it stood, and both are named.
     QCOMPARE(rig.front.lines.mid(6),
-             QStringList({ "[2] Orvo Products Found: 2",
-                           "[2] #1:  Type: Unknown device type 4294967295  |  " + QString(31, QChar(0xFF))
-                               + "  |  IP: 255.255.255.255",
-                           "[2] #2:  Type: Lumivox KVR10  |  Genuine  |  IP: 127.0.0.73",
-                           "[4] Warning!  The device at 127.0.0.71 sends a record for 255.255.255.255: its jobs go to "
-                           "255.255.255.255",
-                           "[4] Warning!  The device at 127.0.0.72 sends a record for 127.0.0.74: its jobs go to 127.0.0.74",
-                           "[4] Warning!  The record from 127.0.0.73 replaces the one for 127.0.0.74 (same MAC "
-                           "00:1a:2b:02:00:ad)" }));
+        QStringList({ "[2] Orvo Products Found: 2",
+            "[2] #1:  Type: Unknown device type 4294967295  |  " + QString(31, QChar(0xFF))
+                + "  |  IP: 255.255.255.255",
+            "[2] #2:  Type: Lumivox KVR10  |  Genuine  |  IP: 127.0.0.73",
+            "[4] Warning!  The device at 127.0.0.71 sends a record for 255.255.255.255: its jobs go to "
+            "255.255.255.255",
+            "[4] Warning!  The device at 127.0.0.72 sends a record for 127.0.0.74: its jobs go to 127.0.0.74",
+            "[4] Warning!  The record from 127.0.0.73 replaces the one for 127.0.0.74 (same MAC "
+            "00:1a:2b:02:00:ad)" }));
     QCOMPARE(rig.worker().foundDevices.size(), 2);
 }
 
@@ -187,7 +188,8 @@ void tst_JobsScan::scanOfHostileDiscoveryReplies()
 {
     JobRig rig;
     for (const char *name : { "Long", "Ones", "Trickle", "Flood" }) {
-        devsim::DeviceConfig c = devsim::defaultDevice(LumivoxKvr10, QStringLiteral("127.0.0.%1").arg(61 + rig.sim.deviceCount()));
+        devsim::DeviceConfig c
+            = devsim::defaultDevice(LumivoxKvr10, QStringLiteral("127.0.0.%1").arg(61 + rig.sim.deviceCount()));
         c.name = name;
         rig.sim.addDevice(c);
     }
@@ -199,10 +201,10 @@ void tst_JobsScan::scanOfHostileDiscoveryReplies()
     QVERIFY(rig.scan({ "127.0.0.61", "127.0.0.62", "127.0.0.63", "127.0.0.64" }));
 
     // The record is the first 123 bytes, whatever follows; a reply of 0xFF is no record.
-    QCOMPARE(rig.front.lines.mid(7), QStringList({ "[2] Orvo Products Found: 3",
-                                                   "[2] #1:  Type: Lumivox KVR10  |  Long  |  IP: 127.0.0.61",
-                                                   "[2] #2:  Type: Lumivox KVR10  |  Trickle  |  IP: 127.0.0.63",
-                                                   "[2] #3:  Type: Lumivox KVR10  |  Flood  |  IP: 127.0.0.64" }));
+    QCOMPARE(rig.front.lines.mid(7),
+        QStringList({ "[2] Orvo Products Found: 3", "[2] #1:  Type: Lumivox KVR10  |  Long  |  IP: 127.0.0.61",
+            "[2] #2:  Type: Lumivox KVR10  |  Trickle  |  IP: 127.0.0.63",
+            "[2] #3:  Type: Lumivox KVR10  |  Flood  |  IP: 127.0.0.64" }));
     QCOMPARE(rig.sim.snapshot(1).infoRequests, 1);
 }
 
@@ -214,8 +216,9 @@ void tst_JobsScan::floodedStatusQueryEndsWithoutBufferingTheFlood()
 
     // A reply that goes on past its 76 bytes is no reply: the check fails and says so.
     QVERIFY(rig.run(CheckPanel, rig.select(0, 0)));
-    QCOMPARE(rig.front.lines, QStringList({ "[0] ", "[2] Contacting Interface Processor...",
-                                            "[4] Warning!  Failed to Connect to Interface Processor" }));
+    QCOMPARE(rig.front.lines,
+        QStringList({ "[0] ", "[2] Contacting Interface Processor...",
+            "[4] Warning!  Failed to Connect to Interface Processor" }));
 
     // Status queries against a device that floods each connection with 100 MB: the socket takes
     // no more than a reply's worth, so the peak resident memory barely moves (a socket that took
@@ -226,7 +229,7 @@ void tst_JobsScan::floodedStatusQueryEndsWithoutBufferingTheFlood()
     const qint64 before = statusKb("VmRSS:");
     for (int i = 0; i < 10; ++i)
         QVERIFY(!link.exchangePanelPacket(RouteBootStatus, slot.channel, slot.panel, 4, CmdStatusQuery, 0,
-                                          slot.boardType, slot.boardAddress, false, 5000));
+            slot.boardType, slot.boardAddress, false, 5000));
     const qint64 growth = statusKb("VmHWM:") - before;
     qInfo("peak resident memory growth over 10 flooded exchanges: %lld kB", growth);
     if (kResidentMemoryTellsUse)

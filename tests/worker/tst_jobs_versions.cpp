@@ -61,8 +61,8 @@ devsim::DeviceConfig qrt(std::uint32_t optionMask, int needsUpdate = 0)
     return c;
 }
 
-void setVersion(devsim::DeviceConfig &c, int position, int version,
-                devsim::BoardState state = devsim::BoardState::Running)
+void setVersion(
+    devsim::DeviceConfig &c, int position, int version, devsim::BoardState state = devsim::BoardState::Running)
 {
     c.boards[static_cast<std::size_t>(position)].version = static_cast<std::uint8_t>(version);
     c.boards[static_cast<std::size_t>(position)].state = state;
@@ -109,7 +109,8 @@ void tst_JobsVersions::versionScan_data()
     QTest::addColumn<QVector<int>>("progress");
     QTest::addColumn<QList<int>>("asked"); // the boards asked once; the others never
 
-    const QStringList consoleHeader = { "[2] 6170 Console [Desk]", "[0] ", "[2] *** FIRMWARE VERSION SCAN ***", "[0] " };
+    const QStringList consoleHeader
+        = { "[2] 6170 Console [Desk]", "[0] ", "[2] *** FIRMWARE VERSION SCAN ***", "[0] " };
     const QStringList qrtHeader = { "[2] 3350 QRT [QRT]", "[0] ", "[2] *** FIRMWARE VERSION SCAN ***", "[0] " };
     const QStringList end = { "[0] ", "[2] *** FIRMWARE VERSION SCAN FINISHED ***" };
     // No line for the manual master faders (19), which give way to the motorised ones; the
@@ -119,10 +120,13 @@ void tst_JobsVersions::versionScan_data()
     setVersion(motorised, 21, 4);
     QTest::newRow("console, motorised faders")
         << motorised
-        << consoleHeader + QStringList { "[4] Firmware update required: Channel AudioBoard 1-4   Version: 9 [BootMode]  (10)",
-                                         "[4] Firmware update required: Channel Meter 1-8   Version: 0  (5)",
-                                         "[4] Firmware update required: Channel Faders 9-16   Version: 4  (10)" } + end
-        << 20 << QVector<int> { 0, 4, 8, 12, 16, 20, 25, 29, 33, 37, 41, 45, 50, 54, 58, 62, 66, 70, 75, 79, 83, 87, 91, 95 }
+        << consoleHeader
+            + QStringList { "[4] Firmware update required: Channel AudioBoard 1-4   Version: 9 [BootMode]  (10)",
+                  "[4] Firmware update required: Channel Meter 1-8   Version: 0  (5)",
+                  "[4] Firmware update required: Channel Faders 9-16   Version: 4  (10)" }
+            + end
+        << 20
+        << QVector<int> { 0, 4, 8, 12, 16, 20, 25, 29, 33, 37, 41, 45, 50, 54, 58, 62, 66, 70, 75, 79, 83, 87, 91, 95 }
         << QList<int> { 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 17, 18, 20, 21, 22, 23 };
     QTest::newRow("console, manual faders")
         << console(0) << consoleHeader + end << 20
@@ -153,7 +157,7 @@ void tst_JobsVersions::versionScan()
         calls << QStringLiteral("1,%1,0,0,0").arg(v);
     QCOMPARE(rig.front.progress, calls << "0,0,1,0,100");
     QCOMPARE(rig.front.traceOf({ QStringLiteral("enable"), QStringLiteral("clear"), QStringLiteral("box") }),
-             QStringList({ QStringLiteral("enable 0"), QStringLiteral("clear"), QStringLiteral("enable 1") }));
+        QStringList({ QStringLiteral("enable 0"), QStringLiteral("clear"), QStringLiteral("enable 1") }));
     QVERIFY(rig.front.progressAuto.isEmpty());
     QVERIFY(rig.front.deviceLists.isEmpty());
     const devsim::DeviceSnapshot s = rig.sim.snapshot(0);
@@ -170,17 +174,19 @@ void tst_JobsVersions::currentConsole_data()
     QTest::addColumn<QStringList>("last"); // the last lines, without the verdicts on current boards
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<QList<int>>("written");
-    QTest::newRow("nothing to update")
-        << false << QStringList { "[0] ", "[2] *** YOUR CONSOLE/UNIT'S FIRMWARE IS UP TO DATE ***" } + kFinished
-        << QStringList { kDone } << QList<int>();
+    QTest::newRow("nothing to update") << false
+                                       << QStringList { "[0] ",
+                                              "[2] *** YOUR CONSOLE/UNIT'S FIRMWARE IS UP TO DATE ***" }
+            + kFinished << QStringList { kDone }
+                                       << QList<int>();
     // Forced, every board is written, in the order of the catalogue, each download ending
     // before the next begins; the manual master faders give way to the motorised ones.
     QTest::newRow("forced") << true
                             << QStringList { "[2] Updating: Master Faders [Mot]   Version: 10  (10)",
-                                             "[1]^ Update Successful!    Master Faders [Mot]   Version: 10  (10)" }
-            + kFinished
-                            << QStringList { question(23), kDone }
-                            << QList<int> { 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21, 22, 23 };
+                                   "[1]^ Update Successful!    Master Faders [Mot]   Version: 10  (10)" }
+            + kFinished << QStringList { question(23), kDone }
+                            << QList<int> { 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21,
+                                   22, 23 };
 }
 
 void tst_JobsVersions::currentConsole()
@@ -207,7 +213,8 @@ void tst_JobsVersions::currentConsole()
     QVERIFY(!rig.worker().forceUpdate); // both used up by the job
     QVERIFY(!rig.worker().refreshDeviceInfo);
     QCOMPARE(rig.front.traceOf({ QStringLiteral("box"), QStringLiteral("devices"), QStringLiteral("enable") }),
-             QStringList({ "enable 0" }) + (boxes.size() == 2 ? QStringList({ "box", "box" }) : QStringList({ "box" })) + QStringList({ "devices", "enable 1" }));
+        QStringList({ "enable 0" }) + (boxes.size() == 2 ? QStringList({ "box", "box" }) : QStringList({ "box" }))
+            + QStringList({ "devices", "enable 1" }));
     QCOMPARE(rig.sim.events().last().what, QStringLiteral("info"));
     QList<int> order;
     for (const devsim::Event &e : rig.sim.events()) {
@@ -247,7 +254,8 @@ void tst_JobsVersions::stoppedAtTheQuestion()
     // Forced, every board is listed as in need, the current ones with their build version.
     const QStringList lines = rig.front.lines;
     QCOMPARE(lines.size(), 4 + 20 + 2 + (abort ? 1 : 0));
-    QCOMPARE(lines.mid(0, 5), kAutoHeader + QStringList({ "[4] Firmware update required: Monitor Interface   Version: 12  (12)" }));
+    QCOMPARE(lines.mid(0, 5),
+        kAutoHeader + QStringList({ "[4] Firmware update required: Monitor Interface   Version: 12  (12)" }));
     QCOMPARE(lines.at(4 + 16), QStringLiteral("[4] Firmware update required: Channel Meter 1-8   Version: 4  (5)"));
     QCOMPARE(lines.mid(24), abort ? kUpdatingBanner : QStringList({ "[0] ", "[2] *** FIRMWARE UPDATE CANCELLED ***" }));
     QCOMPARE(rig.front.boxes, QStringList({ question(20) }));
@@ -272,7 +280,7 @@ void tst_JobsVersions::monitorInterfaceInBootLoader()
         const devsim::DeviceSnapshot s = rig.sim.snapshot(0);
         if (queriesAtQuestion < 0)
             queriesAtQuestion = std::accumulate(s.boards.begin(), s.boards.end(), 0,
-                                                [](int n, const devsim::BoardSnapshot &b) { return n + b.statusQueries; });
+                [](int n, const devsim::BoardSnapshot &b) { return n + b.statusQueries; });
     };
     rig.front.answers.enqueue(kYes);
     QVERIFY(rig.run(AutoUpdate, rig.select(0)));
@@ -283,16 +291,18 @@ void tst_JobsVersions::monitorInterfaceInBootLoader()
     // they report now, the others are found current on a fresh query.
     const QStringList lines = withoutTimes(rig.front.lines);
     QCOMPARE(lines.mid(24, 9),
-             kUpdatingBanner + QStringList({
-                 "[2] Updating: Monitor Interface   Version: 3 [BootMode]  (12)",
-                 "[1]^ Update Successful!    Monitor Interface   Version: 12  (12)",
-                 "[2] Updating: Monitor Master   Version: 0  (13)",
-                 "[12]^ Firmware update not required. Panel/board is up to date!    Monitor Master   Version: 13  (13)",
-                 "[2] Updating: Monitor AudioBoard   Version: 0  (11)",
-                 "[12]^ Firmware update not required. Panel/board is up to date!    Monitor AudioBoard   Version: 11  (11)" }));
+        kUpdatingBanner
+            + QStringList({ "[2] Updating: Monitor Interface   Version: 3 [BootMode]  (12)",
+                "[1]^ Update Successful!    Monitor Interface   Version: 12  (12)",
+                "[2] Updating: Monitor Master   Version: 0  (13)",
+                "[12]^ Firmware update not required. Panel/board is up to date!    Monitor Master   Version: 13  (13)",
+                "[2] Updating: Monitor AudioBoard   Version: 0  (11)",
+                "[12]^ Firmware update not required. Panel/board is up to date!    Monitor AudioBoard   Version: 11  "
+                "(11)" }));
     QCOMPARE(lines.filter(QStringLiteral("[1]^ Update Successful!")).size(), 4);
     QCOMPARE(lines.filter(QStringLiteral("Warning:")),
-             QStringList({ "[4] Warning: Channel Master FPGA 17-24 firmware version (12) differs from build version (13)" }));
+        QStringList(
+            { "[4] Warning: Channel Master FPGA 17-24 firmware version (12) differs from build version (13)" }));
     QCOMPARE(lines.filter(QStringLiteral("[12]^ Firmware update not required.")).size(), 16);
     QCOMPARE(rig.front.boxes, QStringList({ question(20), kDone }));
     QStringList autoProgress;
@@ -326,15 +336,16 @@ void tst_JobsVersions::failedBoards()
 
     // Tried in the catalogue's order; each board's result replaces its "Updating" line.
     QCOMPARE(withoutCurrent(rig.front.lines).filter(QRegularExpression("^\\[\\d+\\]\\^ |WARNING")),
-             QStringList({ "[11]^ Update firmware file missing!    Monitor AudioBoard   Version: 10  (11)",
-                           "[11]^ Update firmware file missing!    Monitor 3350 AudioBoard   Version: 6  (7)",
-                           "[1]^ Update Successful!    Channel Meter 1-8   Version: 5  (5)",
-                           "[8]^ There was a problem connecting to the panel/board!    Channel Meter 9-16   Version: 0  (5)",
-                           "[3] WARNING!  Firmware update FAILED on 3 panels/boards!" }));
+        QStringList({ "[11]^ Update firmware file missing!    Monitor AudioBoard   Version: 10  (11)",
+            "[11]^ Update firmware file missing!    Monitor 3350 AudioBoard   Version: 6  (7)",
+            "[1]^ Update Successful!    Channel Meter 1-8   Version: 5  (5)",
+            "[8]^ There was a problem connecting to the panel/board!    Channel Meter 9-16   Version: 0  (5)",
+            "[3] WARNING!  Firmware update FAILED on 3 panels/boards!" }));
     QCOMPARE(rig.front.lines.filter("Firmware update required: Channel Meter 9-16"),
-             QStringList { "[4] Firmware update required: Channel Meter 9-16   Version: 0  (5)" });
+        QStringList { "[4] Firmware update required: Channel Meter 9-16   Version: 0  (5)" });
     QCOMPARE(rig.front.boxes,
-             QStringList({ question(4), QStringLiteral("3/400 Auto Update: WARNING!  Firmware update FAILED on 3 panels/boards!") }));
+        QStringList({ question(4),
+            QStringLiteral("3/400 Auto Update: WARNING!  Firmware update FAILED on 3 panels/boards!") }));
     QCOMPARE(rig.sim.snapshot(0).boards[16].erases, 2);
     QCOMPARE(erasedInOrder(rig.sim), QList<int>({ 16 }));
 }
@@ -366,9 +377,9 @@ void tst_JobsVersions::abortDuringAnUpdateEndsTheJobAndOnlyIt()
 
     // The interrupted board keeps the result of its only attempt; nothing follows it.
     QCOMPARE(withoutCurrent(rig.front.lines).mid(6),
-             kUpdatingBanner
-                 + QStringList({ "[2] Updating: Channel Meter 1-8   Version: 4  (5)",
-                                 "[7]^ Update FAILED! Panel/board still in Boot mode!    Channel Meter 1-8   Version: 4  (5)" }));
+        kUpdatingBanner
+            + QStringList({ "[2] Updating: Channel Meter 1-8   Version: 4  (5)",
+                "[7]^ Update FAILED! Panel/board still in Boot mode!    Channel Meter 1-8   Version: 4  (5)" }));
     QCOMPARE(rig.front.boxes, QStringList({ question(2) }));
     const devsim::DeviceSnapshot s = rig.sim.snapshot(0);
     QCOMPARE(s.boards[16].picQueries, 1); // no second attempt

@@ -85,7 +85,7 @@ void tst_LoopbackOnly::deviceJobOnARecordThatNamesAnotherAddressRefused()
         w.panelIndex = 0;
     }));
     QCOMPARE(rig.front.lines,
-             QStringList { refusal(QStringLiteral("The time factor 1000"), QStringLiteral("192.0.2.21 is not one")) });
+        QStringList { refusal(QStringLiteral("The time factor 1000"), QStringLiteral("192.0.2.21 is not one")) });
     QCOMPARE(rig.front.enables, QVector<bool>({ false, true }));
     QCOMPARE(rig.ended(), QStringLiteral("refused 0"));
     QCOMPARE(rig.sim.snapshot(0).connections, 1); // the scan's
@@ -106,8 +106,8 @@ void tst_LoopbackOnly::cliSpeedUpRefused_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("target");
     QTest::newRow("device") << QStringList { "check", "192.0.2.10", "0" } << "192.0.2.10 is not one";
-    QTest::newRow("one of the scan's addresses") << QStringList { "scan", "--ip", "127.0.0.2", "--ip", "192.0.2.11" }
-                                                 << "192.0.2.11 is not one";
+    QTest::newRow("one of the scan's addresses")
+        << QStringList { "scan", "--ip", "127.0.0.2", "--ip", "192.0.2.11" } << "192.0.2.11 is not one";
     QTest::newRow("sweep") << QStringList { "scan" } << "a scan without --ip sweeps the subnets of this computer";
 }
 
@@ -123,9 +123,11 @@ void tst_LoopbackOnly::cliSpeedUpRefused()
     // The refusal and the usage line, and not one debug line of the worker: no job was requested.
     const QStringList err = QString::fromLocal8Bit(p.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(err.size(), 2);
-    QCOMPARE(err.first(), "orvo-updater-cli: --speed-up is for the device simulator only: it shortens the boards' "
-                          "restart and erase waits, so it is honoured only when every address the command talks to is "
-                          "a loopback address (127.0.0.0/8), and " + target + "; nothing was sent");
+    QCOMPARE(err.first(),
+        "orvo-updater-cli: --speed-up is for the device simulator only: it shortens the boards' "
+        "restart and erase waits, so it is honoured only when every address the command talks to is "
+        "a loopback address (127.0.0.0/8), and "
+            + target + "; nothing was sent");
     QVERIFY(err.last().startsWith(QStringLiteral("Usage: orvo-updater-cli [options] ")));
 }
 

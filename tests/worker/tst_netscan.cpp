@@ -51,14 +51,15 @@ void tst_NetScan::sweepFindsTheDevicesOfItsOwnSubnet()
     QCOMPARE(found, QStringList({ QStringLiteral("10.213.7.20"), QStringLiteral("10.213.7.30") }));
     QCOMPARE(lists, 1);
     QCOMPARE(ownConnections, QStringLiteral("0"));
-    QCOMPARE(lines, QStringList({
-                        QStringLiteral("[2] Scanning Network for Orvo Products..."),
-                        QStringLiteral("[2] Found an IP address associated with this computer: 10.213.7.1"),
-                        QStringLiteral("[2]^ Finished Network Scan"),
-                        QStringLiteral("[2] Orvo Products Found: 2"),
-                        QStringLiteral("[2] #1:  Type: Lumivox KVR10  |  Lumivox KVR10  |  IP: 10.213.7.20"),
-                        QStringLiteral("[2] #2:  Type: Lumivox KVR10  |  Lumivox KVR10  |  IP: 10.213.7.30"),
-                    }));
+    QCOMPARE(lines,
+        QStringList({
+            QStringLiteral("[2] Scanning Network for Orvo Products..."),
+            QStringLiteral("[2] Found an IP address associated with this computer: 10.213.7.1"),
+            QStringLiteral("[2]^ Finished Network Scan"),
+            QStringLiteral("[2] Orvo Products Found: 2"),
+            QStringLiteral("[2] #1:  Type: Lumivox KVR10  |  Lumivox KVR10  |  IP: 10.213.7.20"),
+            QStringLiteral("[2] #2:  Type: Lumivox KVR10  |  Lumivox KVR10  |  IP: 10.213.7.30"),
+        }));
 
     // The start, one value per probed host 2..254 (host 1 is its own) and the end.
     QCOMPARE(progress.size(), 1 + 253 + 1);

@@ -20,7 +20,7 @@ namespace {
 class Reader
 {
 public:
-    Reader(const QJsonObject &o, QString path, QString *error) : m_o(o), m_path(std::move(path)), m_error(error) {}
+    Reader(const QJsonObject &o, QString path, QString *error) : m_o(o), m_path(std::move(path)), m_error(error) { }
 
     bool ok() const { return m_ok; }
 
@@ -47,7 +47,7 @@ public:
         return true;
     }
 
-    template<typename T>
+    template <typename T>
     bool integer(const QString &key, qint64 min, qint64 max, T *out)
     {
         if (!m_ok || !has(key))
@@ -178,15 +178,15 @@ bool parseDevice(const QJsonObject &o, const QString &path, SimulatorConfig *out
 {
     Reader r(o, path, error);
     r.onlyKeys({ "type", "address", "recordAddress", "port", "name", "mac", "needsUpdate", "optionMask", "byData",
-                 "recordBytes", "restartMs", "boards", "faults" });
+        "recordBytes", "restartMs", "boards", "faults" });
     if (!r.ok())
         return false;
     if (!r.has("type"))
         return r.fail("type", QStringLiteral("missing"));
     const QJsonValue typeValue = r.value("type");
     const int type = deviceTypeFromText(typeValue.isString() ? typeValue.toString()
-                                                             : typeValue.isDouble() ? QString::number(typeValue.toDouble())
-                                                                                    : QString());
+            : typeValue.isDouble()                           ? QString::number(typeValue.toDouble())
+                                                             : QString());
     if (type < 0)
         return r.fail("type", QStringLiteral("expected 0..4 or console, qrt, kvr10, tx512, kvr30"));
     if (!r.has("address"))
@@ -234,7 +234,8 @@ bool parseDevice(const QJsonObject &o, const QString &path, SimulatorConfig *out
     for (int i = 0; i < byData.size(); ++i) {
         const double v = byData[i].toDouble(-1);
         if (!byData[i].isDouble() || std::floor(v) != v || v < 0 || v > 4294967295.0)
-            return r.fail(QStringLiteral("byData[%1]").arg(i), QStringLiteral("expected a whole number from 0 to 4294967295"));
+            return r.fail(
+                QStringLiteral("byData[%1]").arg(i), QStringLiteral("expected a whole number from 0 to 4294967295"));
         d.byData[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(v);
     }
     if (r.has("recordBytes")) {
@@ -293,7 +294,9 @@ bool parseConfig(const QByteArray &json, SimulatorConfig *out, QString *error)
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
     if (doc.isNull()) {
         if (error)
-            *error = QStringLiteral("not valid JSON at offset %1: %2").arg(parseError.offset).arg(parseError.errorString());
+            *error = QStringLiteral("not valid JSON at offset %1: %2")
+                         .arg(parseError.offset)
+                         .arg(parseError.errorString());
         return false;
     }
     if (!doc.isObject()) {

@@ -20,17 +20,16 @@ namespace {
 
 constexpr int kExitBadUsage = 2;
 
-const char kUsage[] =
-    "Usage: orvo-devsim [--config FILE] [--console ADDR] [--qrt ADDR] [--kvr10 ADDR] [--tx512 ADDR]\n"
-    "                   [--kvr30 ADDR] [--port N] [--speed-up F] [--state-out FILE] [-v]\n"
-    "Simulated devices for Orvo Updater on TCP port N (default 51000) of each ADDR.\n"
-    "  --config FILE     devices from a JSON configuration (see tools/devsim/README.md)\n"
-    "  --console ADDR    a 6170 Console with every panel running its build version (also --qrt,\n"
-    "                    --kvr10, --tx512, --kvr30 for the other device types); repeatable\n"
-    "  --port N          common port of the devices without a port of their own (0: a free one)\n"
-    "  --speed-up F      run restarts and delays F times faster (F >= 1)\n"
-    "  --state-out FILE  write the JSON state to FILE at exit and on SIGUSR1\n"
-    "  -v                log each request on stderr\n";
+const char kUsage[] = "Usage: orvo-devsim [--config FILE] [--console ADDR] [--qrt ADDR] [--kvr10 ADDR] [--tx512 ADDR]\n"
+                      "                   [--kvr30 ADDR] [--port N] [--speed-up F] [--state-out FILE] [-v]\n"
+                      "Simulated devices for Orvo Updater on TCP port N (default 51000) of each ADDR.\n"
+                      "  --config FILE     devices from a JSON configuration (see tools/devsim/README.md)\n"
+                      "  --console ADDR    a 6170 Console with every panel running its build version (also --qrt,\n"
+                      "                    --kvr10, --tx512, --kvr30 for the other device types); repeatable\n"
+                      "  --port N          common port of the devices without a port of their own (0: a free one)\n"
+                      "  --speed-up F      run restarts and delays F times faster (F >= 1)\n"
+                      "  --state-out FILE  write the JSON state to FILE at exit and on SIGUSR1\n"
+                      "  -v                log each request on stderr\n";
 
 int usageError(const QString &message)
 {
@@ -116,7 +115,8 @@ int main(int argc, char **argv)
         }
     }
     if (config.devices.isEmpty())
-        return usageError(QStringLiteral("no device: give --config FILE or a device shortcut such as --console 127.0.0.2"));
+        return usageError(
+            QStringLiteral("no device: give --config FILE or a device shortcut such as --console 127.0.0.2"));
     if (portGiven)
         config.port = port;
     if (speedGiven)
@@ -145,7 +145,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < config.devices.size(); ++i) {
         const DeviceConfig &d = config.devices[i];
         std::printf("orvo-devsim: %s \"%s\" on %s:%u\n", qPrintable(orvo::deviceTypeName(d.type)), d.name.constData(),
-                    qPrintable(d.address), sim.port(i));
+            qPrintable(d.address), sim.port(i));
     }
     std::fflush(stdout);
 

@@ -11,9 +11,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <future>
 #include <cmath>
 #include <cstdio>
+#include <future>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -43,7 +43,7 @@ DeviceConfig defaultDevice(int type, const QString &address)
     const std::uint32_t ip4 = host.toIPv4Address();
     // A MAC derived from type and address keeps devices of one run apart in the program's list.
     c.mac = { { 0x00, 0x1a, 0x2b, static_cast<std::uint8_t>(type), static_cast<std::uint8_t>((ip4 >> 8) & 0xFF),
-                static_cast<std::uint8_t>(ip4 & 0xFF) } };
+        static_cast<std::uint8_t>(ip4 & 0xFF) } };
     for (int i = 0; i < slotCount(type); ++i) {
         BoardConfig &b = c.boards[static_cast<std::size_t>(i)];
         b.fitted = true;
@@ -235,7 +235,7 @@ struct FaultRt
 
 struct Connection : std::enable_shared_from_this<Connection>
 {
-    Connection(asio::io_context &io, int dev) : socket(io), idleTimer(io), replyTimer(io), device(dev) {}
+    Connection(asio::io_context &io, int dev) : socket(io), idleTimer(io), replyTimer(io), device(dev) { }
 
     tcp::socket socket;
     asio::steady_timer idleTimer;
@@ -247,17 +247,17 @@ struct Connection : std::enable_shared_from_this<Connection>
     QByteArray reply;
     int splitAt = 0;
     SteadyClock::duration splitDelay {};
-    bool trickle = false;        // one byte per write, splitDelay apart
-    qint64 floodLeft = 0;        // bytes of flood still to send; -1: without end
+    bool trickle = false; // one byte per write, splitDelay apart
+    qint64 floodLeft = 0; // bytes of flood still to send; -1: without end
 };
 
 /// What to do with a request once it has been read.
 struct Plan
 {
-    QByteArray reply;      ///< empty: close without a reply
-    bool hold = false;     ///< keep the connection open and never answer
-    double delayMs = 0;    ///< simulator ms before the reply
-    int splitAt = 0;       ///< >0: write the reply in two parts, the first this long
+    QByteArray reply;   ///< empty: close without a reply
+    bool hold = false;  ///< keep the connection open and never answer
+    double delayMs = 0; ///< simulator ms before the reply
+    int splitAt = 0;    ///< >0: write the reply in two parts, the first this long
     double splitDelayMs = 0;
     double trickleMs = -1; ///< >=0: write the reply one byte at a time, this far apart
     bool flood = false;    ///< after the request, the reply (or filler) again and again
@@ -268,7 +268,7 @@ struct Plan
 
 struct Simulator::Impl
 {
-    explicit Impl(double factor) : speedUp(factor >= 1.0 ? factor : 1.0) {}
+    explicit Impl(double factor) : speedUp(factor >= 1.0 ? factor : 1.0) { }
 
     asio::io_context io;
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
@@ -465,8 +465,9 @@ struct Simulator::Impl
             closeAcceptor(d);
             if (vanished)
                 closeConnections(d);
-            event(dev, -1, blocked ? (vanished ? QStringLiteral("vanished") : QStringLiteral("refusing"))
-                                   : QStringLiteral("network down"));
+            event(dev, -1,
+                blocked ? (vanished ? QStringLiteral("vanished") : QStringLiteral("refusing"))
+                        : QStringLiteral("network down"));
         } else if (want && !d.acceptor) {
             QString error;
             if (openAcceptor(d, d.port, &error)) {
@@ -563,20 +564,20 @@ struct Simulator::Impl
     {
         const std::size_t want = static_cast<std::size_t>(total - conn->request.size());
         asio::async_read(conn->socket, asio::buffer(conn->buffer.data(), want),
-                         [this, conn, total](const boost::system::error_code &ec, std::size_t n) {
-                             std::lock_guard<std::mutex> lock(mutex);
-                             if (stopping)
-                                 return;
-                             conn->request.append(conn->buffer.data(), static_cast<int>(n));
-                             if (ec) {
-                                 onShortRequest(conn);
-                                 return;
-                             }
-                             if (conn->request.size() == wire::kHeaderSize)
-                                 onHeader(conn);
-                             else
-                                 onRequest(conn);
-                         });
+            [this, conn, total](const boost::system::error_code &ec, std::size_t n) {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (stopping)
+                    return;
+                conn->request.append(conn->buffer.data(), static_cast<int>(n));
+                if (ec) {
+                    onShortRequest(conn);
+                    return;
+                }
+                if (conn->request.size() == wire::kHeaderSize)
+                    onHeader(conn);
+                else
+                    onRequest(conn);
+            });
     }
 
     void onShortRequest(const std::shared_ptr<Connection> &conn)
@@ -586,8 +587,7 @@ struct Simulator::Impl
         if (conn->request.isEmpty())
             event(conn->device, -1, QStringLiteral("closed without a request"));
         else
-            violation(conn->device, QStringLiteral("short request: %1 bytes").arg(conn->request.size()),
-                      conn->request);
+            violation(conn->device, QStringLiteral("short request: %1 bytes").arg(conn->request.size()), conn->request);
         closeSocket(*conn);
     }
 
@@ -663,23 +663,23 @@ struct Simulator::Impl
     {
         const int to = conn->trickle ? from + 1 : (from == 0 && conn->splitAt > 0) ? conn->splitAt : conn->reply.size();
         asio::async_write(conn->socket,
-                          asio::buffer(conn->reply.constData() + from, static_cast<std::size_t>(to - from)),
-                          [this, conn, to](const boost::system::error_code &ec, std::size_t) {
-                              std::lock_guard<std::mutex> lock(mutex);
-                              if (stopping)
-                                  return;
-                              if (ec || to >= conn->reply.size()) {
-                                  closeSocket(*conn);
-                                  return;
-                              }
-                              conn->replyTimer.expires_after(conn->splitDelay);
-                              conn->replyTimer.async_wait([this, conn, to](const boost::system::error_code &ec2) {
-                                  std::lock_guard<std::mutex> lock(mutex);
-                                  if (ec2 || stopping)
-                                      return;
-                                  write(conn, to);
-                              });
-                          });
+            asio::buffer(conn->reply.constData() + from, static_cast<std::size_t>(to - from)),
+            [this, conn, to](const boost::system::error_code &ec, std::size_t) {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (stopping)
+                    return;
+                if (ec || to >= conn->reply.size()) {
+                    closeSocket(*conn);
+                    return;
+                }
+                conn->replyTimer.expires_after(conn->splitDelay);
+                conn->replyTimer.async_wait([this, conn, to](const boost::system::error_code &ec2) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    if (ec2 || stopping)
+                        return;
+                    write(conn, to);
+                });
+            });
     }
 
     // Sends copies of the reply (filler where no reply is due) until `floodBytes` have gone, then
@@ -702,36 +702,37 @@ struct Simulator::Impl
             drain(conn);
             return;
         }
-        const qint64 n = conn->floodLeft < 0 ? conn->reply.size() : std::min<qint64>(conn->floodLeft, conn->reply.size());
+        const qint64 n
+            = conn->floodLeft < 0 ? conn->reply.size() : std::min<qint64>(conn->floodLeft, conn->reply.size());
         asio::async_write(conn->socket, asio::buffer(conn->reply.constData(), static_cast<std::size_t>(n)),
-                          [this, conn, n](const boost::system::error_code &ec, std::size_t) {
-                              std::lock_guard<std::mutex> lock(mutex);
-                              if (stopping)
-                                  return;
-                              if (ec) {
-                                  closeSocket(*conn);
-                                  return;
-                              }
-                              if (conn->floodLeft > 0)
-                                  conn->floodLeft -= n;
-                              floodWrite(conn);
-                          });
+            [this, conn, n](const boost::system::error_code &ec, std::size_t) {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (stopping)
+                    return;
+                if (ec) {
+                    closeSocket(*conn);
+                    return;
+                }
+                if (conn->floodLeft > 0)
+                    conn->floodLeft -= n;
+                floodWrite(conn);
+            });
     }
 
     // Holds a connection without answering: reads and discards until the client goes away.
     void drain(const std::shared_ptr<Connection> &conn)
     {
-        conn->socket.async_read_some(asio::buffer(conn->buffer),
-                                     [this, conn](const boost::system::error_code &ec, std::size_t) {
-                                         std::lock_guard<std::mutex> lock(mutex);
-                                         if (stopping)
-                                             return;
-                                         if (ec) {
-                                             closeSocket(*conn);
-                                             return;
-                                         }
-                                         drain(conn);
-                                     });
+        conn->socket.async_read_some(
+            asio::buffer(conn->buffer), [this, conn](const boost::system::error_code &ec, std::size_t) {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (stopping)
+                    return;
+                if (ec) {
+                    closeSocket(*conn);
+                    return;
+                }
+                drain(conn);
+            });
     }
 
     // --- the device's behaviour (mutex held)
@@ -758,11 +759,12 @@ struct Simulator::Impl
             panel = wire::decodePanelRequest(request);
             position = findFittedBoard(d, panel);
             if (position < 0) {
-                event(dev, -1, QStringLiteral("no board at ch %1 panel %2 type %3 addr %4")
-                                   .arg(panel.channel)
-                                   .arg(panel.panel)
-                                   .arg(panel.boardType)
-                                   .arg(panel.boardAddress));
+                event(dev, -1,
+                    QStringLiteral("no board at ch %1 panel %2 type %3 addr %4")
+                        .arg(panel.channel)
+                        .arg(panel.panel)
+                        .arg(panel.boardType)
+                        .arg(panel.boardAddress));
                 return plan;
             }
             BoardRt &b = d.boards[static_cast<std::size_t>(position)];
@@ -804,8 +806,8 @@ struct Simulator::Impl
             std::uint8_t status = 0;
             const std::optional<std::uint8_t> code = boardRequestReply(dev, position, panel, active, &status);
             if (code)
-                plan.reply = wire::encodePanelReply(type16, panel, *code, status ? status : stateStatus(b),
-                                                    replyByte8(b, *code));
+                plan.reply = wire::encodePanelReply(
+                    type16, panel, *code, status ? status : stateStatus(b), replyByte8(b, *code));
             break;
         }
         default:
@@ -834,9 +836,8 @@ struct Simulator::Impl
 
     QByteArray record(const DeviceRt &d, const std::vector<FaultRt *> &active)
     {
-        const std::uint16_t headerType = find(active, FaultKind::DiscoveryType5)
-            ? 5
-            : static_cast<std::uint16_t>(d.config.type & 0xFFFF);
+        const std::uint16_t headerType
+            = find(active, FaultKind::DiscoveryType5) ? 5 : static_cast<std::uint16_t>(d.config.type & 0xFFFF);
         if (FaultRt *f = find(active, FaultKind::ForeignRecord)) {
             if (const DeviceRt *other = device(f->fault.param)) {
                 DeviceConfig config = d.config;
@@ -861,8 +862,8 @@ struct Simulator::Impl
 
     /// Acts on a panel command; returns the reply code, or nothing for no reply. `status` is set
     /// when the reply carries another status than the board's state.
-    std::optional<std::uint8_t> boardRequestReply(int dev, int position, const wire::PanelRequest &r,
-                                                  const std::vector<FaultRt *> &active, std::uint8_t *status)
+    std::optional<std::uint8_t> boardRequestReply(
+        int dev, int position, const wire::PanelRequest &r, const std::vector<FaultRt *> &active, std::uint8_t *status)
     {
         DeviceRt &d = *devices[static_cast<std::size_t>(dev)];
         BoardRt &b = d.boards[static_cast<std::size_t>(position)];
@@ -879,7 +880,7 @@ struct Simulator::Impl
                 ++b.counters.enterRequests;
                 event(dev, position, QStringLiteral("enter"));
                 restart(dev, position, b.state == BoardState::Erased ? BoardState::Erased : BoardState::BootLoader,
-                        std::nullopt);
+                    std::nullopt);
                 return std::nullopt;
             }
             // An FPGA board takes its image without an enter request; a PIC board only in its boot loader.
@@ -932,10 +933,10 @@ struct Simulator::Impl
             event(dev, position, QStringLiteral("reset"));
             // Without an intact application the boot loader stays in charge after a reset.
             restart(dev, position,
-                    b.state == BoardState::Erased ? BoardState::Erased
-                        : (b.state == BoardState::BootLoader && b.erasedSinceLeave) ? BoardState::BootLoader
-                                                                                      : BoardState::Running,
-                    std::nullopt);
+                b.state == BoardState::Erased                                   ? BoardState::Erased
+                    : (b.state == BoardState::BootLoader && b.erasedSinceLeave) ? BoardState::BootLoader
+                                                                                : BoardState::Running,
+                std::nullopt);
             return std::nullopt;
         default:
             return std::nullopt;
@@ -949,8 +950,8 @@ struct Simulator::Impl
         return buildVersion(type, r.boardType);
     }
 
-    std::optional<std::uint8_t> programRecord(int dev, int position, const wire::PanelRequest &r,
-                                              const std::vector<FaultRt *> &active, bool fpga)
+    std::optional<std::uint8_t> programRecord(
+        int dev, int position, const wire::PanelRequest &r, const std::vector<FaultRt *> &active, bool fpga)
     {
         BoardRt &b = devices[static_cast<std::size_t>(dev)]->boards[static_cast<std::size_t>(position)];
         if (!fpga && b.state == BoardState::Running) {
@@ -995,21 +996,22 @@ struct Simulator::Impl
         event(dev, position, QStringLiteral("restarting"));
         b.restartTimer = std::make_shared<asio::steady_timer>(io);
         b.restartTimer->expires_after(realDuration(b.config.restartMs));
-        b.restartTimer->async_wait([this, dev, position, generation, after, version](const boost::system::error_code &ec) {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (ec || stopping)
-                return;
-            DeviceRt &dd = *devices[static_cast<std::size_t>(dev)];
-            BoardRt &bb = dd.boards[static_cast<std::size_t>(position)];
-            if (bb.restartGeneration != generation || !bb.restarting)
-                return; // overridden by setBoard
-            endRestart(dd, bb);
-            bb.state = after;
-            if (version)
-                bb.version = *version;
-            event(dev, position, QStringLiteral("restarted: ") + boardStateName(after));
-            updateListening(dev);
-        });
+        b.restartTimer->async_wait(
+            [this, dev, position, generation, after, version](const boost::system::error_code &ec) {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (ec || stopping)
+                    return;
+                DeviceRt &dd = *devices[static_cast<std::size_t>(dev)];
+                BoardRt &bb = dd.boards[static_cast<std::size_t>(position)];
+                if (bb.restartGeneration != generation || !bb.restarting)
+                    return; // overridden by setBoard
+                endRestart(dd, bb);
+                bb.state = after;
+                if (version)
+                    bb.version = *version;
+                event(dev, position, QStringLiteral("restarted: ") + boardStateName(after));
+                updateListening(dev);
+            });
         // updateListening() runs after the request, once the connection is dealt with.
     }
 
@@ -1027,8 +1029,9 @@ struct Simulator::Impl
         const bool panel = kind == wire::KindPanel;
         if (FaultRt *f = find(active, FaultKind::WrongReplyCode); f && panel) {
             const std::uint8_t code = static_cast<std::uint8_t>(r.at(13));
-            std::uint8_t other = f->fault.param > 0 ? static_cast<std::uint8_t>(f->fault.param)
-                                                    : (code == wire::kReplyStatus ? wire::kReplyAccepted : wire::kReplyStatus);
+            std::uint8_t other = f->fault.param > 0
+                ? static_cast<std::uint8_t>(f->fault.param)
+                : (code == wire::kReplyStatus ? wire::kReplyAccepted : wire::kReplyStatus);
             if (other == code)
                 other = static_cast<std::uint8_t>(code + 1);
             r[13] = static_cast<char>(other);
@@ -1107,7 +1110,7 @@ struct Simulator::Impl
 // ---------------------------------------------------------------------------------------------
 // Simulator
 
-Simulator::Simulator(double speedUp) : d(std::make_unique<Impl>(speedUp)) {}
+Simulator::Simulator(double speedUp) : d(std::make_unique<Impl>(speedUp)) { }
 
 Simulator::~Simulator()
 {
@@ -1122,10 +1125,10 @@ int Simulator::addDevice(const DeviceConfig &config)
     auto dev = std::make_unique<DeviceRt>();
     dev->config = config;
     dev->name = config.name.left(wire::kNameFieldSize);
-    const std::uint32_t ip4 =
-        QHostAddress(config.recordAddress.isEmpty() ? config.address : config.recordAddress).toIPv4Address();
+    const std::uint32_t ip4
+        = QHostAddress(config.recordAddress.isEmpty() ? config.address : config.recordAddress).toIPv4Address();
     dev->ip = { { static_cast<std::uint8_t>(ip4 >> 24), static_cast<std::uint8_t>((ip4 >> 16) & 0xFF),
-                  static_cast<std::uint8_t>((ip4 >> 8) & 0xFF), static_cast<std::uint8_t>(ip4 & 0xFF) } };
+        static_cast<std::uint8_t>((ip4 >> 8) & 0xFF), static_cast<std::uint8_t>(ip4 & 0xFF) } };
     const int slotTotal = slotCount(static_cast<int>(config.type));
     for (int i = 0; i < kPositions; ++i) {
         BoardRt &b = dev->boards[static_cast<std::size_t>(i)];
@@ -1424,14 +1427,14 @@ QJsonObject Simulator::stateJson() const
     }
     QJsonArray violations;
     for (const Violation &v : this->violations())
-        violations.append(QJsonObject { { "device", v.device }, { "what", v.what },
-                                        { "bytes", QString::fromLatin1(v.bytes.toHex(' ')) } });
+        violations.append(QJsonObject {
+            { "device", v.device }, { "what", v.what }, { "bytes", QString::fromLatin1(v.bytes.toHex(' ')) } });
     QJsonArray events;
     for (const Event &e : this->events())
-        events.append(QJsonObject { { "timeMs", e.timeMs }, { "device", e.device }, { "position", e.position },
-                                    { "what", e.what } });
+        events.append(QJsonObject {
+            { "timeMs", e.timeMs }, { "device", e.device }, { "position", e.position }, { "what", e.what } });
     return QJsonObject { { "timeMs", nowMs() }, { "speedUp", speedUp() }, { "devices", devices },
-                         { "violations", violations }, { "events", events } };
+        { "violations", violations }, { "events", events } };
 }
 
 void Simulator::setVerbose(bool on)

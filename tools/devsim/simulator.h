@@ -26,25 +26,25 @@ struct BoardConfig
 {
     bool fitted = false;
     BoardState state = BoardState::Running;
-    std::uint8_t version = 0;   ///< reported by the status query (body byte 8)
-    int picVariant = 0;         ///< 0..11 answered to the PIC query; -1: no answer (closes)
-    int newVersion = -1;        ///< version after a new image; -1: the board's build version
-    int restartMs = 2000;       ///< restart time in simulator time (see speed-up)
+    std::uint8_t version = 0; ///< reported by the status query (body byte 8)
+    int picVariant = 0;       ///< 0..11 answered to the PIC query; -1: no answer (closes)
+    int newVersion = -1;      ///< version after a new image; -1: the board's build version
+    int restartMs = 2000;     ///< restart time in simulator time (see speed-up)
 };
 
 /// One simulated device.
 struct DeviceConfig
 {
     QString address = QStringLiteral("127.0.0.2"); ///< IPv4 address it listens on
-    QString recordAddress;          ///< IPv4 address its record names; empty: `address`
-    std::uint16_t port = 0;         ///< 0: the simulator's common port (see Simulator::start)
-    std::uint32_t type = 0;         ///< device type 0..4 (record offset 12)
+    QString recordAddress;                         ///< IPv4 address its record names; empty: `address`
+    std::uint16_t port = 0;                        ///< 0: the simulator's common port (see Simulator::start)
+    std::uint32_t type = 0;                        ///< device type 0..4 (record offset 12)
     QByteArray name = "Orvo Device";
     std::array<std::uint8_t, 6> mac { { 0x00, 0x1a, 0x2b, 0x00, 0x00, 0x01 } };
     std::uint8_t needsUpdate = 0;
     std::uint32_t optionMask = 0;
     std::array<std::uint32_t, 8> byData {};
-    QByteArray otherRecordBytes;    ///< optional 123-byte template for the uninterpreted bytes
+    QByteArray otherRecordBytes; ///< optional 123-byte template for the uninterpreted bytes
     std::array<BoardConfig, kPositions> boards {};
 };
 
@@ -52,30 +52,30 @@ struct DeviceConfig
 DeviceConfig defaultDevice(int type, const QString &address);
 
 enum class FaultKind {
-    NeverAnswer,         ///< accepts, reads the request, closes without a reply
-    WrongReplyCode,      ///< replies with another reply code
-    WrongEcho,           ///< echoes another channel/panel/board (param: body byte to change)
-    ChecksumRefusals,    ///< 'm' for the first `param` program records (then 'k')
-    SplitReply,          ///< reply in two segments, 40 then 36 bytes, `param` ms apart
-    DelayReply,          ///< reply delayed by `param` ms
-    AcceptNoAnswer,      ///< accepts and holds the connection open without answering
-    EraseNeverConfirmed, ///< erase answered with 'j' but never with status 'Y'
-    StayInBootLoader,    ///< after leave, restarts into the boot loader again
+    NeverAnswer,           ///< accepts, reads the request, closes without a reply
+    WrongReplyCode,        ///< replies with another reply code
+    WrongEcho,             ///< echoes another channel/panel/board (param: body byte to change)
+    ChecksumRefusals,      ///< 'm' for the first `param` program records (then 'k')
+    SplitReply,            ///< reply in two segments, 40 then 36 bytes, `param` ms apart
+    DelayReply,            ///< reply delayed by `param` ms
+    AcceptNoAnswer,        ///< accepts and holds the connection open without answering
+    EraseNeverConfirmed,   ///< erase answered with 'j' but never with status 'Y'
+    StayInBootLoader,      ///< after leave, restarts into the boot loader again
     VersionZeroAfterImage, ///< reports version 0 after a new image
-    WrongLength,         ///< reply of `param` bytes instead of 76 (or 123)
-    WrongKind,           ///< reply header with another kind
-    WrongDeviceType,     ///< reply header with device type `param`
-    DiscoveryType5,      ///< device record with header device type 5
-    RefuseConnections,   ///< the device refuses connections (no listener) until the fault is removed
-    Vanish,              ///< stops listening and drops its open connections; back when the fault is
-                         ///< removed, or after `param` ms when `param` > 0
+    WrongLength,           ///< reply of `param` bytes instead of 76 (or 123)
+    WrongKind,             ///< reply header with another kind
+    WrongDeviceType,       ///< reply header with device type `param`
+    DiscoveryType5,        ///< device record with header device type 5
+    RefuseConnections,     ///< the device refuses connections (no listener) until the fault is removed
+    Vanish,                ///< stops listening and drops its open connections; back when the fault is
+                           ///< removed, or after `param` ms when `param` > 0
     // Hostile peers: what a misbehaving or malicious host on port 51000 may send.
-    LongReply,           ///< the reply followed by `param` more bytes (0: 64 KiB), then the close
-    AllBytesFF,          ///< every reply byte 0xFF; `param` 1 keeps the 12-byte header intact
-    Trickle,             ///< the reply one byte at a time, `param` ms apart (0: 100 ms)
-    Flood,               ///< after the request, copies of its reply (or filler where none is due)
-                         ///< for `param` bytes (0: without end), and the connection never ends
-    ForeignRecord,       ///< answers with the record of device `param`: its MAC and its address
+    LongReply,     ///< the reply followed by `param` more bytes (0: 64 KiB), then the close
+    AllBytesFF,    ///< every reply byte 0xFF; `param` 1 keeps the 12-byte header intact
+    Trickle,       ///< the reply one byte at a time, `param` ms apart (0: 100 ms)
+    Flood,         ///< after the request, copies of its reply (or filler where none is due)
+                   ///< for `param` bytes (0: without end), and the connection never ends
+    ForeignRecord, ///< answers with the record of device `param`: its MAC and its address
 };
 
 /// A fault on one device (`position` -1) or one board. It applies from the `startAt`-th request
@@ -93,9 +93,9 @@ struct Fault
 
 struct Violation
 {
-    QString device;    ///< device address
-    QString what;      ///< what was wrong
-    QByteArray bytes;  ///< the request as received
+    QString device;   ///< device address
+    QString what;     ///< what was wrong
+    QByteArray bytes; ///< the request as received
 };
 
 struct Event
@@ -103,7 +103,7 @@ struct Event
     qint64 timeMs = 0; ///< simulator time since start
     QString device;
     int position = -1;
-    QString what;      ///< e.g. "status", "enter", "erase", "record", "leave", "pic", "reset", "info", "rename", "identify"
+    QString what; ///< e.g. "status", "enter", "erase", "record", "leave", "pic", "reset", "info", "rename", "identify"
 };
 
 struct BoardSnapshot
@@ -112,8 +112,8 @@ struct BoardSnapshot
     BoardState state = BoardState::Running;
     bool restarting = false;
     std::uint8_t version = 0;
-    int statusQueries = 0, enterRequests = 0, erases = 0, recordsAccepted = 0, checksumErrors = 0,
-        leaveRequests = 0, picQueries = 0, resets = 0, requests = 0;
+    int statusQueries = 0, enterRequests = 0, erases = 0, recordsAccepted = 0, checksumErrors = 0, leaveRequests = 0,
+        picQueries = 0, resets = 0, requests = 0;
     std::map<std::uint32_t, std::uint8_t> hexImage; ///< address -> byte written (HEX boards)
     QByteArray fpgaImage;                           ///< bytes written in order (FPGA boards)
     QByteArray expectedDigest; ///< imageDigest of the image the board should end up with; empty: none told
@@ -125,9 +125,9 @@ struct DeviceSnapshot
     QByteArray name;
     int identifies = 0, renames = 0, infoRequests = 0, connections = 0;
     std::array<BoardSnapshot, kPositions> boards {};
-    int requests = 0;        ///< complete requests received (violations included)
-    bool listening = false;  ///< whether the device accepts connections right now
-    std::uint16_t port = 0;  ///< the port it listens on
+    int requests = 0;       ///< complete requests received (violations included)
+    bool listening = false; ///< whether the device accepts connections right now
+    std::uint16_t port = 0; ///< the port it listens on
 };
 
 /// Hex SHA-256 of a board's written image: over the FPGA byte string when there is one, else

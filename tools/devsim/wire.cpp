@@ -66,8 +66,7 @@ QString checkPanelBody(const QByteArray &packet, std::uint32_t deviceType)
             return QStringLiteral("route 5: size byte %1, expected data length %2 + 15").arg(r.size).arg(length);
         if (!isFpgaBoard(static_cast<int>(deviceType), r.boardType)) {
             if (length < 16 && length % 4 != 0)
-                return QStringLiteral("route 5: HEX data length %1 below 16 not padded to a multiple of 4")
-                    .arg(length);
+                return QStringLiteral("route 5: HEX data length %1 below 16 not padded to a multiple of 4").arg(length);
             if (at(packet, b + 14) != 0)
                 return QStringLiteral("route 5: HEX record type %1, only data records (0) are sent")
                     .arg(at(packet, b + 14));
@@ -180,12 +179,18 @@ QString checkRequest(const QByteArray &request, std::uint32_t deviceType)
     if (request.size() != size)
         return QStringLiteral("kind %1: %2 bytes, expected %3").arg(h.kind).arg(request.size()).arg(size);
     if (h.length != static_cast<std::uint32_t>(size - kHeaderSize))
-        return QStringLiteral("kind %1: header length %2, expected %3").arg(h.kind).arg(h.length).arg(size - kHeaderSize);
+        return QStringLiteral("kind %1: header length %2, expected %3")
+            .arg(h.kind)
+            .arg(h.length)
+            .arg(size - kHeaderSize);
     // Only the discovery probe may leave the type open (0xFFFF); every other request names the
     // type the program read from the device's record.
     const bool typeOk = h.deviceType == (deviceType & 0xFFFF) || (h.kind == KindInfo && h.deviceType == 0xFFFF);
     if (!typeOk)
-        return QStringLiteral("kind %1: header device type %2, expected %3").arg(h.kind).arg(h.deviceType).arg(deviceType);
+        return QStringLiteral("kind %1: header device type %2, expected %3")
+            .arg(h.kind)
+            .arg(h.deviceType)
+            .arg(deviceType);
     if (h.kind == KindRename) {
         const QByteArray name = renameName(request);
         if (name.isEmpty())
@@ -216,8 +221,8 @@ std::uint8_t recordChecksum(const QByteArray &body, bool fpgaBoard)
     return static_cast<std::uint8_t>(sum & 0xFF);
 }
 
-QByteArray encodePanelReply(std::uint16_t deviceType, const PanelRequest &request, std::uint8_t code,
-                            std::uint8_t status, std::uint8_t byte8)
+QByteArray encodePanelReply(
+    std::uint16_t deviceType, const PanelRequest &request, std::uint8_t code, std::uint8_t status, std::uint8_t byte8)
 {
     QByteArray reply = encodeHeader({ kBodySize, kMagic, KindPanel, deviceType });
     QByteArray body(kBodySize, '\0');
@@ -233,12 +238,12 @@ QByteArray encodePanelReply(std::uint16_t deviceType, const PanelRequest &reques
     return reply + body;
 }
 
-QByteArray encodeRecord(const DeviceConfig &config, const QByteArray &name, const std::array<std::uint8_t, 4> &ip,
-                        std::uint16_t headerType)
+QByteArray encodeRecord(
+    const DeviceConfig &config, const QByteArray &name, const std::array<std::uint8_t, 4> &ip, std::uint16_t headerType)
 {
     // The bytes the program does not interpret come from the template when one is given.
-    QByteArray r = config.otherRecordBytes.size() == kRecordSize ? config.otherRecordBytes
-                                                                 : QByteArray(kRecordSize, '\0');
+    QByteArray r
+        = config.otherRecordBytes.size() == kRecordSize ? config.otherRecordBytes : QByteArray(kRecordSize, '\0');
     r.replace(0, kHeaderSize, encodeHeader({ kRecordLength, kMagic, KindInfo, headerType }));
     putU32(r, 12, config.type);
     for (int i = 0; i < kNameFieldSize; ++i)

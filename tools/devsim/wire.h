@@ -20,9 +20,9 @@ constexpr int kPanelPacketSize = kHeaderSize + kBodySize; // 76
 constexpr int kNameFieldSize = 31;
 constexpr int kRenameSize = kHeaderSize + kNameFieldSize; // 43
 constexpr int kRecordSize = 123;
-constexpr int kRecordLength = kRecordSize - kHeaderSize;  // 111, the record header's length field
-constexpr int kMaxDataLength = 49;                        // data bytes a program-data body can carry
-constexpr int kMaxRenameLength = 21;                      // longest name the program sends
+constexpr int kRecordLength = kRecordSize - kHeaderSize; // 111, the record header's length field
+constexpr int kMaxDataLength = 49;                       // data bytes a program-data body can carry
+constexpr int kMaxRenameLength = 21;                     // longest name the program sends
 
 enum Kind : std::uint16_t { KindInfo = 0, KindRename = 1, KindIdentify = 2, KindPanel = 3 };
 
@@ -81,12 +81,12 @@ std::uint8_t recordChecksum(const QByteArray &body, bool fpgaBoard);
 
 /// A 76-byte reply to `request` from a device of `deviceType`: echoes channel, panel, command,
 /// board type and board address, carries `code`, `status` and `byte8`.
-QByteArray encodePanelReply(std::uint16_t deviceType, const PanelRequest &request, std::uint8_t code,
-                            std::uint8_t status, std::uint8_t byte8);
+QByteArray encodePanelReply(
+    std::uint16_t deviceType, const PanelRequest &request, std::uint8_t code, std::uint8_t status, std::uint8_t byte8);
 
 /// The 123-byte device record. `ip` is the listening address; `headerType` the header's device type.
 QByteArray encodeRecord(const DeviceConfig &config, const QByteArray &name, const std::array<std::uint8_t, 4> &ip,
-                        std::uint16_t headerType);
+    std::uint16_t headerType);
 
 /// The name carried in a rename request: the 31-byte field up to its first zero byte.
 QByteArray renameName(const QByteArray &request);

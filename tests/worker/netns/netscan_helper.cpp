@@ -67,7 +67,8 @@ int runSweep(std::uint16_t port, const QString &own)
     test::TestFrontEnd front;
     WorkerHost host(Clock::real(), &front); // real time: a host that is not there costs its 30 ms
     host.worker()->devicePort = port;
-    const bool done = test::runJob(host, ScanNetwork, [](Worker &w) { w.manualIpEnabled = false; }, 170000);
+    const bool done = test::runJob(
+        host, ScanNetwork, [](Worker &w) { w.manualIpEnabled = false; }, 170000);
 
     for (const QString &line : front.lines)
         out() << "LINE " << line << Qt::endl;
