@@ -60,7 +60,7 @@ double cpuSeconds()
 class Quiet : public UpdateReporter
 {
 public:
-    void listLine(int, const QString &text) override
+    void listLine(RowIcon, const QString &text) override
     {
         if (text == QLatin1String("Updating program memory...  Please wait!"))
             programStart = Wall::now();
@@ -158,7 +158,7 @@ int linkLoop(PanelLink &link, const Records &records)
 
 struct UpdateRun
 {
-    int result = -1;
+    UpdateResult result = UpdateResult::Failed;
     double programSeconds = 0;
     long progressCalls = 0;
 };
@@ -223,7 +223,8 @@ int main(int argc, char **argv)
         else if (args.mode == "link")
             failures = linkLoop(link, records);
         else
-            failures = measuredExchanges(1, [&](int) { return runUpdate(link, path).result == UpdateSuccessful; });
+            failures
+                = measuredExchanges(1, [&](int) { return runUpdate(link, path).result == UpdateResult::Successful; });
         std::printf("%d records (%s), failures %d\n", args.count, args.mode.c_str(), failures);
         return failures ? 1 : 0;
     }
@@ -257,7 +258,7 @@ int main(int argc, char **argv)
                 linkRate = loopRate([&] { return linkLoop(link, records); });
             } else {
                 const UpdateRun run = runUpdate(link, roundPath);
-                failures += run.result == UpdateSuccessful ? 0 : 1;
+                failures += run.result == UpdateResult::Successful ? 0 : 1;
                 updateRate = run.programSeconds > 0 ? perRound / run.programSeconds : 0;
             }
         }
@@ -302,8 +303,9 @@ int main(int argc, char **argv)
     std::printf(
         "  median ratio update / transport alone %.2f (goal >= 0.95; what the update adds)\n", median(overLink));
     std::printf("  median ratio transport alone / raw    %.2f\n", median(linkOverRaw));
-    std::printf("  large update: %d records, result %d, %.0f records/s, %ld progress values\n", large, largeRun.result,
-        largeRun.programSeconds > 0 ? large / largeRun.programSeconds : 0.0, largeRun.progressCalls);
+    std::printf("  large update: %d records, result %d, %.0f records/s, %ld progress values\n", large,
+        int(largeRun.result), largeRun.programSeconds > 0 ? large / largeRun.programSeconds : 0.0,
+        largeRun.progressCalls);
     std::printf("  simulator: %d records accepted, %d checksum errors, %d violations (expected %d accepted)\n",
         stats.recordsAccepted, stats.checksumErrors, stats.violations, 3 * rounds * perRound + large);
     std::printf("memory (VmHWM): %ld kB at start, %ld kB after the rounds (file %ld kB), %ld kB after the large "
@@ -328,7 +330,7 @@ int main(int argc, char **argv)
         waitReporter.progressCalls, wall, cpu, 100.0 * cpu / wall);
 
     const int violations = simulator.stop();
-    const bool ok = failures == 0 && largeRun.result == UpdateSuccessful && violations == 0
+    const bool ok = failures == 0 && largeRun.result == UpdateResult::Successful && violations == 0
         && stats.recordsAccepted == 3 * rounds * perRound + large;
     return ok ? 0 : 1;
 }

@@ -286,7 +286,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "could not write the image\n");
         return 1;
     }
-    driver.worker().firmwareFolder = largeFolder;
+    driver.worker().setFirmwareFolder(largeFolder);
     if (!driver.scan({ kDownloadAddress }, downloadSim.port(), kJobWaitMs)) {
         std::fprintf(stderr, "the download console was not found\n");
         return 1;
@@ -335,7 +335,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "could not write the firmware tree\n");
         return 1;
     }
-    driver.worker().firmwareFolder = tree.folder();
+    driver.worker().setFirmwareFolder(tree.folder());
     if (!driver.scan({ kAutoAddress }, autoSim.port(), kJobWaitMs)) {
         std::fprintf(stderr, "the auto-update console was not found\n");
         return 1;

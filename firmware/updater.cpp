@@ -1,5 +1,7 @@
 #include "updater.h"
 
+#include "percent.h"
+
 #include "firmwarefiles.h"
 #include "hexrecords.h"
 #include "imagecheck.h"
@@ -30,9 +32,7 @@ constexpr std::uint32_t kNoReplyWaitMs = 1;
 
 void sendWaiting(UpdateReporter &reporter, int i, int total)
 {
-    // Single precision, truncated toward zero, as the bar has always been fed.
-    const int p = static_cast<int>(static_cast<float>(i) / static_cast<float>(total) * 100.0f);
-    reporter.progress(true, p > 99 ? 100 : p, false, 0, 0);
+    reporter.progress(true, progressPercent(i, total), false, 0, 0);
 }
 
 void hideProgress(UpdateReporter &reporter)
@@ -60,7 +60,7 @@ public:
           m_restartWait(restartsNetwork(request.deviceType, request.panel, request.channel))
     { }
 
-    int run()
+    UpdateResult run()
     {
         if (prepare() && contact() && enterBootLoader() && erase() && program() && leaveBootLoader())
             verify();
@@ -68,7 +68,7 @@ public:
     }
 
 private:
-    void line(int icon, const QString &text)
+    void line(RowIcon icon, const QString &text)
     {
         if (m_req.verbose)
             m_reporter.listLine(icon, text);
@@ -107,7 +107,7 @@ private:
     bool program();
     bool leaveBootLoader();
     void verify();
-    int outcome();
+    UpdateResult outcome();
     bool checkManifest(const QString &path);
 
     PanelLink &m_link;
@@ -134,11 +134,11 @@ bool PanelUpdate::prepare()
     m_dMaxAdr = chooseDMaxAdr(m_req.picType, m_fpga);
 
     const QString path = QFile::decodeName(m_req.path);
-    line(2,
+    line(RowIcon::Information,
         QStringLiteral("Updating firmware on ") + panelName(m_req.deviceType, m_req.panelIndex)
             + QStringLiteral("..."));
-    line(2, QStringLiteral("Initialising firmware update..."));
-    line(2,
+    line(RowIcon::Information, QStringLiteral("Initialising firmware update..."));
+    line(RowIcon::Information,
         QStringLiteral("Firmware file: ") + QFileInfo(path).fileName() + QStringLiteral(" (")
             + QString::number(buildVersion(m_req.deviceType, m_req.boardType)) + QStringLiteral(")"));
 
@@ -197,15 +197,15 @@ bool PanelUpdate::checkManifest(const QString &path)
 
 bool PanelUpdate::contact()
 {
-    line(2, QStringLiteral("Contacting panel/board..."));
+    line(RowIcon::Information, QStringLiteral("Contacting panel/board..."));
     if (!request(RouteBootStatus, 4, CmdStatusQuery, 0, false, kStatusReplyWaitMs))
         return false;
     if (!answered(ReplyStatus)) {
-        line(4, QStringLiteral("Panel/board not found!"));
-        line(4, QStringLiteral("Error: Failed to connect to panel/board!"));
+        line(RowIcon::Warning, QStringLiteral("Panel/board not found!"));
+        line(RowIcon::Warning, QStringLiteral("Error: Failed to connect to panel/board!"));
         return false;
     }
-    line(2, QStringLiteral("Panel/board found!  Firmware version: ") + version());
+    line(RowIcon::Information, QStringLiteral("Panel/board found!  Firmware version: ") + version());
     m_figures.found = true;
     m_figures.versionBefore = reply(BodyPayload);
     m_figures.bootModeBefore = reply(BodySubCommand) == StatusBootLoader;
@@ -214,7 +214,7 @@ bool PanelUpdate::contact()
         m_inBootMode = true;
     } else {
         m_inBootMode = reply(BodySubCommand) == StatusBootLoader;
-        line(2,
+        line(RowIcon::Information,
             m_inBootMode ? QStringLiteral("Panel/board is in Boot mode!")
                          : QStringLiteral("Panel/board is not in Boot mode"));
     }
@@ -226,7 +226,7 @@ bool PanelUpdate::enterBootLoader()
 {
     if (m_inBootMode)
         return true; // a board left in its boot loader by an earlier update starts at the erase
-    line(2,
+    line(RowIcon::Information,
         m_restartWait
             ? QStringLiteral("Panel/board will now enter Boot mode and reconnect to the network...  Please wait!")
             : QStringLiteral("Panel/board will now enter Boot mode...  Please wait!"));
@@ -256,7 +256,7 @@ bool PanelUpdate::erase()
         return false;
     m_contacted = false;
     clearReply();
-    line(2, QStringLiteral("Erasing program memory...  Please wait!"));
+    line(RowIcon::Information, QStringLiteral("Erasing program memory...  Please wait!"));
     sleepMs(m_link, 255);
 
     bool erased = false;
@@ -282,7 +282,7 @@ bool PanelUpdate::erase()
             }
             hideProgress(m_reporter);
         }
-        line(2, QStringLiteral("Successfully erased program memory!"));
+        line(RowIcon::Information, QStringLiteral("Successfully erased program memory!"));
         m_contacted = true;
     }
     m_succeeded = m_contacted;
@@ -296,7 +296,7 @@ bool PanelUpdate::program()
         m_succeeded = false;
         return false;
     }
-    line(2, QStringLiteral("Updating program memory...  Please wait!"));
+    line(RowIcon::Information, QStringLiteral("Updating program memory...  Please wait!"));
     sleepMs(m_link, 125);
     PanelBody &tx = m_link.txBody;
     RecordProducer::begin(tx);
@@ -337,7 +337,7 @@ bool PanelUpdate::program()
                     break;
                 }
                 if (exchanged) {
-                    line(4,
+                    line(RowIcon::Warning,
                         reply(BodyRoute) == ReplyChecksum ? QStringLiteral("Firmware download checksum error!")
                                                           : QStringLiteral("Incorrect response from panel/board!"));
                 }
@@ -353,8 +353,7 @@ bool PanelUpdate::program()
                     break;
             }
         }
-        const float p = static_cast<float>(producer.position()) / static_cast<float>(producer.length()) * 100.0f;
-        m_reporter.progress(true, p > 99.0f ? 100 : static_cast<int>(p), true, 0, 100);
+        m_reporter.progress(true, downloadPercent(producer.position(), producer.length()), true, 0, 100);
     }
     if (!m_succeeded)
         return false;
@@ -365,9 +364,9 @@ bool PanelUpdate::program()
 bool PanelUpdate::leaveBootLoader()
 {
     m_reporter.progress(true, 100, true, 0, 100);
-    line(2, QStringLiteral("Finishing firmware update..."));
+    line(RowIcon::Information, QStringLiteral("Finishing firmware update..."));
     if (!m_fpga) {
-        line(2,
+        line(RowIcon::Information,
             m_restartWait
                 ? QStringLiteral("Panel/board will now exit Boot mode and reconnect to the network...  Please wait!")
                 : QStringLiteral("Panel/board will now exit Boot mode...  Please wait!"));
@@ -383,7 +382,7 @@ bool PanelUpdate::leaveBootLoader()
 
 void PanelUpdate::verify()
 {
-    line(2, QStringLiteral("Contacting panel/board..."));
+    line(RowIcon::Information, QStringLiteral("Contacting panel/board..."));
     int counter = kVerifyChecks;
     while (--counter > 0) {
         if (aborted())
@@ -414,50 +413,52 @@ void PanelUpdate::verify()
 
     if (m_succeeded) {
         if (m_fpga && reply(BodyPayload) == 0)
-            line(4, QStringLiteral("Panel/board failed to update!  Firmware version: ") + version());
+            line(RowIcon::Warning, QStringLiteral("Panel/board failed to update!  Firmware version: ") + version());
         else
-            line(2, QStringLiteral("Panel/board found!  Firmware version: ") + version());
+            line(RowIcon::Information, QStringLiteral("Panel/board found!  Firmware version: ") + version());
     }
     if (m_inBootMode)
-        line(4, QStringLiteral("Panel/board is in Boot mode!"));
+        line(RowIcon::Warning, QStringLiteral("Panel/board is in Boot mode!"));
 }
 
-int PanelUpdate::outcome()
+UpdateResult PanelUpdate::outcome()
 {
     m_content.clear();
     m_content.squeeze();
     if (m_req.verbose)
-        m_reporter.listLine(0, QString());
+        m_reporter.listLine(RowIcon::Blank, QString());
 
-    int result = UpdateSuccessful;
+    UpdateResult result = UpdateResult::Successful;
     if (!m_fileOk && (!m_damage.ok || !m_refusal.isEmpty())) {
         // The file is there but must not reach the board: say what is wrong with it, not that
         // it could not be found.
-        line(3, m_damage.ok ? m_refusal : m_damage.errorLine());
-        line(2, QStringLiteral("*** Please replace the file: '") + QFile::decodeName(m_req.path) + QStringLiteral("'"));
-        result = UpdateFileMissing;
+        line(RowIcon::Error, m_damage.ok ? m_refusal : m_damage.errorLine());
+        line(RowIcon::Information,
+            QStringLiteral("*** Please replace the file: '") + QFile::decodeName(m_req.path) + QStringLiteral("'"));
+        result = UpdateResult::FileMissing;
     } else if (!m_fileOk) {
-        line(3, QStringLiteral("*** Error: Could not open/find the firmware file!"));
-        line(2,
+        line(RowIcon::Error, QStringLiteral("*** Error: Could not open/find the firmware file!"));
+        line(RowIcon::Information,
             QStringLiteral("*** Please make sure the file: '") + QFile::decodeName(m_req.path)
                 + QStringLiteral("' exists"));
-        result = UpdateFileMissing;
+        result = UpdateResult::FileMissing;
     } else if (!m_contacted) {
-        line(3, QStringLiteral("*** Error: Could not connect/find the panel/board!"));
-        result = UpdateConnectionProblem;
+        line(RowIcon::Error, QStringLiteral("*** Error: Could not connect/find the panel/board!"));
+        result = UpdateResult::ConnectionProblem;
     } else if (!m_succeeded) {
-        line(3, QStringLiteral("*** Error: Firmware update failed!"));
-        result = UpdateFailed;
+        line(RowIcon::Error, QStringLiteral("*** Error: Firmware update failed!"));
+        result = UpdateResult::Failed;
     } else if (m_fpga && reply(BodyPayload) == 0) {
-        line(3, QStringLiteral("*** Error: Panel/board failed to update!  Please try the update again."));
-        result = UpdateFailed;
+        line(RowIcon::Error, QStringLiteral("*** Error: Panel/board failed to update!  Please try the update again."));
+        result = UpdateResult::Failed;
     } else if (m_inBootMode) {
-        line(4, QStringLiteral("*** Warning: Panel/board is still in Boot mode!  Please try the update again."));
-        result = UpdateStillInBootMode;
+        line(RowIcon::Warning,
+            QStringLiteral("*** Warning: Panel/board is still in Boot mode!  Please try the update again."));
+        result = UpdateResult::StillInBootMode;
     } else {
         const std::uint8_t build = buildVersion(m_req.deviceType, m_req.boardType);
         if (reply(BodyPayload) != build) {
-            line(4,
+            line(RowIcon::Warning,
                 QStringLiteral("Warning: Panel/board firmware version (") + version() + QStringLiteral(") ")
                     + QStringLiteral("differs from build version ") + QStringLiteral("(") + QString::number(build)
                     + QStringLiteral(")"));
@@ -485,7 +486,7 @@ PanelUpdateRequest makePanelUpdateRequest(
     return request;
 }
 
-int updatePanelFirmware(
+UpdateResult updatePanelFirmware(
     PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request, UpdateFigures *figures)
 {
     UpdateFigures own;
@@ -503,7 +504,7 @@ RestartWaitEnd restartWait(PanelLink &link, UpdateReporter &reporter, bool probe
         sendWaiting(reporter, i, waitTicks);
         ticker.waitTick(i);
         if (probeDevice && i % kProbeEveryTicks == 0 && link.probeDevice(link.target().host)) {
-            const int p = static_cast<int>(static_cast<float>(i) / static_cast<float>(waitTicks) * 100.0f);
+            const int p = progressPercent(i, waitTicks); // at most 85: the probes come at 30 %, 60 % and 85 %
             debugLine(QStringLiteral("[Device is running! ") + QString::number(p) + QStringLiteral("%]"));
             for (int v = p + 1; v <= 99; ++v) {
                 if (link.abortRequested())

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "catalogue.h"
 #include "manifest.h"
+#include "rowicon.h"
 
 #include <QByteArray>
 #include <QString>
@@ -17,8 +19,8 @@ class UpdateReporter
 {
 public:
     virtual ~UpdateReporter() = default;
-    /// One activity line; `icon` is the line's icon code (0 blank, 2 info, 3 error, 4 warning).
-    virtual void listLine(int icon, const QString &text) = 0;
+    /// One activity line: a blank spacer, information, an error or a warning.
+    virtual void listLine(RowIcon icon, const QString &text) = 0;
     /// The task progress bar: (true, p, false, 0, 0) waiting, (true, p, true, 0, 100)
     /// programming, (false, 0, true, 0, 100) hidden.
     virtual void progress(bool visible, int value, bool showText, int min, int max) = 0;
@@ -73,10 +75,10 @@ struct PanelUpdateRequest
 PanelUpdateRequest makePanelUpdateRequest(
     const QByteArray &path, int deviceType, int panelIndex, const PanelSlot &slot, std::uint8_t picType, bool verbose);
 
-/// Takes one board through the boot-loader update and returns its result code (UpdateResult).
+/// Takes one board through the boot-loader update and returns its result.
 /// Talks to the board only through `link`; the file is checked before any contact. `figures`, when
 /// given, receives what the update found and did.
-int updatePanelFirmware(
+UpdateResult updatePanelFirmware(
     PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request, UpdateFigures *figures = nullptr);
 
 /// The wait after a request that restarts a board: 3000 ticks of 10 ms, or 10500 ticks with a

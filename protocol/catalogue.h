@@ -17,16 +17,17 @@ enum DeviceType : int {
     DeviceTypeMax = 5,
 };
 
-/// Result codes of a panel update; `updateResultMessages` is indexed by them.
-enum UpdateResult : int {
-    UpdateFailed = 0,
-    UpdateSuccessful = 1,
-    UpdateStillInBootMode = 2,
-    UpdateConnectionProblem = 3,
-    UpdatePanelNotFound = 4,
-    UpdatePending = 5,
-    UpdateFileMissing = 6,
-    UpdateNotRequired = 7,
+/// Result of a panel update. The numbers travel in reports and the board history, and the
+/// result messages are indexed by them.
+enum class UpdateResult : int {
+    Failed = 0,
+    Successful = 1,
+    StillInBootMode = 2,
+    ConnectionProblem = 3,
+    PanelNotFound = 4,
+    Pending = 5,
+    FileMissing = 6,
+    NotRequired = 7,
 };
 
 constexpr int kPanelPositions = 24; ///< catalogue positions per device type

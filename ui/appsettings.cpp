@@ -1,17 +1,15 @@
 #include "appsettings.h"
 
+#include "ipv4entry.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QHostAddress>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QStringList>
 
 #include <algorithm>
 
 namespace orvo::ui {
-
-const QString kNoAddress = QStringLiteral("000.000.000.000");
 
 namespace {
 
@@ -24,44 +22,9 @@ QString entryKey(int i)
 
 } // namespace
 
-bool isValidIpText(const QString &text)
-{
-    if (text.isEmpty())
-        return false;
-    const QStringList parts = text.split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    if (parts.size() != 4)
-        return false;
-    for (const QString &part : parts) {
-        for (QChar c : part) {
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return false;
-        }
-        bool ok = false;
-        const uint value = part.toUInt(&ok);
-        if (ok && value >= 256) // an empty part, or one too long to read, counts as 0
-            return false;
-    }
-    return true;
-}
-
-QString normalizeIpText(const QString &text)
-{
-    static const QRegularExpression pattern(
-        QStringLiteral("^(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\."
-                       "(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$"));
-    const QRegularExpressionMatch m = pattern.match(text);
-    if (!m.hasMatch())
-        return text;
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(m.captured(1).toInt())
-        .arg(m.captured(2).toInt())
-        .arg(m.captured(3).toInt())
-        .arg(m.captured(4).toInt());
-}
-
 bool isUsableIpEntry(const QString &text)
 {
-    return isValidIpText(text) && QHostAddress(normalizeIpText(text)).protocol() == QAbstractSocket::IPv4Protocol;
+    return parseIpv4Entry(text).has_value();
 }
 
 ManualIpSettings readManualIpSettings(const QString &path)
@@ -73,13 +36,13 @@ ManualIpSettings readManualIpSettings(const QString &path)
     result.enabled = settings.value(kSettingsGroup + QStringLiteral("EnableIPScan"), false).toBool();
     bool valid = true;
     for (int i = 0; i < 4; ++i) {
-        result.address[i] = settings.value(entryKey(i), kNoAddress).toString();
+        result.address[i] = settings.value(entryKey(i), kUnusedAddress).toString();
         valid = valid && isUsableIpEntry(result.address[i]);
     }
     if (!valid) {
         for (int i = 0; i < 4; ++i) {
-            result.address[i] = kNoAddress;
-            settings.setValue(entryKey(i), kNoAddress);
+            result.address[i] = kUnusedAddress;
+            settings.setValue(entryKey(i), kUnusedAddress);
         }
     }
     return result;

@@ -54,13 +54,15 @@ class MainWindowFrontEnd final : public WorkerFrontEnd
 public:
     explicit MainWindowFrontEnd(MainWindow &window) : m_window(window) { }
 
-    int messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn) override
+    BoxButton messageBox(BoxIcon icon, const QString &textTitle, const QString &textMsg, BoxButtons flagBtn) override
     {
-        return m_window.execMessageBox(icon, textTitle, textMsg, flagBtn);
+        // The codes are the message box's own numbers.
+        return static_cast<BoxButton>(m_window.execMessageBox(static_cast<QMessageBox::Icon>(icon), textTitle, textMsg,
+            static_cast<QMessageBox::StandardButtons>(static_cast<int>(flagBtn))));
     }
-    void insertListItem(int icon, QString text, int nIndex, bool bRemoveLastItem) override
+    void insertListItem(RowIcon icon, QString text, bool bRemoveLastItem) override
     {
-        m_window.insertListItem(icon, text, nIndex, bRemoveLastItem);
+        m_window.insertListItem(icon, text, bRemoveLastItem);
     }
     void clearList() override { m_window.ui->Log_listWidget->clear(); }
     void updateProgressBar(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) override
@@ -122,21 +124,13 @@ MainWindow::MainWindow(Clock &clock, QWidget *parent) : QMainWindow(parent), ui(
     actAdvOptions->setEnabled(false);
 
     ui->comboBox_FoundDevices->setEnabled(false);
-    manualIpEnabled = false;
-
     prepareDataFolder();
 
     frontEnd = std::make_unique<MainWindowFrontEnd>(*this);
     host = std::make_unique<WorkerHost>(clock, frontEnd.get());
     Worker *w = host->worker();
-    connect(w, &Worker::setLogEditText, ui->LogEdit, &QTextEdit::setPlainText);
-    connect(w, &Worker::appendLogEditText, ui->LogEdit, &QTextEdit::append);
-    connect(w, &Worker::ClearLogEdit, ui->LogEdit, &QTextEdit::clear);
-    w->firmwareFolder = firmwareFolderSetting.isEmpty() ? firmwareFolderPath() : firmwareFolderSetting;
-    qDebug("%s", qUtf8Printable(QStringLiteral("Firmware folder: ") + w->firmwareFolder));
-    w->manualIpEnabled = manualIpEnabled;
-    for (int i = 0; i < 4; ++i)
-        w->manualIp[i] = manualIp[i];
+    w->setFirmwareFolder(firmwareFolderSetting.isEmpty() ? firmwareFolderPath() : firmwareFolderSetting);
+    qDebug("%s", qUtf8Printable(QStringLiteral("Firmware folder: ") + w->firmwareFolder()));
 }
 
 MainWindow::~MainWindow()
@@ -226,9 +220,8 @@ void MainWindow::readSettings()
 {
     qDebug("%s", qUtf8Printable(QStringLiteral("App Settings location: ") + settingsFilePath));
     const ManualIpSettings settings = readManualIpSettings(settingsFilePath);
-    manualIpEnabled = settings.enabled;
-    for (int i = 0; i < 4; ++i)
-        manualIp[i] = settings.address[i];
+    selection.manualIpEnabled = settings.enabled;
+    selection.manualIp = settings.address;
     QString refusal;
     firmwareFolderSetting = readFirmwareFolderSetting(settingsFilePath, &refusal);
     if (!refusal.isEmpty())
@@ -237,21 +230,17 @@ void MainWindow::readSettings()
                 + QStringLiteral("): the installed firmware folder applies")));
 }
 
-bool MainWindow::isValidIpText(const QString &text)
-{
-    return ui::isValidIpText(text);
-}
-
-QString MainWindow::normalizeIpText(const QString &text)
-{
-    return ui::normalizeIpText(text);
-}
-
 // ---- Jobs ---------------------------------------------------------------------------------------
+
+template <typename Complete>
+bool MainWindow::requestJob(JobMode mode, Complete &&complete)
+{
+    return host->request(selection.forJob(mode), std::forward<Complete>(complete));
+}
 
 void MainWindow::toolBarAct_ScanNetwork()
 {
-    host->request(ScanNetwork, [this](Worker &) {
+    requestJob(JobMode::ScanNetwork, [this](WorkRequest &) {
         actRename->setEnabled(false);
         actIdentify->setEnabled(false);
         actAutoUpdate->setEnabled(false);
@@ -267,51 +256,51 @@ void MainWindow::toolBarAct_ScanNetwork()
 
 void MainWindow::toolBarAct_AutoUpdate()
 {
-    host->request(AutoUpdate, [this](Worker &w) {
-        if (w.selectedDevice >= 0 && w.selectedDevice < deviceList.size()
-            && deviceList.at(w.selectedDevice).needsUpdate() != 0) {
+    requestJob(JobMode::AutoUpdate, [this](WorkRequest &r) {
+        if (r.selectedDevice >= 0 && r.selectedDevice < deviceList.size()
+            && deviceList.at(r.selectedDevice).needsUpdate() != 0) {
             restoreSelection = true;
-            w.refreshDeviceInfo = true;
+            r.refreshDeviceInfo = true;
         }
         const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
-        w.forceUpdate = (held & Qt::AltModifier) && (held & Qt::ControlModifier);
+        r.forceUpdate = (held & Qt::AltModifier) && (held & Qt::ControlModifier);
     });
 }
 
 void MainWindow::on_GetVersions_Button_clicked()
 {
-    host->request(GetVersions, [](Worker &) {});
+    requestJob(JobMode::GetVersions, [](WorkRequest &) {});
 }
 
 void MainWindow::on_CheckDevice_Button_clicked()
 {
-    host->request(CheckPanel, [](Worker &) {});
+    requestJob(JobMode::CheckPanel, [](WorkRequest &) {});
 }
 
 void MainWindow::on_Bootload_Button_clicked()
 {
-    host->request(UpdatePanel, [this](Worker &w) {
-        if (w.selectedDevice >= 0 && w.selectedDevice < deviceList.size() && isKnownDeviceType(w.deviceType)
-            && w.panelIndex == 0 && deviceList.at(w.selectedDevice).needsUpdate() != 0) {
+    requestJob(JobMode::UpdatePanel, [this](WorkRequest &r) {
+        if (r.selectedDevice >= 0 && r.selectedDevice < deviceList.size() && isKnownDeviceType(r.deviceType)
+            && r.panelIndex == 0 && deviceList.at(r.selectedDevice).needsUpdate() != 0) {
             restoreSelection = true;
-            w.refreshDeviceInfo = true;
+            r.refreshDeviceInfo = true;
         }
     });
 }
 
 void MainWindow::on_Reset_Button_clicked()
 {
-    host->request(
-        ResetPanel, [](Worker &w) { w.checkAfterReset = QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier; });
+    requestJob(JobMode::ResetPanel,
+        [](WorkRequest &r) { r.checkAfterReset = QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier; });
 }
 
 void MainWindow::toolBarAct_Rename()
 {
     // The prompt comes after the busy check: a refused request asks nothing.
-    host->request(RenameDevice, [this](Worker &w) {
-        if (w.selectedDevice < 0 || w.selectedDevice >= deviceList.size())
+    requestJob(JobMode::RenameDevice, [this](WorkRequest &r) {
+        if (r.selectedDevice < 0 || r.selectedDevice >= deviceList.size())
             return false;
-        const OrvoDiscoveryInfo record = deviceList.at(w.selectedDevice);
+        const OrvoDiscoveryInfo record = deviceList.at(r.selectedDevice);
         bool ok = false;
         // The name as the list shows it: a control character the device sent is offered as its
         // visible escape, never put back unseen.
@@ -325,14 +314,14 @@ void MainWindow::toolBarAct_Rename()
             return false;
         }
         restoreSelection = true;
-        w.newDeviceName = name;
+        r.newDeviceName = name;
         return true;
     });
 }
 
 void MainWindow::toolBarAct_Identify()
 {
-    host->request(IdentifyDevice, [](Worker &) {});
+    requestJob(JobMode::IdentifyDevice, [](WorkRequest &) {});
 }
 
 // ---- Advanced Options lock ----------------------------------------------------------------------
@@ -380,22 +369,21 @@ void MainWindow::on_comboBox_FoundDevices_currentIndexChanged(int index)
                                       : QStringLiteral("Status:\t OK");
     ui->label_DevInfo->setText(text);
 
-    Worker *w = host->worker();
-    w->selectedDevice = index;
-    w->deviceType = type;
+    selection.selectedDevice = index;
+    selection.deviceType = type;
     ui->comboBox_Panels->clear();
     if (isKnownDeviceType(type)) {
         actAdvOptions->setEnabled(true);
         for (int i = 0; i < slotCount(type); ++i)
             ui->comboBox_Panels->addItem(panelName(type, i));
         ui->comboBox_Panels->setCurrentIndex(0);
-        w->panelIndex = ui->comboBox_Panels->currentIndex();
+        selection.panelIndex = ui->comboBox_Panels->currentIndex();
     }
 }
 
 void MainWindow::on_comboBox_Panels_currentIndexChanged(int index)
 {
-    host->worker()->panelIndex = index;
+    selection.panelIndex = index;
 }
 
 void MainWindow::updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev)
@@ -420,7 +408,7 @@ void MainWindow::updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev)
     actIdentify->setEnabled(true);
     actAutoUpdate->setEnabled(true);
     ui->comboBox_FoundDevices->setEnabled(true);
-    const int selected = host->worker()->selectedDevice;
+    const int selected = selection.selectedDevice;
     const int row = restoreSelection && selected >= 0 && selected < deviceList.size() ? selected : 0;
     ui->comboBox_FoundDevices->setCurrentIndex(row);
     on_comboBox_FoundDevices_currentIndexChanged(row);
@@ -429,16 +417,17 @@ void MainWindow::updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev)
 
 // ---- Message boxes ------------------------------------------------------------------------------
 
-int MainWindow::execMessageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn)
+QMessageBox::StandardButton MainWindow::execMessageBox(
+    QMessageBox::Icon icon, const QString &textTitle, const QString &textMsg, QMessageBox::StandardButtons buttons)
 {
-    QMessageBox box(static_cast<QMessageBox::Icon>(icon), textTitle, textMsg,
-        static_cast<QMessageBox::StandardButtons>(flagBtn), this, kMessageBoxFlags);
-    return box.exec();
+    QMessageBox box(icon, textTitle, textMsg, buttons, this, kMessageBoxFlags);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-void MainWindow::showMessageBox(int icon, QString textTitle, QString textMsg, uint flagBtn)
+void MainWindow::showMessageBox(
+    QMessageBox::Icon icon, const QString &textTitle, const QString &textMsg, QMessageBox::StandardButtons buttons)
 {
-    host->worker()->msgBoxResult = execMessageBox(icon, textTitle, textMsg, flagBtn);
+    execMessageBox(icon, textTitle, textMsg, buttons);
 }
 
 // ---- Controls -----------------------------------------------------------------------------------
@@ -463,10 +452,10 @@ void MainWindow::recordHistory(const JobRecord &job)
     const QString warning
         = recordJobHistory(dataFolderReady ? historyFilePath : QString(), job, QStringLiteral("window"), wallClock());
     if (!warning.isEmpty())
-        insertListItem(4, warning, 0, false);
+        insertListItem(RowIcon::Warning, warning, false);
 }
 
-void MainWindow::insertListItem(int icon, QString text, int /*nIndex*/, bool bRemoveLastItem)
+void MainWindow::insertListItem(RowIcon icon, QString text, bool bRemoveLastItem)
 {
     QListWidget *list = ui->Log_listWidget;
     if (bRemoveLastItem && list->count() > 0)
@@ -474,27 +463,19 @@ void MainWindow::insertListItem(int icon, QString text, int /*nIndex*/, bool bRe
 
     // The same text as the log file's line (logFileLine), which shows it on one line.
     auto *row = new QListWidgetItem(visibleText(text));
-    switch (icon) {
-    case 0:
+    switch (rowIconLook(icon).picture) {
+    case RowPicture::None:
         break;
-    case 1:
-    case 6:
-    case 12:
+    case RowPicture::Applied:
         row->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
         break;
-    case 3:
-    case 5:
-    case 7:
-    case 8:
-    case 9:
-    case 11:
+    case RowPicture::Critical:
         row->setIcon(style()->standardIcon(QStyle::SP_MessageBoxCritical));
         break;
-    case 4:
-    case 10:
+    case RowPicture::Warning:
         row->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
         break;
-    default:
+    case RowPicture::Information:
         row->setIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation));
         break;
     }
@@ -569,10 +550,9 @@ void MainWindow::toolBarAct_IP()
 {
     auto *dialog = new SetManIP_Dialog;
     connect(dialog, &SetManIP_Dialog::frSetManIP_DialogClosed, this, &MainWindow::SetManIP_DialogClosed);
-    const Worker *w = host->worker();
-    dialog->enableIp = w->manualIpEnabled;
+    dialog->enableIp = selection.manualIpEnabled;
     for (int i = 0; i < 4; ++i)
-        dialog->ip[i] = w->manualIp[i];
+        dialog->ip[i] = selection.manualIp[static_cast<std::size_t>(i)];
     showInFrame(dialog, tr("Set Manual IPs"));
     dialog->loadValues();
     dialog->exec();
@@ -580,17 +560,15 @@ void MainWindow::toolBarAct_IP()
 
 void MainWindow::SetManIP_DialogClosed(bool bEnIP, QString ip1, QString ip2, QString ip3, QString ip4)
 {
-    Worker *w = host->worker();
-    w->manualIpEnabled = bEnIP;
-    const QString typed[4] = { ip1, ip2, ip3, ip4 };
-    for (int i = 0; i < 4; ++i)
-        w->manualIp[i] = ui::isUsableIpEntry(typed[i]) ? typed[i] : kNoAddress;
+    selection.manualIpEnabled = bEnIP;
+    const ManualAddresses typed = { ip1, ip2, ip3, ip4 };
+    for (std::size_t i = 0; i < typed.size(); ++i)
+        selection.manualIp[i] = ui::isUsableIpEntry(typed[i]) ? typed[i] : kUnusedAddress;
     if (!dataFolderReady)
         return;
     ManualIpSettings settings;
-    settings.enabled = w->manualIpEnabled;
-    for (int i = 0; i < 4; ++i)
-        settings.address[i] = w->manualIp[i];
+    settings.enabled = selection.manualIpEnabled;
+    settings.address = selection.manualIp;
     writeManualIpSettings(settingsFilePath, settings);
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "devicerecord.h"
+#include "workrequest.h"
 
 #include <QDateTime>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QString>
 #include <QVector>
 
@@ -40,15 +42,12 @@ public:
 
     /// The job engine, for tests and tools that set its port or firmware folder while no job runs.
     Worker *worker() const;
+    /// What the next job starts from: the selected device and board, and the manual addresses.
+    const WorkRequest &jobInputs() const { return selection; }
 
     /// Where the log file's time stamps come from (the local time by default): for tests and
     /// tools that need known stamps.
     void setWallClock(std::function<QDateTime()> now) { wallClock = std::move(now); }
-
-    /// Four decimal parts below 256 separated by dots; an empty part counts as 0.
-    static bool isValidIpText(const QString &text);
-    /// "010.001.000.100" as "10.1.0.100"; a text that is not four octets comes back unchanged.
-    static QString normalizeIpText(const QString &text);
 
 private slots:
     void toolBarAct_ScanNetwork();
@@ -61,9 +60,10 @@ private slots:
     void updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev);
     void updateProgressBarAuto(bool bVisible, int nValue = 0, bool bShowText = true, int nMin = 0, int nMax = 100);
     void updateProgressBar(bool bVisible, int nValue = 0, bool bShowText = true, int nMin = 0, int nMax = 100);
-    void showMessageBox(int icon, QString textTitle, QString textMsg, uint flagBtn);
+    void showMessageBox(
+        QMessageBox::Icon icon, const QString &textTitle, const QString &textMsg, QMessageBox::StandardButtons buttons);
     void SetManIP_DialogClosed(bool bEnIP, QString ip1, QString ip2, QString ip3, QString ip4);
-    void insertListItem(int icon, QString text, int nIndex, bool bRemoveLastItem);
+    void insertListItem(orvo::RowIcon icon, QString text, bool bRemoveLastItem);
     void EnableControls(bool bEnable);
     void on_CheckDevice_Button_clicked();
     void on_Reset_Button_clicked();
@@ -80,8 +80,12 @@ private:
     /// Appends the boards of a job that has ended to history.jsonl; a warning row when it cannot.
     void recordHistory(const JobRecord &job);
     void readSettings();
-    /// Shows a modal message box and returns the standard-button value of the pressed button.
-    int execMessageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn);
+    /// Shows a modal message box and returns the pressed button.
+    QMessageBox::StandardButton execMessageBox(
+        QMessageBox::Icon icon, const QString &textTitle, const QString &textMsg, QMessageBox::StandardButtons buttons);
+    /// Requests the job `mode` on the selected device with `complete` adding its own inputs.
+    template <typename Complete>
+    bool requestJob(JobMode mode, Complete &&complete);
 
     QVector<OrvoDiscoveryInfo> deviceList;
     std::unique_ptr<MainWindowForm> ui;
@@ -106,9 +110,7 @@ private:
     bool restoreSelection = false;
     bool advancedUnlocked = false;
     QString settingsFilePath;
-    QString manualIp[4] = { QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000"),
-        QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000") };
-    bool manualIpEnabled = false;
+    WorkRequest selection;         ///< the device and board chosen, and the manual addresses of the scan
     QString firmwareFolderSetting; ///< from AppSettings.ini; empty: the installed folder
 };
 

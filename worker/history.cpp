@@ -192,24 +192,6 @@ QString jobEndName(JobEnd end)
     return QStringLiteral("done");
 }
 
-QString jobModeName(int mode)
-{
-    switch (mode) {
-    case AutoUpdate:
-        return QStringLiteral("auto-update");
-    case GetVersions:
-        return QStringLiteral("versions");
-    case CheckPanel:
-        return QStringLiteral("check");
-    case UpdatePanel:
-        return QStringLiteral("update");
-    case ResetPanel:
-        return QStringLiteral("reset");
-    default:
-        return QString::number(mode);
-    }
-}
-
 QString defaultHistoryPath()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);

@@ -5,6 +5,7 @@
 // The log file is for people reading a run; this file answers "what does this board have, since
 // when, and who wrote it" long after the run, and can be filtered and exported.
 
+#include "jobcodes.h"
 #include "joboutcome.h"
 
 #include <QDateTime>
@@ -25,8 +26,6 @@ constexpr int kHistoryMaxLineBytes = 64 * 1024;
 
 /// "done", "refused", "cancelled" or "aborted".
 QString jobEndName(JobEnd end);
-/// The job of a JobMode as the command line names it: "auto-update", "versions", "check", ...
-QString jobModeName(int mode);
 
 /// data folder + "/history.jsonl" (the folder of log.txt); empty when the platform names none.
 QString defaultHistoryPath();

@@ -25,10 +25,10 @@ void Worker::jobCheckPanel(BoardOutcome *afterReset)
         emit frW_EnableControls(true);
         return;
     }
-    const QString name = panelName(deviceType, panelIndex);
-    const PanelSlot slot = panelSlot(deviceType, panelIndex);
+    const QString name = panelName(m_job.deviceType, m_job.panelIndex);
+    const PanelSlot slot = panelSlot(m_job.deviceType, m_job.panelIndex);
     const Clock::time_point start = clock().now();
-    BoardOutcome own = visitOf(panelIndex);
+    BoardOutcome own = visitOf(m_job.panelIndex);
     BoardOutcome &outcome = afterReset ? *afterReset : own;
     // Reported once the check has decided, whichever way it leaves.
     auto report = [&](bool found, std::uint8_t version, bool bootMode) {
@@ -42,42 +42,42 @@ void Worker::jobCheckPanel(BoardOutcome *afterReset)
         emit frW_EnableControls(true);
     };
     blank();
-    line(2, QStringLiteral("Contacting ") + name + QStringLiteral("..."));
+    line(RowIcon::Information, QStringLiteral("Contacting ") + name + QStringLiteral("..."));
 
     bool bootMode = false;
     std::uint8_t version = 0;
     std::uint8_t boardType = slot.boardType;
     const std::uint8_t boardAddress = slot.boardAddress;
     if (!link().checkPanel(bootMode, version, slot.panel, slot.channel, boardType, boardAddress)) {
-        line(4, QStringLiteral("Warning!  Failed to Connect to ") + name);
+        line(RowIcon::Warning, QStringLiteral("Warning!  Failed to Connect to ") + name);
         report(false, 0, false);
         return;
     }
 
     const QString versionText = QString::number(version);
-    const QString buildText = QString::number(buildVersion(deviceType, boardType));
+    const QString buildText = QString::number(buildVersion(m_job.deviceType, boardType));
     const QString foundLine = name + QStringLiteral(" Found!  Firmware version: ") + versionText + QStringLiteral("  (")
         + buildText + QStringLiteral(")");
-    if (isFpgaBoard(deviceType, boardType)) {
+    if (isFpgaBoard(m_job.deviceType, boardType)) {
         // An FPGA has no boot loader of its own to report, and no processor to name.
         if (version != 0)
-            line(2, foundLine);
+            line(RowIcon::Information, foundLine);
         else
-            line(4,
+            line(RowIcon::Warning,
                 QStringLiteral("Warning!  ") + name + QStringLiteral(" requires firmware update!  Firmware version: ")
                     + versionText + QStringLiteral(" (") + buildText + QStringLiteral(")"));
     } else {
         if (!bootMode)
-            line(2, foundLine);
+            line(RowIcon::Information, foundLine);
         else
-            line(4,
+            line(RowIcon::Warning,
                 QStringLiteral("Warning!  ") + name + QStringLiteral(" in BootMode!  Firmware version: ") + versionText
                     + QStringLiteral(" (") + buildText + QStringLiteral(")"));
         const std::uint8_t picType = link().queryPicType(slot.channel, slot.panel, boardType, boardAddress);
         if (picType < kPicUnknown)
-            line(2, QStringLiteral("Processor: ") + picPart(picType));
+            line(RowIcon::Information, QStringLiteral("Processor: ") + picPart(picType));
         else
-            line(2, QStringLiteral("Processor: Original PIC32MZ2048EFG..."));
+            line(RowIcon::Information, QStringLiteral("Processor: Original PIC32MZ2048EFG..."));
         outcome.picType = picType;
     }
     report(true, version, bootMode);
@@ -87,30 +87,29 @@ void Worker::jobUpdatePanel()
 {
     emit frW_EnableControls(false);
     if (!prepareSelection(true)) {
-        // Nothing was written, so there is nothing to ask the device again.
-        refreshDeviceInfo = false;
         emit frW_EnableControls(true);
         return;
     }
-    const PanelSlot slot = panelSlot(deviceType, panelIndex);
-    const FirmwareFileChoice file = resolveFirmwareFile(*this, panelIndex, slot);
+    const PanelSlot slot = panelSlot(m_job.deviceType, m_job.panelIndex);
+    const FirmwareFileChoice file = resolveFirmwareFile(*this, m_job.panelIndex, slot);
     setCurrentFirmwareFile(file.path);
     blank();
     blank();
 
     const Clock::time_point start = clock().now();
-    PanelUpdateRequest request = makePanelUpdateRequest(file.path, deviceType, panelIndex, slot, file.picType, true);
-    request.firmwareFolder = firmwareFolder;
-    m_downloadPosition = panelIndex;
+    PanelUpdateRequest request
+        = makePanelUpdateRequest(file.path, m_job.deviceType, m_job.panelIndex, slot, file.picType, true);
+    request.firmwareFolder = m_firmwareFolder;
+    m_downloadPosition = m_job.panelIndex;
     UpdateFigures figures;
-    const int result = updatePanelFirmware(link(), *this, request, &figures);
+    const UpdateResult result = updatePanelFirmware(link(), *this, request, &figures);
     const qint64 elapsedMs = clock().elapsedMs(start);
 
-    line(5 + result,
-        panelName(deviceType, panelIndex) + QStringLiteral(":  ") + updateResultMessage(result)
+    line(rowIconFor(result),
+        panelName(m_job.deviceType, m_job.panelIndex) + QStringLiteral(":  ") + updateResultMessage(int(result))
             + panelTimeText(elapsedMs));
-    BoardOutcome outcome = visitOf(panelIndex);
-    if (result != UpdateFileMissing) // a file that is missing or refused ends the update before it asks
+    BoardOutcome outcome = visitOf(m_job.panelIndex);
+    if (result != UpdateResult::FileMissing) // a file that is missing or refused ends the update before it asks
         outcome.found = figures.found;
     if (figures.found) {
         outcome.versionBefore = figures.versionBefore;
@@ -120,18 +119,16 @@ void Worker::jobUpdatePanel()
         outcome.versionAfter = figures.versionAfter;
         outcome.bootModeAfter = figures.bootModeAfter;
     }
-    outcome.result = result;
+    outcome.result = int(result);
     outcome.attempts = 1;
     outcome.durationMs = elapsedMs;
     outcome.records = figures.records;
     outcome.downloadMs = figures.downloadMs;
     outcome.noteFile(figures);
     emit frW_boardUpdated(outcome);
-    m_outcome.failedBoards = result == UpdateSuccessful ? 0 : 1;
-    if (refreshDeviceInfo) {
-        refreshDeviceInfo = false;
+    m_outcome.failedBoards = result == UpdateResult::Successful ? 0 : 1;
+    if (m_job.refreshDeviceInfo)
         RequestInfo();
-    }
     emit frW_EnableControls(true);
 }
 
@@ -139,31 +136,28 @@ void Worker::jobResetPanel()
 {
     emit frW_EnableControls(false);
     if (!prepareSelection(true)) {
-        // A check of a board that addresses nothing would only repeat the warning.
-        checkAfterReset = false;
         emit frW_EnableControls(true);
         return;
     }
-    const QString name = panelName(deviceType, panelIndex);
-    const PanelSlot slot = panelSlot(deviceType, panelIndex);
+    const QString name = panelName(m_job.deviceType, m_job.panelIndex);
+    const PanelSlot slot = panelSlot(m_job.deviceType, m_job.panelIndex);
     blank();
-    line(2, QStringLiteral("Resetting ") + name + QStringLiteral("..."));
+    line(RowIcon::Information, QStringLiteral("Resetting ") + name + QStringLiteral("..."));
 
     const Clock::time_point start = clock().now();
-    BoardOutcome outcome = visitOf(panelIndex);
+    BoardOutcome outcome = visitOf(m_job.panelIndex);
     const std::uint8_t payload[2] = { slot.boardType, slot.boardAddress };
     outcome.resetSent = link().exchangeServicePacket(slot.channel, slot.panel, 2, kServiceResetCommand, payload);
     if (!*outcome.resetSent) {
-        line(4, QStringLiteral("Warning!  Failed to Reset ") + name);
+        line(RowIcon::Warning, QStringLiteral("Warning!  Failed to Reset ") + name);
     } else {
         // The board whose restart takes the device's network down is waited for with probes.
-        outcome.restartWait = restartWait(link(), *this, restartsNetwork(deviceType, slot.panel, slot.channel));
+        outcome.restartWait = restartWait(link(), *this, restartsNetwork(m_job.deviceType, slot.panel, slot.channel));
         emit frWorker_updateProgressBar(false, 0, true, 0, 100);
     }
     outcome.durationMs = clock().elapsedMs(start);
 
-    if (checkAfterReset) {
-        checkAfterReset = false;
+    if (m_job.checkAfterReset) {
         jobCheckPanel(&outcome);
     } else {
         emit frW_boardUpdated(outcome);
@@ -176,21 +170,21 @@ void Worker::jobRenameDevice()
     emit frW_EnableControls(false);
     // The device keeps the first 21 characters (the front ends refuse a longer name before they
     // ask). A character its code page cannot hold is refused, never replaced on its way there.
-    const QVector<uint> characters = newDeviceName.normalized(QString::NormalizationForm_C).toUcs4();
+    const QVector<uint> characters = m_job.newDeviceName.normalized(QString::NormalizationForm_C).toUcs4();
     const DeviceNameBytes name
         = encodeDeviceName(QString::fromUcs4(characters.constData(), std::min(characters.size(), kDeviceNameMaxChars)));
     if (!name.ok()) {
-        line(4, QStringLiteral("Warning!  ") + name.error);
+        line(RowIcon::Warning, QStringLiteral("Warning!  ") + name.error);
         m_outcome.end = JobEnd::Refused;
     } else if (prepareSelection(false)) {
-        const QString asked = ipText(foundDevices.at(selectedDevice));
+        const QString asked = ipText(foundDevices.at(m_job.selectedDevice));
         const std::optional<OrvoDiscoveryInfo> reply = link().rename(name.bytes);
         m_outcome.delivered = reply.has_value();
         if (reply) {
             qDebug().noquote() << QStringLiteral("Renamed Device: ") + ipText(*reply) + QStringLiteral("   ")
                     + deviceTypeName(reply->type());
             for (const QString &warning : keepRecord(*reply, asked))
-                line(4, warning);
+                line(RowIcon::Warning, warning);
         }
     }
     emit frWorker_updateDevicesCombo(foundDevices);

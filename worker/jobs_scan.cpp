@@ -3,6 +3,8 @@
 
 #include "catalogue.h"
 #include "clock.h"
+#include "ipv4entry.h"
+#include "percent.h"
 #include "worker.h"
 
 #include <QDebug>
@@ -18,57 +20,14 @@ namespace {
 
 constexpr int kManualScanPauseMs = 150;
 
-// The two texts that mark a manual entry as not in use.
-const QString kUnusedEntryZero = QStringLiteral("000.000.000.000");
-const QString kUnusedEntryBroadcast = QStringLiteral("255.255.255.255");
-
-// "192.168.001.020" -> "192.168.1.20". Empty when the entry is not four decimal fields of 0..255:
-// anything else could make the resolver look a name up instead of connecting to an address.
-QString manualEntryAddress(const QString &entry)
-{
-    const QStringList fields = entry.split(QLatin1Char('.'));
-    if (fields.size() != 4)
-        return QString();
-    QStringList numbers;
-    for (const QString &field : fields) {
-        const QString digits = field.trimmed();
-        if (digits.isEmpty())
-            return QString();
-        for (const QChar c : digits) {
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return QString();
-        }
-        // Extra leading zeros are still the same number ("0127" is 127); a value too large for
-        // the conversion fails it rather than reading as 0.
-        bool converted = false;
-        const uint value = digits.toUInt(&converted);
-        if (!converted || value > 255)
-            return QString();
-        numbers << QString::number(value);
-    }
-    return numbers.join(QLatin1Char('.'));
-}
-
-bool isUnusedEntry(const QString &entry)
-{
-    return entry == kUnusedEntryZero || entry == kUnusedEntryBroadcast;
-}
-
 // True when the last entry in use cannot be probed: the manual scan then ends on its warning.
-bool lastManualEntryIsInvalid(const QString (&entries)[4])
+bool lastManualEntryIsInvalid(const ManualAddresses &entries)
 {
     for (int i = 3; i >= 0; --i) {
         if (!isUnusedEntry(entries[i]))
-            return manualEntryAddress(entries[i]).isEmpty();
+            return !parseIpv4Entry(entries[i]);
     }
     return false;
-}
-
-// Whole percentage of host `n` out of 254, truncated; 100 once it passes 99.
-int sweepPercent(int n)
-{
-    const int p = static_cast<int>(static_cast<double>(n) * 100.0 / 254.0);
-    return p > 99 ? 100 : p;
 }
 
 } // namespace
@@ -76,13 +35,13 @@ int sweepPercent(int n)
 void Worker::jobScanNetwork()
 {
     emit frW_ClearList();
-    line(2, QStringLiteral("Scanning Network for Orvo Products..."));
+    line(RowIcon::Information, QStringLiteral("Scanning Network for Orvo Products..."));
     foundDevices.clear();
     m_scanWarnings.clear();
     bool replaceLast = false;
     emit frWorker_updateProgressBar(true, 0, true, 0, 100);
 
-    if (manualIpEnabled)
+    if (m_job.manualIpEnabled)
         manualScan(replaceLast);
     else
         subnetScan(replaceLast);
@@ -90,15 +49,15 @@ void Worker::jobScanNetwork()
     emit frWorker_updateDevicesCombo(foundDevices);
     // The closing line replaces the last progress line of the scan, but not a warning about a
     // manual entry: that must stay readable.
-    const bool keepLastLine = manualIpEnabled && lastManualEntryIsInvalid(manualIp);
-    emit frW_insertListItem(2, QStringLiteral("Finished Network Scan"), 0, !keepLastLine);
-    line(2, QStringLiteral("Orvo Products Found: ") + QString::number(foundDevices.size()));
+    const bool keepLastLine = m_job.manualIpEnabled && lastManualEntryIsInvalid(m_job.manualIp);
+    emit frW_insertListItem(RowIcon::Information, QStringLiteral("Finished Network Scan"), !keepLastLine);
+    line(RowIcon::Information, QStringLiteral("Orvo Products Found: ") + QString::number(foundDevices.size()));
     for (int k = 0; k < foundDevices.size(); ++k) {
         const OrvoDiscoveryInfo &record = foundDevices.at(k);
         const QString text = QStringLiteral("#") + QString::number(k + 1) + QStringLiteral(":  ")
             + QStringLiteral("Type: ") + deviceTypeName(record.type()) + QStringLiteral("  |  ") + record.visibleName()
             + QStringLiteral("  |  IP: ") + ipText(record);
-        line(2, text);
+        line(RowIcon::Information, text);
         qDebug().noquote() << text + QStringLiteral("    (devs.byData[0] = ") + QString::number(record.byData(0))
                 + QStringLiteral(")   ") + QStringLiteral("    (devs.byData[1] = ") + QString::number(record.byData(1))
                 + QStringLiteral(")   ");
@@ -106,30 +65,31 @@ void Worker::jobScanNetwork()
     // After the summary: the progress lines above replace one another, and would take a
     // warning with them.
     for (const QString &warning : qAsConst(m_scanWarnings))
-        line(4, warning);
+        line(RowIcon::Warning, warning);
     m_scanWarnings.clear();
     emit frWorker_updateProgressBar(false, 0, true, 0, 100);
 }
 
 void Worker::manualScan(bool &replaceLast)
 {
-    line(2, QStringLiteral("Manual IP Scan Enabled."));
+    line(RowIcon::Information, QStringLiteral("Manual IP Scan Enabled."));
     // No abort poll here: four entries and their pauses end by themselves.
     for (int i = 0; i < 4; ++i) {
-        const QString &entry = manualIp[i];
+        const QString &entry = m_job.manualIp[i];
         if (!isUnusedEntry(entry)) {
-            const QString address = manualEntryAddress(entry);
-            if (address.isEmpty()) {
+            const std::optional<Ipv4Entry> parsed = parseIpv4Entry(entry);
+            if (!parsed) {
                 // The settings file may hold anything; such an entry is named and skipped.
-                emit frW_insertListItem(4,
+                emit frW_insertListItem(RowIcon::Warning,
                     QStringLiteral("Warning!  Manual IP address '") + entry
                         + QStringLiteral("' is not a valid IPv4 address - skipped"),
-                    0, replaceLast);
+                    replaceLast);
                 replaceLast = false;
             } else {
+                const QString &address = parsed->address;
                 qDebug().noquote() << QStringLiteral("* Manual ip4: ") + address;
-                emit frW_insertListItem(
-                    2, QStringLiteral("Scanning IP address: ") + address + QStringLiteral(" ..."), 0, replaceLast);
+                emit frW_insertListItem(RowIcon::Information,
+                    QStringLiteral("Scanning IP address: ") + address + QStringLiteral(" ..."), replaceLast);
                 replaceLast = true;
                 probeDeviceAt(address, true);
             }
@@ -141,12 +101,12 @@ void Worker::manualScan(bool &replaceLast)
 
 QString Worker::offLoopbackScanTarget() const
 {
-    if (!manualIpEnabled)
+    if (!m_job.manualIpEnabled)
         return QStringLiteral("a scan without manual addresses sweeps the subnets of this computer");
-    for (const QString &entry : manualIp) {
-        const QString address = isUnusedEntry(entry) ? QString() : manualEntryAddress(entry);
-        if (!address.isEmpty() && !isLoopbackAddress(address))
-            return address + QStringLiteral(" is not one");
+    for (const QString &entry : m_job.manualIp) {
+        const std::optional<Ipv4Entry> parsed = isUnusedEntry(entry) ? std::nullopt : parseIpv4Entry(entry);
+        if (parsed && !isLoopbackAddress(parsed->address))
+            return parsed->address + QStringLiteral(" is not one");
     }
     return QString();
 }
@@ -184,8 +144,8 @@ void Worker::subnetScan(bool &replaceLast)
     for (const SweepAddress &own : sweepAddresses()) {
         qDebug().noquote() << QStringLiteral("possible address: ") + own.interfaceName + QStringLiteral("->")
                 + own.address;
-        emit frW_insertListItem(
-            2, QStringLiteral("Found an IP address associated with this computer: ") + own.address, 0, replaceLast);
+        emit frW_insertListItem(RowIcon::Information,
+            QStringLiteral("Found an IP address associated with this computer: ") + own.address, replaceLast);
         replaceLast = false;
 
         const quint32 subnet = own.ipv4 & 0xFFFFFF00u;
@@ -197,7 +157,7 @@ void Worker::subnetScan(bool &replaceLast)
                 break;
             probeDeviceAt(QHostAddress(subnet | static_cast<quint32>(n)).toString(), true);
             replaceLast = true;
-            emit frWorker_updateProgressBar(true, sweepPercent(n), true, 0, 100);
+            emit frWorker_updateProgressBar(true, progressPercent(n, 254), true, 0, 100);
         }
     }
 }

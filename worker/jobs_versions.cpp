@@ -4,6 +4,7 @@
 #include "catalogue.h"
 #include "clock.h"
 #include "jobhelpers.h"
+#include "percent.h"
 
 #include <QDebug>
 
@@ -13,12 +14,6 @@ namespace orvo {
 
 namespace {
 
-constexpr uint kButtonYes = 0x4000;
-constexpr uint kButtonsYesNo = 0x14000;
-constexpr uint kButtonOk = 0x400;
-constexpr int kIconError = 3;
-constexpr int kIconInformation = 1;
-constexpr int kIconQuestion = 4;
 constexpr int kAttemptsPerBoard = 2;
 // Bits of the 3350 QRT's optionMask that say which optional boards are fitted.
 constexpr std::uint32_t kQrtDigitalFitted = 0x02;
@@ -100,63 +95,54 @@ std::vector<int> parentsOf(int deviceType, int position)
     return parents;
 }
 
-// Whole percentage of `done` out of `count`, in single precision and truncated; 100 above 99.
-int jobPercent(int done, int count)
+bool isPending(UpdateResult result)
 {
-    if (count <= 0)
-        return 0;
-    const int p = static_cast<int>(static_cast<float>(done) / static_cast<float>(count) * 100.0f);
-    return p > 99 ? 100 : p;
-}
-
-bool isPending(std::uint32_t result)
-{
-    return result != UpdatePanelNotFound && result != UpdateNotRequired;
+    return result != UpdateResult::PanelNotFound && result != UpdateResult::NotRequired;
 }
 
 } // namespace
 
 QString Worker::panelStatusText(const PanelStatus &status) const
 {
-    QString text
-        = panelName(deviceType, status.panelIndex) + QStringLiteral("   Version: ") + QString::number(status.version);
+    QString text = panelName(m_job.deviceType, status.panelIndex) + QStringLiteral("   Version: ")
+        + QString::number(status.version);
     if (status.bootMode)
         text += QStringLiteral(" [BootMode]");
-    return text + QStringLiteral("  (") + QString::number(buildVersion(deviceType, status.boardType))
+    return text + QStringLiteral("  (") + QString::number(buildVersion(m_job.deviceType, status.slot.boardType))
         + QStringLiteral(")");
 }
 
-std::uint32_t Worker::scanPanel(PanelStatus &status, std::optional<bool> *found)
+UpdateResult Worker::scanPanel(PanelStatus &status, std::optional<bool> *found)
 {
     if (isAbortRequested())
-        return UpdateNotRequired;
+        return UpdateResult::NotRequired;
     bool bootMode = false;
     std::uint8_t version = 0;
-    std::uint8_t boardType = status.boardType;
+    std::uint8_t boardType = status.slot.boardType;
     // A board that does not answer reports version 0 and so counts as needing an update: its
     // update then fails and the summary counts it, instead of the device passing as current.
-    const bool answered
-        = link().checkPanel(bootMode, version, status.panel, status.channel, boardType, status.boardAddress);
+    const bool answered = link().checkPanel(
+        bootMode, version, status.slot.panel, status.slot.channel, boardType, status.slot.boardAddress);
     if (found)
         *found = answered;
     status.version = version;
     status.bootMode = bootMode;
-    if (bootMode || version != buildVersion(deviceType, boardType))
-        return UpdatePending;
-    return UpdateNotRequired;
+    if (bootMode || version != buildVersion(m_job.deviceType, boardType))
+        return UpdateResult::Pending;
+    return UpdateResult::NotRequired;
 }
 
 bool Worker::updateOnePanel(PanelStatus &status, UpdateFigures *figures)
 {
-    const PanelSlot slot { status.panel, status.channel, status.boardType, status.boardAddress };
+    const PanelSlot slot = status.slot;
     const FirmwareFileChoice file = resolveFirmwareFile(*this, status.panelIndex, slot);
     setCurrentFirmwareFile(file.path);
     PanelUpdateRequest request
-        = makePanelUpdateRequest(file.path, deviceType, status.panelIndex, slot, file.picType, false);
-    request.firmwareFolder = firmwareFolder;
+        = makePanelUpdateRequest(file.path, m_job.deviceType, status.panelIndex, slot, file.picType, false);
+    request.firmwareFolder = m_firmwareFolder;
     m_downloadPosition = status.panelIndex;
     UpdateFigures attempt;
-    status.result = static_cast<std::uint32_t>(updatePanelFirmware(link(), *this, request, &attempt));
+    status.result = updatePanelFirmware(link(), *this, request, &attempt);
     if (figures) {
         figures->records += attempt.records;
         figures->downloadMs += attempt.downloadMs;
@@ -172,50 +158,50 @@ bool Worker::updateOnePanel(PanelStatus &status, UpdateFigures *figures)
         return false;
     bool bootMode = false;
     std::uint8_t version = 0;
-    if (!link().checkPanel(bootMode, version, status.panel, status.channel, status.boardType, status.boardAddress))
+    if (!link().checkPanel(
+            bootMode, version, status.slot.panel, status.slot.channel, status.slot.boardType, status.slot.boardAddress))
         return false;
     status.version = version;
     status.bootMode = bootMode;
 
     switch (status.result) {
-    case UpdateSuccessful:
+    case UpdateResult::Successful:
         return true;
-    case UpdateConnectionProblem:
-    case UpdatePanelNotFound:
-    case UpdateFileMissing:
+    case UpdateResult::ConnectionProblem:
+    case UpdateResult::PanelNotFound:
+    case UpdateResult::FileMissing:
         return false;
     default:
         break;
     }
     if (bootMode) {
-        status.result = UpdateStillInBootMode;
+        status.result = UpdateResult::StillInBootMode;
         return false;
     }
-    if (status.result == UpdateFailed)
+    if (status.result == UpdateResult::Failed)
         return false;
     // Still-in-boot-mode from the update, but the board has started its application since.
-    status.result = UpdateSuccessful;
+    status.result = UpdateResult::Successful;
     return true;
 }
 
 void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
 {
     if (!prepareSelection(false)) {
-        // The request's one-shot flag must not carry over into a later version scan.
-        forceUpdate = false;
         return;
     }
-    const OrvoDiscoveryInfo device = foundDevices.at(selectedDevice);
-    const int count = visitedCount(deviceType, device);
+    const OrvoDiscoveryInfo device = foundDevices.at(m_job.selectedDevice);
+    const int count = visitedCount(m_job.deviceType, device);
 
     if (confirm)
         emit frW_ClearList();
     else
         blank();
-    line(2, deviceTypeName(deviceType) + QStringLiteral(" [") + device.visibleName() + QStringLiteral("]"));
+    line(RowIcon::Information,
+        deviceTypeName(m_job.deviceType) + QStringLiteral(" [") + device.visibleName() + QStringLiteral("]"));
     blank();
-    line(
-        2, scanOnly ? QStringLiteral("*** FIRMWARE VERSION SCAN ***") : QStringLiteral("*** AUTO UPDATE FIRMWARE ***"));
+    line(RowIcon::Information,
+        scanOnly ? QStringLiteral("*** FIRMWARE VERSION SCAN ***") : QStringLiteral("*** AUTO UPDATE FIRMWARE ***"));
     blank();
     Clock::time_point jobStart = clock().now();
 
@@ -226,40 +212,35 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
     for (int i = 0; i < count; ++i) {
         if (isAbortRequested())
             return;
-        emit frWorker_updateProgressBar(true, jobPercent(i, count), false, 0, 0);
+        emit frWorker_updateProgressBar(true, progressPercent(i, count), false, 0, 0);
 
         PanelStatus status;
-        const PanelSlot slot = panelSlot(deviceType, i);
         status.panelIndex = static_cast<std::uint8_t>(i);
-        status.panel = slot.panel;
-        status.channel = slot.channel;
-        status.boardType = slot.boardType;
-        status.boardAddress = slot.boardAddress;
+        status.slot = panelSlot(m_job.deviceType, i);
         BoardOutcome outcome = visitOf(i);
-        if (isLeftOut(deviceType, count, device, i)) {
+        if (isLeftOut(m_job.deviceType, count, device, i)) {
             boards.push_back(status);
             outcomes.push_back(outcome);
             continue;
         }
 
         bool parentsReady = true;
-        for (int parent : parentsOf(deviceType, i)) {
+        for (int parent : parentsOf(m_job.deviceType, i)) {
             const PanelStatus &p = boards.at(static_cast<std::size_t>(parent));
             if (p.bootMode || p.version == 0)
                 parentsReady = false;
         }
         // A board behind a parent that is not running its application cannot be reached; it is
         // listed as needing an update and asked afresh once its parents have been updated.
-        const std::uint32_t boardClass
-            = parentsReady ? scanPanel(status, &outcome.found) : std::uint32_t(UpdatePending);
-        status.result = forceUpdate ? std::uint32_t(UpdatePending) : boardClass;
+        const UpdateResult boardClass = parentsReady ? scanPanel(status, &outcome.found) : UpdateResult::Pending;
+        status.result = m_job.forceUpdate ? UpdateResult::Pending : boardClass;
         boards.push_back(status);
 
-        if (status.result == UpdateNotRequired)
-            line(2, QStringLiteral("Firmware up to date: ") + panelStatusText(status));
+        if (status.result == UpdateResult::NotRequired)
+            line(RowIcon::Information, QStringLiteral("Firmware up to date: ") + panelStatusText(status));
         else
-            line(4, QStringLiteral("Firmware update required: ") + panelStatusText(status));
-        outcome.upToDate = status.result == UpdateNotRequired;
+            line(RowIcon::Warning, QStringLiteral("Firmware update required: ") + panelStatusText(status));
+        outcome.upToDate = status.result == UpdateResult::NotRequired;
         outcome.versionBefore = status.version;
         outcome.bootModeBefore = status.bootMode;
         outcomes.push_back(outcome);
@@ -275,30 +256,28 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
 
     if (scanOnly) {
         blank();
-        line(2, QStringLiteral("*** FIRMWARE VERSION SCAN FINISHED ***"));
-        forceUpdate = false;
+        line(RowIcon::Information, QStringLiteral("*** FIRMWARE VERSION SCAN FINISHED ***"));
         return;
     }
     if (pending == 0) {
         blank();
-        line(2, QStringLiteral("*** YOUR CONSOLE/UNIT'S FIRMWARE IS UP TO DATE ***"));
+        line(RowIcon::Information, QStringLiteral("*** YOUR CONSOLE/UNIT'S FIRMWARE IS UP TO DATE ***"));
     } else {
         if (confirm) {
-            emit frWorker_showMessageBox(kIconQuestion, QStringLiteral("Auto Update"),
+            const BoxButton answer = ask(BoxIcon::Question, QStringLiteral("Auto Update"),
                 QStringLiteral("The Console/Unit has ") + QString::number(pending)
                     + QStringLiteral(" panels/boards that need updating.\nDo you wish to continue ?"),
-                kButtonsYesNo);
-            if (static_cast<uint>(msgBoxResult) != kButtonYes) {
+                BoxButtons::YesNo);
+            if (answer != BoxButton::Yes) {
                 blank();
-                line(2, QStringLiteral("*** FIRMWARE UPDATE CANCELLED ***"));
+                line(RowIcon::Information, QStringLiteral("*** FIRMWARE UPDATE CANCELLED ***"));
                 m_outcome.end = JobEnd::Cancelled;
-                forceUpdate = false;
                 return;
             }
         }
         jobStart = clock().now();
         blank();
-        line(2, QStringLiteral("*** UPDATING CONSOLE/UNIT FIRMWARE ***"));
+        line(RowIcon::Information, QStringLiteral("*** UPDATING CONSOLE/UNIT FIRMWARE ***"));
         blank();
     }
 
@@ -310,19 +289,19 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         BoardOutcome &outcome = outcomes[static_cast<std::size_t>(k)];
         if (!isPending(status.result))
             continue;
-        emit frWorker_updateProgressBarAuto(true, jobPercent(k, total), false, 0, 0);
-        line(2, QStringLiteral("Updating: ") + panelStatusText(status));
+        emit frWorker_updateProgressBarAuto(true, progressPercent(k, total), false, 0, 0);
+        line(RowIcon::Information, QStringLiteral("Updating: ") + panelStatusText(status));
 
         // An FPGA image cannot be told from the version the board reports before the update,
         // so a board the scan found in need is written whatever the fresh query says.
-        const bool fpga = isFpgaBoard(deviceType, status.boardType);
-        const std::uint32_t fresh = scanPanel(status, &outcome.found);
-        if (fresh != UpdatePending && !forceUpdate && !fpga) {
-            status.result = UpdateNotRequired;
-            replaceLine(12,
+        const bool fpga = isFpgaBoard(m_job.deviceType, status.slot.boardType);
+        const UpdateResult fresh = scanPanel(status, &outcome.found);
+        if (fresh != UpdateResult::Pending && !m_job.forceUpdate && !fpga) {
+            status.result = UpdateResult::NotRequired;
+            replaceLine(rowIconFor(UpdateResult::NotRequired),
                 QStringLiteral("Firmware update not required. Panel/board is up to date! ") + QStringLiteral("   ")
                     + panelStatusText(status));
-            outcome.result = status.result;
+            outcome.result = int(status.result);
             outcome.versionAfter = status.version;
             outcome.bootModeAfter = status.bootMode;
             outcome.attempts = 0;
@@ -345,26 +324,26 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         }
         const qint64 boardMs = clock().elapsedMs(boardStart);
         const QString boardTime = panelTimeText(boardMs);
-        if (status.result == UpdateSuccessful) {
-            replaceLine(
-                1, QStringLiteral("Update Successful! ") + QStringLiteral("   ") + panelStatusText(status) + boardTime);
-            const std::uint8_t build = buildVersion(deviceType, status.boardType);
+        if (status.result == UpdateResult::Successful) {
+            replaceLine(RowIcon::Success,
+                QStringLiteral("Update Successful! ") + QStringLiteral("   ") + panelStatusText(status) + boardTime);
+            const std::uint8_t build = buildVersion(m_job.deviceType, status.slot.boardType);
             if (status.version != build)
-                line(4,
-                    QStringLiteral("Warning: ") + panelName(deviceType, status.panelIndex)
+                line(RowIcon::Warning,
+                    QStringLiteral("Warning: ") + panelName(m_job.deviceType, status.panelIndex)
                         + QStringLiteral(" firmware version (") + QString::number(status.version) + QStringLiteral(") ")
                         + QStringLiteral("differs from build version ") + QStringLiteral("(") + QString::number(build)
                         + QStringLiteral(")"));
         } else {
-            replaceLine(static_cast<int>(status.result) + 5,
+            replaceLine(rowIconFor(status.result),
                 updateResultMessage(static_cast<int>(status.result)) + QStringLiteral("   ") + panelStatusText(status));
             // The auto update shows no step lines; a file refused for its manifest or its memory
             // map must still say why, or "file missing" would send the user looking for a file
             // that is there.
             if (!figures.refusal.isEmpty())
-                line(3, figures.refusal);
+                line(RowIcon::Error, figures.refusal);
         }
-        outcome.result = status.result;
+        outcome.result = int(status.result);
         outcome.versionAfter = status.version;
         outcome.bootModeAfter = status.bootMode;
         outcome.attempts = attempts;
@@ -380,23 +359,23 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
     emit frWorker_updateProgressBarAuto(false, 0, true, 0, 100);
     int failed = 0;
     for (const PanelStatus &status : boards) {
-        if (isPending(status.result) && status.result != UpdateSuccessful)
+        if (isPending(status.result) && status.result != UpdateResult::Successful)
             ++failed;
     }
     m_outcome.failedBoards = failed;
     blank();
-    line(2, QStringLiteral("*** FIRMWARE UPDATE FINISHED ***") + totalTimeText(clock().elapsedMs(jobStart)));
+    line(RowIcon::Information,
+        QStringLiteral("*** FIRMWARE UPDATE FINISHED ***") + totalTimeText(clock().elapsedMs(jobStart)));
     if (failed > 0) {
         const QString warning = QStringLiteral("WARNING!  Firmware update FAILED on ") + QString::number(failed)
             + QStringLiteral(" panels/boards!");
         blank();
-        line(3, warning);
-        emit frWorker_showMessageBox(kIconError, QStringLiteral("Auto Update"), warning, kButtonOk);
+        line(RowIcon::Error, warning);
+        ask(BoxIcon::Critical, QStringLiteral("Auto Update"), warning, BoxButtons::Ok);
     } else if (confirm) {
-        emit frWorker_showMessageBox(
-            kIconInformation, QStringLiteral("Auto Update"), QStringLiteral("Auto Update has finished!"), kButtonOk);
+        ask(BoxIcon::Information, QStringLiteral("Auto Update"), QStringLiteral("Auto Update has finished!"),
+            BoxButtons::Ok);
     }
-    forceUpdate = false;
 }
 
 } // namespace orvo

@@ -4,7 +4,6 @@
 #include "clock.h"
 #include "tsanannotations.h"
 
-#include <QAbstractSocket>
 #include <QThread>
 #include <QtDebug>
 
@@ -51,13 +50,23 @@ Worker::Worker() : Worker(Clock::real()) { }
 
 Worker::~Worker() = default;
 
-void Worker::requestWork(int mode, int /*unused*/)
+void Worker::setDevicePort(std::uint16_t port)
+{
+    m_devicePort = port;
+}
+
+void Worker::setFirmwareFolder(const QString &folder)
+{
+    m_firmwareFolder = folder;
+}
+
+void Worker::requestWork(const WorkRequest &request)
 {
     {
         AnnotatedLock locker(mutex);
         working = true;
         abortRequested = false;
-        this->mode = mode;
+        m_pending = request;
         m_currentFirmwareFile.clear();
         debugLine(QStringLiteral("Request worker start in Thread [requestWork()] ") + threadIdText());
     }
@@ -100,13 +109,13 @@ void Worker::setCurrentFirmwareFile(const QByteArray &path)
 void Worker::doWork()
 {
     debugLine(QStringLiteral("Starting worker process in Thread [doWork()] ") + threadIdText());
-    int requested = -1;
     {
         AnnotatedLock locker(mutex);
-        requested = mode;
+        m_job = m_pending;
     }
+    const JobMode requested = m_job.mode;
     m_outcome = JobOutcome();
-    m_outcome.mode = requested;
+    m_outcome.mode = int(requested);
 
     // The device and panel jobs bracket themselves with the enable/disable of the window's
     // controls (the reset job has its own exceptions); the version scan is framed here because
@@ -116,40 +125,38 @@ void Worker::doWork()
         refuseOffLoopback(requested, offLoopback);
     else
         switch (requested) {
-        case ScanNetwork:
+        case JobMode::ScanNetwork:
             jobScanNetwork();
             break;
-        case AutoUpdate:
-        case GetVersions:
+        case JobMode::AutoUpdate:
+        case JobMode::GetVersions:
             emit frW_EnableControls(false);
-            scanAndUpdateDevice(requested == GetVersions, true);
+            scanAndUpdateDevice(requested == JobMode::GetVersions, true);
             // After an abort the window is closing: asking a device that may be gone for its record
             // would hold the close for up to the blocking client's 27 s.
-            if (requested == AutoUpdate && refreshDeviceInfo && !isAbortRequested()) {
-                refreshDeviceInfo = false;
+            if (requested == JobMode::AutoUpdate && m_job.refreshDeviceInfo && !isAbortRequested())
                 RequestInfo();
-            }
             emit frW_EnableControls(true);
             break;
-        case CheckPanel:
+        case JobMode::CheckPanel:
             jobCheckPanel();
             break;
-        case UpdatePanel:
+        case JobMode::UpdatePanel:
             jobUpdatePanel();
             break;
-        case ResetPanel:
+        case JobMode::ResetPanel:
             jobResetPanel();
             break;
-        case RenameDevice:
+        case JobMode::RenameDevice:
             jobRenameDevice();
             break;
-        case IdentifyDevice:
+        case JobMode::IdentifyDevice:
             jobIdentifyDevice();
             break;
         default:
             break; // no job: only the closing steps
         }
-    if (requested >= ScanNetwork && requested <= IdentifyDevice) {
+    if (isJobMode(int(requested))) {
         // A job cut short inside the layers below (an update, a wait) ends its own way but was
         // still stopped by the abort.
         if (m_outcome.end == JobEnd::Done && isAbortRequested())
@@ -167,20 +174,21 @@ void Worker::doWork()
     tsanRelease(this);
 }
 
-QString Worker::offLoopbackTarget(int mode) const
+QString Worker::offLoopbackTarget(JobMode mode) const
 {
     if (m_loopbackOnly.isEmpty())
         return QString();
-    if (mode == ScanNetwork)
+    if (mode == JobMode::ScanNetwork)
         return offLoopbackScanTarget();
     // Every device job talks to the selected record's address, and only to it.
-    if (mode < AutoUpdate || mode > IdentifyDevice || selectedDevice < 0 || selectedDevice >= foundDevices.size())
+    const int selected = m_job.selectedDevice;
+    if (!isJobMode(int(mode)) || selected < 0 || selected >= foundDevices.size())
         return QString();
-    const QString address = ipText(foundDevices.at(selectedDevice));
+    const QString address = ipText(foundDevices.at(selected));
     return isLoopbackAddress(address) ? QString() : address + QStringLiteral(" is not one");
 }
 
-void Worker::refuseOffLoopback(int mode, const QString &target)
+void Worker::refuseOffLoopback(JobMode mode, const QString &target)
 {
     const QString text = m_loopbackOnly
         + QStringLiteral(" is for the device simulator only: jobs may then talk only to loopback addresses "
@@ -189,26 +197,20 @@ void Worker::refuseOffLoopback(int mode, const QString &target)
     debugLine(QStringLiteral("Job refused: ") + text);
     m_outcome.end = JobEnd::Refused;
     // The window disabled its controls for the scan itself and takes them back with the list.
-    if (mode != ScanNetwork)
+    if (mode != JobMode::ScanNetwork)
         emit frW_EnableControls(false);
-    line(3, QStringLiteral("Error!  ") + text);
-    emit frWorker_showMessageBox(3, QStringLiteral("Orvo Updater"), text, 0x400);
-    if (mode == ScanNetwork)
+    line(RowIcon::Error, QStringLiteral("Error!  ") + text);
+    ask(BoxIcon::Critical, QStringLiteral("Orvo Updater"), text, BoxButtons::Ok);
+    if (mode == JobMode::ScanNetwork)
         emit frWorker_updateDevicesCombo(foundDevices);
     else
         emit frW_EnableControls(true);
 }
 
-void Worker::discardClient()
-{
-    if (auto *socket = qobject_cast<QAbstractSocket *>(sender()))
-        socket->deleteLater();
-}
-
 bool Worker::probeDeviceAt(const QString &ip, bool addToList)
 {
     DeviceTarget target = m_link->target();
-    target.port = devicePort;
+    target.port = m_devicePort;
     m_link->setTarget(target);
     const auto record = m_link->probeDevice(ip);
     if (!record)
@@ -235,14 +237,14 @@ QStringList Worker::keepRecord(const OrvoDiscoveryInfo &record, const QString &a
 
 void Worker::RequestInfo()
 {
-    if (selectedDevice >= 0 && selectedDevice < foundDevices.size()) {
-        const OrvoDiscoveryInfo selected = foundDevices.at(selectedDevice);
-        m_link->setTarget(targetOf(selected, devicePort));
+    if (m_job.selectedDevice >= 0 && m_job.selectedDevice < foundDevices.size()) {
+        const OrvoDiscoveryInfo selected = foundDevices.at(m_job.selectedDevice);
+        m_link->setTarget(targetOf(selected, m_devicePort));
         if (const auto record = m_link->requestInfo()) {
             debugLine(QStringLiteral("RequestInfo(): ") + ipText(*record) + QStringLiteral("   ")
                 + deviceTypeName(record->type()));
             for (const QString &warning : keepRecord(*record, ipText(selected)))
-                line(4, warning);
+                line(RowIcon::Warning, warning);
         }
     }
     emit frWorker_updateDevicesCombo(foundDevices);
@@ -251,21 +253,21 @@ void Worker::RequestInfo()
 bool Worker::prepareSelection(bool needPanel)
 {
     QString refusal;
-    if (selectedDevice < 0 || selectedDevice >= foundDevices.size())
+    if (m_job.selectedDevice < 0 || m_job.selectedDevice >= foundDevices.size())
         refusal = QStringLiteral("Warning!  No device selected");
-    else if (!isKnownDeviceType(deviceType))
-        refusal = QStringLiteral("Warning!  Unknown device type ") + QString::number(deviceType);
-    else if (needPanel && !isCataloguePosition(deviceType, panelIndex))
+    else if (!isKnownDeviceType(m_job.deviceType))
+        refusal = QStringLiteral("Warning!  Unknown device type ") + QString::number(m_job.deviceType);
+    else if (needPanel && !isCataloguePosition(m_job.deviceType, m_job.panelIndex))
         refusal = QStringLiteral("Warning!  No panel selected");
     if (!refusal.isEmpty()) {
-        line(4, refusal);
+        line(RowIcon::Warning, refusal);
         m_outcome.end = JobEnd::Refused;
         return false;
     }
-    m_outcome.device = foundDevices.at(selectedDevice);
-    m_outcome.deviceType = deviceType;
-    m_link->setTarget(targetOf(foundDevices.at(selectedDevice), devicePort));
-    m_link->setCatalogueType(deviceType);
+    m_outcome.device = foundDevices.at(m_job.selectedDevice);
+    m_outcome.deviceType = m_job.deviceType;
+    m_link->setTarget(targetOf(foundDevices.at(m_job.selectedDevice), m_devicePort));
+    m_link->setCatalogueType(m_job.deviceType);
     return true;
 }
 
@@ -274,13 +276,21 @@ BoardOutcome Worker::visitOf(int position) const
     BoardOutcome outcome;
     outcome.mode = m_outcome.mode;
     outcome.position = position;
-    outcome.slot = panelSlot(deviceType, position);
+    outcome.slot = panelSlot(m_job.deviceType, position);
     return outcome;
 }
 
-void Worker::listLine(int icon, const QString &text)
+void Worker::listLine(RowIcon icon, const QString &text)
 {
     line(icon, text);
+}
+
+BoxButton Worker::ask(BoxIcon icon, const QString &title, const QString &text, BoxButtons buttons)
+{
+    // A box withdrawn while the window closes leaves no answer behind, not the last box's.
+    msgBoxResult = BoxButton::None;
+    emit frWorker_showMessageBox(icon, title, text, buttons);
+    return msgBoxResult;
 }
 
 void Worker::progress(bool visible, int value, bool showText, int min, int max)

@@ -4,6 +4,7 @@
 #include "joboutcome.h"
 #include "panellink.h"
 #include "updater.h"
+#include "workrequest.h"
 
 #include <QByteArray>
 #include <QMutex>
@@ -19,27 +20,12 @@ namespace orvo {
 
 class Clock;
 
-/// Job modes of requestWork.
-enum JobMode : int {
-    ScanNetwork = 0,
-    AutoUpdate = 1,
-    GetVersions = 2,
-    CheckPanel = 3,
-    UpdatePanel = 4,
-    ResetPanel = 5,
-    RenameDevice = 6,
-    IdentifyDevice = 7,
-};
-
 /// One catalogue position visited by the version scan.
 struct PanelStatus
 {
     std::uint8_t panelIndex = 0;
-    std::uint8_t panel = 0;
-    std::uint8_t channel = 0;
-    std::uint8_t boardType = 0;
-    std::uint8_t boardAddress = 0;
-    std::uint32_t result = 4; ///< update result code; 4 (panel not found) until visited
+    PanelSlot slot;
+    UpdateResult result = UpdateResult::PanelNotFound; ///< until visited
     bool bootMode = false;
     std::uint8_t version = 0;
 };
@@ -77,8 +63,8 @@ QString threadIdText();
 
 /// Runs every network job in its own thread and reports only through signals.
 ///
-/// The owner (WorkerHost) moves it to a QThread that runs only while a job runs. The window
-/// stores a job's inputs in the public fields while no job runs, then calls requestWork.
+/// The owner (WorkerHost) moves it to a QThread that runs only while a job runs. A front end asks
+/// for a job with requestWork and a WorkRequest; the worker answers only through signals.
 class Worker : public QObject, private UpdateReporter
 {
     Q_OBJECT
@@ -89,27 +75,9 @@ public:
     Worker();
     ~Worker() override;
 
-    // Job inputs, written by the window thread while no job runs.
-    QVector<OrvoDiscoveryInfo> foundDevices;
-    int selectedDevice = 0;
-    int deviceType = 0;
-    int panelIndex = 0;
-    int msgBoxResult = 0;
-    bool forceUpdate = false;
-    bool checkAfterReset = false;
-    bool refreshDeviceInfo = false;
-    QString manualIp[4] = { QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000"),
-        QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000") };
-    bool manualIpEnabled = false;
-    QString newDeviceName;
-
-    /// TCP port of the devices: 51000 in the product, set by tests and tools.
-    std::uint16_t devicePort = kDevicePort;
-    /// Folder that holds the firmware files, ending in "/".
-    QString firmwareFolder;
-
-    /// Starts a job (window thread). The second argument is not used.
-    void requestWork(int mode, int unused = 0);
+    /// Starts the job `request` describes (front end's thread, while no job runs): the request
+    /// is copied under the worker's lock and the job reads only that copy.
+    void requestWork(const WorkRequest &request);
     /// Asks a running job to stop; no effect when no job runs.
     void abort();
     bool isWorking() const;
@@ -119,6 +87,22 @@ public:
 
     Clock &clock() const { return m_clock; }
     PanelLink &link() { return *m_link; }
+    /// The running job's inputs (worker thread, during a job).
+    const WorkRequest &job() const { return m_job; }
+
+    // Settings of the worker rather than of a job: set while no job runs.
+    /// TCP port of the devices: 51000 in the product, set by tests and tools.
+    void setDevicePort(std::uint16_t port);
+    std::uint16_t devicePort() const { return m_devicePort; }
+    /// Folder that holds the firmware files, ending in "/".
+    void setFirmwareFolder(const QString &folder);
+    QString firmwareFolder() const { return m_firmwareFolder; }
+    /// The devices the last scan found, as the jobs have kept them since (while no job runs).
+    const QVector<OrvoDiscoveryInfo> &knownDevices() const { return foundDevices; }
+
+    /// Stores the button that answered the box of frWorker_showMessageBox. Called by the front
+    /// end's side of that blocking signal, while the worker thread waits in the emission.
+    void answerMessageBox(BoxButton answer) { msgBoxResult = answer; }
 
     /// Lets jobs talk only to loopback addresses (127.0.0.0/8, where the device simulator runs):
     /// a job that would reach any other address is refused with a message box and an error line
@@ -136,26 +120,22 @@ public:
     // The operations of the version scan and auto update.
     void scanAndUpdateDevice(bool scanOnly, bool confirm);
     /// `found`, when given, receives whether the board answered, if it was asked.
-    std::uint32_t scanPanel(PanelStatus &status, std::optional<bool> *found = nullptr);
+    UpdateResult scanPanel(PanelStatus &status, std::optional<bool> *found = nullptr);
     /// `figures`, when given, adds up the records and download time of the attempt.
     bool updateOnePanel(PanelStatus &status, UpdateFigures *figures = nullptr);
     QString panelStatusText(const PanelStatus &status) const;
 
 signals:
     void workRequested();
-    void setLogEditText(QString value);
-    void appendLogEditText(QString value);
-    void ClearLogEdit();
-    void frW_insertListItem(int icon, QString text, int nIndex, bool bRemoveLastItem);
+    void frW_insertListItem(orvo::RowIcon icon, QString text, bool bRemoveLastItem);
     void frW_ClearList();
     void frWorker_updateProgressBarAuto(
         bool bVisible, int nValue = 0, bool bShowText = true, int nMin = 0, int nMax = 100);
     void frWorker_updateProgressBar(bool bVisible, int nValue = 0, bool bShowText = true, int nMin = 0, int nMax = 100);
     void frWorker_updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev);
-    /// Blocking: connected with Qt::BlockingQueuedConnection, so it returns after the window has
-    /// stored the pressed button in msgBoxResult. Emitting it from the window's own thread
-    /// deadlocks.
-    void frWorker_showMessageBox(int icon, QString textTitle, QString textMsg, uint flagBtn);
+    /// Blocking: connected with Qt::BlockingQueuedConnection, so it returns after the front end
+    /// has answered (answerMessageBox). Emitting it from the window's own thread deadlocks.
+    void frWorker_showMessageBox(orvo::BoxIcon icon, QString textTitle, QString textMsg, orvo::BoxButtons flagBtn);
     void frW_EnableControls(bool bEnable);
     void finished();
     // Not connected by the window: the outcomes of the jobs as data, for front ends that keep a
@@ -169,18 +149,19 @@ signals:
 
 public slots:
     void doWork();
-    void discardClient();
 
 private:
     // UpdateReporter
-    void listLine(int icon, const QString &text) override;
+    void listLine(RowIcon icon, const QString &text) override;
     void progress(bool visible, int value, bool showText, int min, int max) override;
     void downloadProgress(
         int records, std::int64_t elapsedMs, std::int64_t bytesDone, std::int64_t bytesTotal) override;
 
-    void line(int icon, const QString &text) { emit frW_insertListItem(icon, text, 0, false); }
-    void replaceLine(int icon, const QString &text) { emit frW_insertListItem(icon, text, 0, true); }
-    void blank() { line(0, QString()); }
+    void line(RowIcon icon, const QString &text) { emit frW_insertListItem(icon, text, false); }
+    void replaceLine(RowIcon icon, const QString &text) { emit frW_insertListItem(icon, text, true); }
+    void blank() { line(RowIcon::Blank, QString()); }
+    /// Asks the front end and returns its answer (BoxButton::None when nobody answered).
+    BoxButton ask(BoxIcon icon, const QString &title, const QString &text, BoxButtons buttons);
 
     /// Keeps `record`, the answer of the device asked at `askedAddress`, in foundDevices
     /// (addOrReplaceDevice) and returns the warning rows it calls for: a record that names
@@ -209,21 +190,29 @@ private:
 
     /// What breaks the loopback-only rule in the job of `mode` ("192.0.2.10 is not one"), or
     /// empty when the job may go ahead.
-    QString offLoopbackTarget(int mode) const;
+    QString offLoopbackTarget(JobMode mode) const;
     /// The scan's part of offLoopbackTarget.
     QString offLoopbackScanTarget() const;
     /// Ends the job of `mode` before anything is sent, saying why.
-    void refuseOffLoopback(int mode, const QString &target);
+    void refuseOffLoopback(JobMode mode, const QString &target);
 
     Clock &m_clock;
     std::unique_ptr<PanelLink> m_link;
     QString m_loopbackOnly; ///< why jobs may talk only to 127.0.0.0/8; empty: no such rule
 
+    std::uint16_t m_devicePort = kDevicePort;
+    QString m_firmwareFolder;
+
     mutable QMutex mutex;
     bool abortRequested = false;
     bool working = false;
-    int mode = -1;
+    WorkRequest m_pending; ///< the last request, until its job takes it
     QByteArray m_currentFirmwareFile;
+
+    // Worker thread only, during a job (and the front end's while no job runs).
+    QVector<OrvoDiscoveryInfo> foundDevices; ///< the last scan's devices, kept up to date by the jobs
+    WorkRequest m_job;                       ///< the running job's inputs
+    BoxButton msgBoxResult = BoxButton::None;
 
     // Worker thread only, during a job.
     JobOutcome m_outcome;        ///< how the running job ends, reported at its end

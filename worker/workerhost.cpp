@@ -112,6 +112,9 @@ WorkerHost::WorkerHost(Clock &clock, WorkerFrontEnd *frontEnd, QObject *parent) 
     qRegisterMetaType<orvo::BoardOutcome>();
     qRegisterMetaType<orvo::JobOutcome>();
     qRegisterMetaType<orvo::DownloadProgress>();
+    qRegisterMetaType<orvo::RowIcon>();
+    qRegisterMetaType<orvo::BoxIcon>();
+    qRegisterMetaType<orvo::BoxButtons>();
 
     m_thread = new QThread;
     m_worker = new Worker(clock);
@@ -166,8 +169,8 @@ void WorkerHost::attach(WorkerFrontEnd *frontEnd)
     m_messageBoxRelay = relay;
     m_messageBoxCall = connect(
         w, &Worker::frWorker_showMessageBox, relay,
-        [w, frontEnd](int icon, QString textTitle, QString textMsg, uint flagBtn) {
-            w->msgBoxResult = frontEnd->messageBox(icon, textTitle, textMsg, flagBtn);
+        [w, frontEnd](BoxIcon icon, QString textTitle, QString textMsg, BoxButtons flagBtn) {
+            w->answerMessageBox(frontEnd->messageBox(icon, textTitle, textMsg, flagBtn));
         },
         Qt::BlockingQueuedConnection);
     // Runs in the worker thread right after the blocking call above has returned.
@@ -193,7 +196,7 @@ void WorkerHost::withdrawMessageBoxes()
     // already left its event loop: a question the job has asked, or asks from now on, would never
     // be answered, and the job would never reach its next abort check. Cut the connection (no new
     // call is queued once this returns) and drop a call still queued, which lets the emission
-    // return unanswered with msgBoxResult unchanged. Only the relay's own thread may touch its
+    // return unanswered (BoxButton::None). Only the relay's own thread may touch its
     // queue; a relay in the middle of its call answers it as usual.
     if (!m_messageBoxRelay || m_messageBoxRelay->thread() != QThread::currentThread())
         return;

@@ -19,12 +19,13 @@ class WorkerFrontEnd : public QObject
 public:
     using QObject::QObject;
 
-    /// Called in the front end's thread while the worker thread waits; returns the standard
-    /// button value of the answer (0x4000 Yes, 0x10000 No, 0x400 OK).
-    virtual int messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn) = 0;
+    /// Called in the front end's thread while the worker thread waits; returns the button that
+    /// answered the box.
+    virtual BoxButton messageBox(BoxIcon icon, const QString &textTitle, const QString &textMsg, BoxButtons flagBtn)
+        = 0;
 
 public slots:
-    virtual void insertListItem(int icon, QString text, int nIndex, bool bRemoveLastItem) = 0;
+    virtual void insertListItem(orvo::RowIcon icon, QString text, bool bRemoveLastItem) = 0;
     virtual void clearList() = 0;
     virtual void updateProgressBar(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) = 0;
     virtual void updateProgressBarAuto(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) = 0;
@@ -62,27 +63,27 @@ public:
     void attach(WorkerFrontEnd *frontEnd);
 
     /// The request protocol of every handler: refuses with the debug line "worker still busy"
-    /// when a job runs; otherwise waits for the previous job's thread, lets `setInputs` store
-    /// the job's fields, and requests `mode`. A `setInputs` that returns bool may decline with
-    /// false (a prompt the user cancelled): then nothing is requested. Returns whether the job
-    /// was requested.
-    template <typename SetInputs>
-    bool request(int mode, SetInputs &&setInputs)
+    /// when a job runs; otherwise waits for the previous job's thread, lets `complete` finish the
+    /// request (a prompt that may come only once the job can run), and requests it. A `complete`
+    /// that returns bool may decline with false (a prompt the user cancelled): then nothing is
+    /// requested. Returns whether the job was requested.
+    template <typename Complete>
+    bool request(WorkRequest request, Complete &&complete)
     {
         if (!beginRequest())
             return false;
-        if constexpr (std::is_same_v<decltype(setInputs(*m_worker)), bool>) {
-            if (!setInputs(*m_worker))
+        if constexpr (std::is_same_v<decltype(complete(request)), bool>) {
+            if (!complete(request))
                 return false;
         } else {
-            setInputs(*m_worker);
+            complete(request);
         }
-        m_worker->requestWork(mode, 0);
+        m_worker->requestWork(request);
         return true;
     }
-    bool request(int mode)
+    bool request(const WorkRequest &request)
     {
-        return request(mode, [](Worker &) {});
+        return this->request(request, [](WorkRequest &) {});
     }
 
     /// Blocks until the running job (if any) has ended and its thread has stopped.

@@ -15,34 +15,36 @@ namespace {
 
 constexpr int kBarWidth = 30;
 
-QString boxMark(int icon)
+QString boxMark(BoxIcon icon)
 {
     switch (icon) {
-    case 1:
+    case BoxIcon::Information:
         return QStringLiteral("[i]");
-    case 2:
+    case BoxIcon::Warning:
         return QStringLiteral("[w!]");
-    case 3:
+    case BoxIcon::Critical:
         return QStringLiteral("[!!]");
-    case 4:
+    case BoxIcon::Question:
         return QStringLiteral("[?]");
-    default:
-        return QStringLiteral("[ ]");
+    case BoxIcon::None:
+        break;
     }
+    return QStringLiteral("[ ]");
 }
 
-QString answerName(uint button)
+QString answerName(BoxButton button)
 {
     switch (button) {
-    case kButtonYes:
+    case BoxButton::Yes:
         return QStringLiteral("Yes");
-    case kButtonNo:
+    case BoxButton::No:
         return QStringLiteral("No");
-    case kButtonOk:
+    case BoxButton::Ok:
         return QStringLiteral("OK");
-    default:
-        return QStringLiteral("0x") + QString::number(button, 16);
+    case BoxButton::None:
+        break;
     }
+    return QStringLiteral("0x") + QString::number(static_cast<quint32>(button), 16);
 }
 
 // "[=========>          ]  42%"
@@ -117,16 +119,16 @@ void ConsoleFrontEnd::note(const QString &text)
     drawBar();
 }
 
-void ConsoleFrontEnd::insertListItem(int icon, QString text, int /*nIndex*/, bool /*bRemoveLastItem*/)
+void ConsoleFrontEnd::insertListItem(RowIcon icon, QString text, bool /*bRemoveLastItem*/)
 {
     // A line that replaces the last one in the window (a running address, a board's result)
     // is printed as a line of its own: a log of the run keeps both.
     QJsonObject entry;
-    entry[QStringLiteral("icon")] = icon;
+    entry[QStringLiteral("icon")] = static_cast<int>(icon);
     entry[QStringLiteral("text")] = text;
     m_lines.append(entry);
 
-    const QString mark = lineMark(icon);
+    const QString mark = QLatin1String(rowIconLook(icon).mark);
     clearBar();
     // One row, one line, and nothing in it that a terminal would take as a command.
     const QString shown = visibleText(text);
@@ -225,7 +227,8 @@ void ConsoleFrontEnd::downloadProgress(orvo::DownloadProgress progress)
         m_download = progress;
 }
 
-int ConsoleFrontEnd::messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn)
+BoxButton ConsoleFrontEnd::messageBox(
+    BoxIcon icon, const QString &textTitle, const QString &textMsg, BoxButtons flagBtn)
 {
     clearBar();
     // The message's own line breaks are kept, indented; anything else is made visible.
@@ -235,39 +238,35 @@ int ConsoleFrontEnd::messageBox(int icon, const QString &textTitle, const QStrin
     write(boxMark(icon) + QLatin1Char(' ') + visibleText(textTitle) + QStringLiteral(": ")
         + parts.join(QStringLiteral("\n    ")) + QLatin1Char('\n'));
 
-    uint answer = kButtonOk;
+    BoxButton answer = BoxButton::Ok;
     QString how;
-    const bool question = (flagBtn & kButtonYes) && (flagBtn & kButtonNo);
-    if (question) {
+    if (flagBtn == BoxButtons::YesNo) {
         if (m_settings.answer == Answer::Yes) {
-            answer = kButtonYes;
+            answer = BoxButton::Yes;
             how = QStringLiteral(" (--yes)");
         } else if (m_settings.answer == Answer::No) {
-            answer = kButtonNo;
+            answer = BoxButton::No;
             how = QStringLiteral(" (--no)");
         } else if (m_settings.canPrompt) {
             answer = askYesNo();
         } else {
-            answer = kButtonNo;
+            answer = BoxButton::No;
             how = QStringLiteral(": no terminal to ask, and neither --yes nor --no was given");
         }
         write(QStringLiteral("    answered ") + answerName(answer) + how + QLatin1Char('\n'));
-    } else if (!(flagBtn & kButtonOk) && flagBtn != 0) {
-        // Not a box the jobs show; take its first button, as pressing Enter would.
-        answer = flagBtn & (~flagBtn + 1);
     }
 
     QJsonObject box;
-    box[QStringLiteral("icon")] = icon;
+    box[QStringLiteral("icon")] = static_cast<int>(icon);
     box[QStringLiteral("title")] = textTitle;
     box[QStringLiteral("text")] = textMsg;
     box[QStringLiteral("answer")] = answerName(answer);
     m_boxes.append(box);
     drawBar();
-    return static_cast<int>(answer);
+    return answer;
 }
 
-uint ConsoleFrontEnd::askYesNo()
+BoxButton ConsoleFrontEnd::askYesNo()
 {
     QByteArray input;
     for (;;) {
@@ -280,13 +279,13 @@ uint ConsoleFrontEnd::askYesNo()
             if (::poll(fds, count, -1) < 0) {
                 if (errno == EINTR)
                     continue;
-                return kButtonNo;
+                return BoxButton::No;
             }
             if (count == 2 && (fds[1].revents & POLLIN)) {
                 write(QStringLiteral("\n"));
                 if (m_onInterrupt)
                     m_onInterrupt(); // drains the pipe and asks the job to stop
-                return kButtonNo;
+                return BoxButton::No;
             }
             if (!(fds[0].revents & (POLLIN | POLLHUP)))
                 continue;
@@ -296,7 +295,7 @@ uint ConsoleFrontEnd::askYesNo()
                 continue;
             if (n <= 0) {
                 write(QStringLiteral("\n"));
-                return kButtonNo; // end of input
+                return BoxButton::No; // end of input
             }
             if (c == '\n')
                 lineDone = true;
@@ -305,9 +304,9 @@ uint ConsoleFrontEnd::askYesNo()
         }
         const QString reply = QString::fromLocal8Bit(input).trimmed().toLower();
         if (reply == QLatin1String("y") || reply == QLatin1String("yes"))
-            return kButtonYes;
+            return BoxButton::Yes;
         if (reply.isEmpty() || reply == QLatin1String("n") || reply == QLatin1String("no"))
-            return kButtonNo;
+            return BoxButton::No;
     }
 }
 

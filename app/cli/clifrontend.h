@@ -18,9 +18,6 @@
 namespace orvo::cli {
 
 /// Standard button values of the message boxes.
-constexpr uint kButtonOk = 0x400;
-constexpr uint kButtonYes = 0x4000;
-constexpr uint kButtonNo = 0x10000;
 
 class ConsoleFrontEnd : public WorkerFrontEnd
 {
@@ -41,7 +38,7 @@ public:
 
     explicit ConsoleFrontEnd(const Settings &settings, QObject *parent = nullptr);
 
-    int messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn) override;
+    BoxButton messageBox(BoxIcon icon, const QString &textTitle, const QString &textMsg, BoxButtons flagBtn) override;
 
     /// The outcomes of the job now running go to this record (null: none).
     void setRecord(JobRecord *record) { m_record = record; }
@@ -60,7 +57,7 @@ public:
     const QJsonArray &boxes() const { return m_boxes; }
 
 public slots:
-    void insertListItem(int icon, QString text, int nIndex, bool bRemoveLastItem) override;
+    void insertListItem(orvo::RowIcon icon, QString text, bool bRemoveLastItem) override;
     void clearList() override;
     void updateProgressBar(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) override;
     void updateProgressBarAuto(bool bVisible, int nValue, bool bShowText, int nMin, int nMax) override;
@@ -84,7 +81,7 @@ private:
     void drawBar();
     void appendToLog(const QString &text);
     /// Reads y/n from the terminal; No on end of input or Ctrl-C.
-    uint askYesNo();
+    BoxButton askYesNo();
 
     Settings m_settings;
     JobRecord *m_record = nullptr;

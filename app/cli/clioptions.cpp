@@ -1,5 +1,7 @@
 #include "clioptions.h"
 
+#include "ipv4entry.h"
+
 #include "catalogue.h"
 #include "clock.h"
 #include "devicetext.h"
@@ -263,27 +265,12 @@ QString speedUpRefusal(const Options &o)
 
 std::optional<QString> normaliseDeviceAddress(const QString &text)
 {
-    const QStringList fields = text.trimmed().split(QLatin1Char('.'));
-    if (fields.size() != 4)
-        return std::nullopt;
-    uint numbers[4] = {};
-    for (int i = 0; i < 4; ++i) {
-        const QString &field = fields.at(i);
-        if (field.isEmpty() || field.size() > 3)
-            return std::nullopt;
-        for (const QChar c : field) {
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return std::nullopt;
-        }
-        numbers[i] = field.toUInt();
-        if (numbers[i] > 255)
-            return std::nullopt;
-    }
     // 0.0.0.0 would reach this computer and 255.255.255.255 marks an unused manual entry; neither
     // they nor the multicast range name one device.
-    if (numbers[0] == 0 || numbers[0] >= 224)
+    const std::optional<Ipv4Entry> entry = parseIpv4Entry(text);
+    if (!entry || !namesOneDevice(*entry))
         return std::nullopt;
-    return QStringLiteral("%1.%2.%3.%4").arg(numbers[0]).arg(numbers[1]).arg(numbers[2]).arg(numbers[3]);
+    return entry->address;
 }
 
 std::optional<int> resolveDeviceType(const QString &text)

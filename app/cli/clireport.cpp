@@ -34,38 +34,6 @@ QString restartWaitName(RestartWaitEnd end)
 
 } // namespace
 
-QString lineMark(int icon)
-{
-    switch (icon) {
-    case 0:
-        return QString();
-    case 1:
-        return QStringLiteral("[ok]");
-    case 3:
-        return QStringLiteral("[!!]");
-    case 4:
-        return QStringLiteral("[w!]");
-    case 5 + UpdateFailed:
-        return QStringLiteral("[!! failed]");
-    case 5 + UpdateSuccessful:
-        return QStringLiteral("[ok updated]");
-    case 5 + UpdateStillInBootMode:
-        return QStringLiteral("[!! boot mode]");
-    case 5 + UpdateConnectionProblem:
-        return QStringLiteral("[!! connection]");
-    case 5 + UpdatePanelNotFound:
-        return QStringLiteral("[!! not found]");
-    case 5 + UpdatePending:
-        return QStringLiteral("[w! pending]");
-    case 5 + UpdateFileMissing:
-        return QStringLiteral("[!! no file]");
-    case 5 + UpdateNotRequired:
-        return QStringLiteral("[ok up to date]");
-    default:
-        return QStringLiteral("[..]"); // information, and every unknown code, as in the window
-    }
-}
-
 QJsonValue manifestJson(const Manifest &manifest)
 {
     switch (manifest.state()) {

@@ -18,11 +18,6 @@
 
 namespace orvo::cli {
 
-/// Mark printed in front of an activity line, by its icon code: "[ok]" success, "[..]"
-/// information, "[!!]" error, "[w!]" warning, and for the result line of an update (5 + result)
-/// a mark that names the result. Code 0 (the blank spacer line) has no mark.
-QString lineMark(int icon);
-
 /// The report's "manifest": "absent", or {"state": "present", "entries": N}, or
 /// {"state": "unreadable", "fault": "line 3: path with \"..\""}.
 QJsonValue manifestJson(const Manifest &manifest);

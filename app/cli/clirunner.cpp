@@ -48,8 +48,6 @@ extern "C" void onInterruptSignal(int)
     errno = savedErrno;
 }
 
-const QString kUnusedEntry = QStringLiteral("000.000.000.000");
-
 // The subnets the sweep of the network scan will visit, from the scan's own list.
 QStringList sweepSubnets()
 {
@@ -201,12 +199,12 @@ int Runner::execute()
 
     m_host = std::make_unique<WorkerHost>(*m_clock, m_frontEnd.get());
     Worker *worker = m_host->worker();
-    worker->devicePort = m_options.port;
-    worker->firmwareFolder = m_options.firmwareDir.isEmpty()
-        ? firmwareFolderPath()
-        : QDir(m_options.firmwareDir).absolutePath() + QLatin1Char('/');
-    m_report[QStringLiteral("firmwareFolder")] = worker->firmwareFolder;
-    m_report[QStringLiteral("manifest")] = manifestJson(Manifest::read(worker->firmwareFolder));
+    worker->setDevicePort(m_options.port);
+    worker->setFirmwareFolder(m_options.firmwareDir.isEmpty()
+            ? firmwareFolderPath()
+            : QDir(m_options.firmwareDir).absolutePath() + QLatin1Char('/'));
+    m_report[QStringLiteral("firmwareFolder")] = worker->firmwareFolder();
+    m_report[QStringLiteral("manifest")] = manifestJson(Manifest::read(worker->firmwareFolder()));
     m_report[QStringLiteral("port")] = m_options.port;
 
     if (m_options.command == Command::Scan)
@@ -232,13 +230,13 @@ void Runner::onInterrupt()
     }
 }
 
-void Runner::runJob(int mode, const std::function<void(Worker &)> &setInputs)
+void Runner::runJob(const WorkRequest &request)
 {
     QEventLoop loop;
     // The thread's end is queued behind every signal the job sent, so when the loop quits the
     // front end has seen all of them.
     const QMetaObject::Connection done = connect(m_host->thread(), &QThread::finished, &loop, &QEventLoop::quit);
-    if (m_host->request(mode, [&setInputs](Worker &w) { setInputs(w); }))
+    if (m_host->request(request))
         loop.exec();
     disconnect(done);
 }
@@ -248,12 +246,11 @@ std::optional<int> Runner::lookUpDevice(const QString &address)
     // The window's user scans first and picks the device from the list; here the scan asks the
     // one address, as a manual scan with a single entry.
     m_frontEnd->resetDevices();
-    runJob(ScanNetwork, [&address](Worker &w) {
-        w.manualIpEnabled = true;
-        w.manualIp[0] = address;
-        for (int i = 1; i < kMaxManualAddresses; ++i)
-            w.manualIp[i] = kUnusedEntry;
-    });
+    WorkRequest scan;
+    scan.mode = JobMode::ScanNetwork;
+    scan.manualIpEnabled = true;
+    scan.manualIp[0] = address;
+    runJob(scan);
     const DeviceList &devices = m_frontEnd->devices();
     for (int i = 0; i < devices.size(); ++i) {
         if (ipText(devices.at(i)) == address)
@@ -279,11 +276,12 @@ int Runner::scan()
                 m_frontEnd->note(QStringLiteral("  ") + s);
         }
     }
-    runJob(ScanNetwork, [this](Worker &w) {
-        w.manualIpEnabled = !m_options.scanAddresses.isEmpty();
-        for (int i = 0; i < kMaxManualAddresses; ++i)
-            w.manualIp[i] = i < m_options.scanAddresses.size() ? m_options.scanAddresses.at(i) : kUnusedEntry;
-    });
+    WorkRequest scan;
+    scan.mode = JobMode::ScanNetwork;
+    scan.manualIpEnabled = !m_options.scanAddresses.isEmpty();
+    for (int i = 0; i < m_options.scanAddresses.size() && i < kMaxManualAddresses; ++i)
+        scan.manualIp[static_cast<std::size_t>(i)] = m_options.scanAddresses.at(i);
+    runJob(scan);
     QJsonArray devices;
     for (const OrvoDiscoveryInfo &record : m_frontEnd->devices())
         devices.append(deviceJson(record));
@@ -304,11 +302,11 @@ int Runner::deviceCommand()
         const OrvoDiscoveryInfo &record = m_frontEnd->devices().first();
         m_deviceBefore = record;
         m_report[QStringLiteral("jobEnd")] = jobEndName(JobEnd::Refused);
-        m_frontEnd->insertListItem(3,
+        m_frontEnd->insertListItem(RowIcon::Error,
             QStringLiteral("*** Error: The device at %1 sends a record for %2: refused, "
                            "nothing is sent to %2")
                 .arg(m_options.device, ipText(record)),
-            0, false);
+            false);
         return ExitJobFailed;
     }
     if (!index) {
@@ -346,51 +344,41 @@ int Runner::deviceCommand()
     const int selected = *index;
     const bool needsUpdate = record.needsUpdate() != 0;
     const Options &o = m_options;
-    auto select = [selected, deviceType, panelIndex](Worker &w) {
-        w.selectedDevice = selected;
-        w.deviceType = deviceType;
-        w.panelIndex = panelIndex;
-    };
+    WorkRequest request;
+    request.selectedDevice = selected;
+    request.deviceType = deviceType;
+    request.panelIndex = panelIndex;
     switch (o.command) {
     case Command::Versions:
-        runJob(GetVersions, select);
+        request.mode = JobMode::GetVersions;
         break;
     case Command::AutoUpdate:
-        runJob(AutoUpdate, [&](Worker &w) {
-            select(w);
-            if (needsUpdate)
-                w.refreshDeviceInfo = true;
-            w.forceUpdate = o.force;
-        });
+        request.mode = JobMode::AutoUpdate;
+        request.refreshDeviceInfo = needsUpdate;
+        request.forceUpdate = o.force;
         break;
     case Command::Check:
-        runJob(CheckPanel, select);
+        request.mode = JobMode::CheckPanel;
         break;
     case Command::Update:
-        runJob(UpdatePanel, [&](Worker &w) {
-            select(w);
-            if (isKnownDeviceType(deviceType) && panelIndex == 0 && needsUpdate)
-                w.refreshDeviceInfo = true;
-        });
+        request.mode = JobMode::UpdatePanel;
+        request.refreshDeviceInfo = isKnownDeviceType(deviceType) && panelIndex == 0 && needsUpdate;
         break;
     case Command::Reset:
-        runJob(ResetPanel, [&](Worker &w) {
-            select(w);
-            w.checkAfterReset = o.checkAfterReset;
-        });
+        request.mode = JobMode::ResetPanel;
+        request.checkAfterReset = o.checkAfterReset;
         break;
     case Command::Rename:
-        runJob(RenameDevice, [&](Worker &w) {
-            select(w);
-            w.newDeviceName = o.newName;
-        });
+        request.mode = JobMode::RenameDevice;
+        request.newDeviceName = o.newName;
         break;
     case Command::Identify:
-        runJob(IdentifyDevice, select);
+        request.mode = JobMode::IdentifyDevice;
         break;
     default:
         return ExitBadArguments;
     }
+    runJob(request);
     m_frontEnd->setRecord(nullptr);
     return finishDeviceCommand(record, deviceType, panelIndex);
 }
@@ -405,7 +393,7 @@ void Runner::recordHistory()
     const QString warning
         = recordJobHistory(historyPath(), m_record, QStringLiteral("cli"), QDateTime::currentDateTime());
     if (!warning.isEmpty())
-        m_frontEnd->insertListItem(4, warning, 0, false);
+        m_frontEnd->insertListItem(RowIcon::Warning, warning, false);
 }
 
 int Runner::historyCommand()

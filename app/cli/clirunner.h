@@ -57,7 +57,7 @@ private:
 
     /// Requests `mode` after `setInputs` has filled the worker's fields and waits until the
     /// job's thread has ended, handling output and Ctrl-C meanwhile.
-    void runJob(int mode, const std::function<void(Worker &)> &setInputs);
+    void runJob(const WorkRequest &request);
     std::optional<int> lookUpDevice(const QString &address);
     void onInterrupt();
     bool checkFiles(QString &error) const;

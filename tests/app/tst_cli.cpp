@@ -294,7 +294,7 @@ void tst_Cli::command_data()
                                               "[!!] Auto Update: WARNING!  Firmware update FAILED on 1 panels/boards!",
                                               "-- Update failed on 1 boards" }
                                        << QVariantMap { { "failedBoards", 1 },
-                                              { "board:17/result", int(UpdateConnectionProblem) } }
+                                              { "board:17/result", int(UpdateResult::ConnectionProblem) } }
                                        << QVariantMap();
     QTest::newRow("check, no panel of the device")
         << QList<DeviceConfig> { defaultDevice(LumivoxTx512, kDevice) }

@@ -39,9 +39,9 @@ public:
     std::function<void(const QString &)> onLine;
     std::function<void(const QList<int> &)> onProgress;
 
-    void listLine(int icon, const QString &text) override
+    void listLine(RowIcon icon, const QString &text) override
     {
-        lines << QString::number(icon) + QLatin1Char(' ') + text;
+        lines << QString::number(static_cast<int>(icon)) + QLatin1Char(' ') + text;
         if (onLine)
             onLine(text);
     }
@@ -95,7 +95,7 @@ struct Rig
         return QFile::encodeName(path);
     }
 
-    int update(int position, const QByteArray &path, std::uint8_t picType = 0)
+    UpdateResult update(int position, const QByteArray &path, std::uint8_t picType = 0)
     {
         return updatePanelFirmware(link, rec,
             makePanelUpdateRequest(path, deviceType, position, panelSlot(deviceType, position), picType, true));
@@ -178,7 +178,7 @@ void tst_Updater::hexBoard()
     if (picType == 2)
         content.replace("\r\n", "\n");
     const QByteArray path = rig.write(QStringLiteral("6170/") + file, content);
-    QCOMPARE(rig.update(kChannelMaster, path, std::uint8_t(picType)), int(UpdateSuccessful));
+    QCOMPARE(int(rig.update(kChannelMaster, path, std::uint8_t(picType))), int(UpdateResult::Successful));
 
     const devsim::BoardSnapshot b = rig.board(kChannelMaster);
     QCOMPARE(b.hexImage, expected);
@@ -207,7 +207,7 @@ void tst_Updater::fpgaBoard()
     VERIFY_RIG(rig);
     const QByteArray image = patternBytes(1000, 5);
     const QByteArray path = rig.write(QStringLiteral("6170/CentralProcessorFPGA.bin"), image);
-    QCOMPARE(rig.update(kChannelFpga, path), int(UpdateSuccessful));
+    QCOMPARE(int(rig.update(kChannelFpga, path)), int(UpdateResult::Successful));
     const devsim::BoardSnapshot b = rig.board(kChannelFpga);
     QCOMPARE(b.fpgaImage, image);
     QCOMPARE(b.recordsAccepted, 21); // 20 x 49 + 20
@@ -229,9 +229,9 @@ void tst_Updater::checksumRefusals_data()
 {
     QTest::addColumn<int>("refusals");
     QTest::addColumn<int>("result");
-    QTest::newRow("3") << 3 << int(UpdateSuccessful);
-    QTest::newRow("24: the 25th request is accepted") << 24 << int(UpdateSuccessful);
-    QTest::newRow("25: given up") << 25 << int(UpdateFailed);
+    QTest::newRow("3") << 3 << int(UpdateResult::Successful);
+    QTest::newRow("24: the 25th request is accepted") << 24 << int(UpdateResult::Successful);
+    QTest::newRow("25: given up") << 25 << int(UpdateResult::Failed);
 }
 
 void tst_Updater::checksumRefusals()
@@ -243,10 +243,10 @@ void tst_Updater::checksumRefusals()
     Image expected;
     const QByteArray path = rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, &expected));
     rig.sim.addFault(0, { FaultKind::ChecksumRefusals, kChannelMaster, 1, -1, refusals });
-    QCOMPARE(rig.update(kChannelMaster, path), result);
+    QCOMPARE(int(rig.update(kChannelMaster, path)), result);
     QCOMPARE(rig.rec.count("Firmware download checksum error!"), refusals);
     const devsim::BoardSnapshot b = rig.board(kChannelMaster);
-    if (result == UpdateSuccessful) {
+    if (result == int(UpdateResult::Successful)) {
         QCOMPARE(b.hexImage, expected);
     } else {
         QCOMPARE(b.recordsAccepted, 0);
@@ -260,9 +260,9 @@ void tst_Updater::eraseRetries_data()
 {
     QTest::addColumn<int>("unconfirmed"); // -1: never
     QTest::addColumn<int>("result");
-    QTest::newRow("13 then Y") << 13 << int(UpdateSuccessful);
-    QTest::newRow("14") << 14 << int(UpdateConnectionProblem);
-    QTest::newRow("never") << -1 << int(UpdateConnectionProblem);
+    QTest::newRow("13 then Y") << 13 << int(UpdateResult::Successful);
+    QTest::newRow("14") << 14 << int(UpdateResult::ConnectionProblem);
+    QTest::newRow("never") << -1 << int(UpdateResult::ConnectionProblem);
 }
 
 void tst_Updater::eraseRetries()
@@ -276,11 +276,11 @@ void tst_Updater::eraseRetries()
     const QByteArray path = rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, &expected));
     // The status query comes first.
     rig.sim.addFault(0, { FaultKind::EraseNeverConfirmed, kChannelMaster, 2, unconfirmed });
-    QCOMPARE(rig.update(kChannelMaster, path), result);
+    QCOMPARE(int(rig.update(kChannelMaster, path)), result);
     QCOMPARE(rig.rec.lines.at(5), QStringLiteral("2 Panel/board is in Boot mode!"));
     const devsim::BoardSnapshot b = rig.board(kChannelMaster);
     QCOMPARE(b.enterRequests, 0);
-    if (result == UpdateSuccessful) {
+    if (result == int(UpdateResult::Successful)) {
         QCOMPARE(b.hexImage, expected);
     } else {
         QCOMPARE(b.requests, 1 + 14);
@@ -306,24 +306,24 @@ void tst_Updater::endings_data()
 
     // Status, enter, then no answer to any of the ten boot-mode checks.
     QTest::newRow("no boot loader after the enter request")
-        << kChannelMaster << false << 0 << FaultKind::NeverAnswer << 3 << -1 << int(UpdateFailed) << 2 + 10
+        << kChannelMaster << false << 0 << FaultKind::NeverAnswer << 3 << -1 << int(UpdateResult::Failed) << 2 + 10
         << QStringList { "0 ", "3 *** Error: Firmware update failed!" };
     QTest::newRow("back in the boot loader after leaving")
-        << kChannelMaster << false << 0 << FaultKind::StayInBootLoader << 1 << -1 << int(UpdateFailed) << -1
+        << kChannelMaster << false << 0 << FaultKind::StayInBootLoader << 1 << -1 << int(UpdateResult::Failed) << -1
         << QStringList { "4 Panel/board is in Boot mode!", "0 ", "3 *** Error: Firmware update failed!" };
     // Status, erase, 20 records, leave: no answer in the ten verify rounds, then the re-check
     // finds the application running.
     QTest::newRow("verify rounds silent, re-check finds the application")
         << kChannelMaster << true << 0 << FaultKind::NeverAnswer << 1 + 1 + 20 + 1 + 1 << 10
-        << int(UpdateStillInBootMode) << -1
+        << int(UpdateResult::StillInBootMode) << -1
         << QStringList { "2 Panel/board found!  Firmware version: 13", "4 Panel/board is in Boot mode!", "0 ",
                "4 *** Warning: Panel/board is still in Boot mode!  Please try the update again." };
     QTest::newRow("FPGA reports version 0")
-        << kChannelFpga << false << 0 << FaultKind::VersionZeroAfterImage << 1 << -1 << int(UpdateFailed) << -1
+        << kChannelFpga << false << 0 << FaultKind::VersionZeroAfterImage << 1 << -1 << int(UpdateResult::Failed) << -1
         << QStringList { "4 Panel/board failed to update!  Firmware version: 0", "0 ",
                "3 *** Error: Panel/board failed to update!  Please try the update again." };
     QTest::newRow("another version than the build's")
-        << kChannelMaster << false << 16 << FaultKind::NeverAnswer << 0 << 0 << int(UpdateSuccessful) << -1
+        << kChannelMaster << false << 16 << FaultKind::NeverAnswer << 0 << 0 << int(UpdateResult::Successful) << -1
         << QStringList { "4 Warning: Panel/board firmware version (16) differs from build version (13)" };
 }
 
@@ -350,7 +350,7 @@ void tst_Updater::endings()
         : rig.write(QStringLiteral("a.hex"), edgeImage(kFlashEnd2048, nullptr));
     if (startAt)
         rig.sim.addFault(0, { fault, position, startAt, count });
-    QCOMPARE(rig.update(position, path), result);
+    QCOMPARE(int(rig.update(position, path)), result);
     if (requests >= 0)
         QCOMPARE(rig.board(position).requests, requests);
     const QStringList texts = rig.rec.lines;
@@ -366,7 +366,7 @@ void tst_Updater::restartWaitProbe()
     VERIFY_RIG(rig);
     Image expected;
     const QByteArray path = rig.write(QStringLiteral("m.hex"), edgeImage(kFlashEnd2048, &expected));
-    QCOMPARE(rig.update(kMonitorInterface, path), int(UpdateSuccessful));
+    QCOMPARE(int(rig.update(kMonitorInterface, path)), int(UpdateResult::Successful));
     QCOMPARE(rig.board(kMonitorInterface).hexImage, expected);
     QCOMPARE(rig.rec.count("Panel/board will now enter Boot mode and reconnect to the network...  Please wait!"), 1);
     QCOMPARE(rig.rec.count("Panel/board will now exit Boot mode and reconnect to the network...  Please wait!"), 1);
@@ -398,23 +398,24 @@ void tst_Updater::aborts_data()
     QTest::addColumn<int>("leaves");
 
     QTest::newRow("restart wait before the boot-mode check")
-        << kChannelMaster << "Panel/board will now enter Boot mode...  Please wait!" << 1 << false << int(UpdateFailed)
-        << 0 << 0;
+        << kChannelMaster << "Panel/board will now enter Boot mode...  Please wait!" << 1 << false
+        << int(UpdateResult::Failed) << 0 << 0;
     QTest::newRow("erase rounds") << kChannelMaster << "Erasing program memory...  Please wait!" << 1 << false
-                                  << int(UpdateConnectionProblem) << 0 << 0;
-    QTest::newRow("FPGA erase ticks") << kChannelFpga << "FPGA erase" << 1 << false << int(UpdateFailed) << 1 << 0;
-    QTest::newRow("programming") << kChannelMaster << "programming" << 1 << false << int(UpdateStillInBootMode) << 1
-                                 << 0;
-    QTest::newRow("programming FPGA") << kChannelFpga << "programming" << 1 << false << int(UpdateStillInBootMode) << 1
+                                  << int(UpdateResult::ConnectionProblem) << 0 << 0;
+    QTest::newRow("FPGA erase ticks") << kChannelFpga << "FPGA erase" << 1 << false << int(UpdateResult::Failed) << 1
                                       << 0;
+    QTest::newRow("programming") << kChannelMaster << "programming" << 1 << false << int(UpdateResult::StillInBootMode)
+                                 << 1 << 0;
+    QTest::newRow("programming FPGA") << kChannelFpga << "programming" << 1 << false
+                                      << int(UpdateResult::StillInBootMode) << 1 << 0;
     // A stop request during the repeats of one record ends them at once: the record stays
     // unacknowledged, the board in its boot loader without a leave request.
     QTest::newRow("repeats of a wrongly answered record")
-        << kChannelMaster << "Incorrect response from panel/board!" << 1 << true << int(UpdateFailed) << 1 << 0;
+        << kChannelMaster << "Incorrect response from panel/board!" << 1 << true << int(UpdateResult::Failed) << 1 << 0;
     QTest::newRow("restart wait after leaving")
-        << kChannelMaster << "after leaving" << 1 << false << int(UpdateStillInBootMode) << 1 << 1;
+        << kChannelMaster << "after leaving" << 1 << false << int(UpdateResult::StillInBootMode) << 1 << 1;
     QTest::newRow("verify rounds") << kChannelMaster << "Contacting panel/board..." << 2 << false
-                                   << int(UpdateStillInBootMode) << 1 << 1;
+                                   << int(UpdateResult::StillInBootMode) << 1 << 1;
 }
 
 void tst_Updater::aborts()
@@ -450,7 +451,7 @@ void tst_Updater::aborts()
         if (trigger == QLatin1String("FPGA erase") && c.at(2) == 0 && rig.board(position).erases == 1 && c.at(1) >= 10)
             rig.abort = true;
     };
-    QCOMPARE(rig.update(position, path), result);
+    QCOMPARE(int(rig.update(position, path)), result);
     QVERIFY(rig.abort);
     const devsim::BoardSnapshot b = rig.board(position);
     QCOMPARE(b.erases, erases);
@@ -518,7 +519,7 @@ void tst_Updater::damagedFiles()
     } else {
         path = rig.write(QStringLiteral("file"), content);
     }
-    QCOMPARE(rig.update(position, path), int(UpdateFileMissing));
+    QCOMPARE(int(rig.update(position, path)), int(UpdateResult::FileMissing));
     // A damaged file is named as damaged, not as missing; both end the same way, untouched.
     const QStringList expected = damage.isEmpty()
         ? QStringList { "0 ", "3 *** Error: Could not open/find the firmware file!",
@@ -540,13 +541,13 @@ void tst_Updater::cutAtEveryStep()
     // with the device back brings the board to the new image.
     const auto expectedResult = [](int n) {
         if (n == 1)
-            return int(UpdateConnectionProblem); // no answer to the first status query
+            return int(UpdateResult::ConnectionProblem); // no answer to the first status query
         if (n == 4)
-            return int(UpdateConnectionProblem); // erase not confirmed
+            return int(UpdateResult::ConnectionProblem); // erase not confirmed
         if (n <= 26)
-            return int(
-                UpdateFailed); // enter not sent, no boot loader, record or leave not taken, no answer after leaving
-        return int(UpdateSuccessful);
+            return int(UpdateResult::Failed); // enter not sent, no boot loader, record or leave not taken, no answer
+                                              // after leaving
+        return int(UpdateResult::Successful);
     };
     Image expected;
     const QByteArray image = edgeImage(kFlashEnd2048, &expected);
@@ -555,14 +556,15 @@ void tst_Updater::cutAtEveryStep()
         VERIFY_RIG(rig);
         const QByteArray path = rig.write(QStringLiteral("a.hex"), image);
         const int faultId = rig.sim.addFault(0, { FaultKind::Vanish, -1, n });
-        const int result = rig.update(kChannelMaster, path);
-        QVERIFY2(result == expectedResult(n), qPrintable(QStringLiteral("cut at %1: result %2").arg(n).arg(result)));
+        const UpdateResult result = rig.update(kChannelMaster, path);
+        QVERIFY2(int(result) == expectedResult(n),
+            qPrintable(QStringLiteral("cut at %1: result %2").arg(n).arg(int(result))));
         QCOMPARE(rig.sim.snapshot(0).requests, std::min(n - 1, 26));
 
         rig.sim.removeFault(faultId);
         QTRY_VERIFY(rig.sim.snapshot(0).listening);
         rig.rec = Recorder();
-        QVERIFY2(rig.update(kChannelMaster, path) == UpdateSuccessful, qPrintable(rig.rec.lines.join('\n')));
+        QVERIFY2(rig.update(kChannelMaster, path) == UpdateResult::Successful, qPrintable(rig.rec.lines.join('\n')));
         QCOMPARE(rig.board(kChannelMaster).hexImage, expected);
         QCOMPARE(rig.board(kChannelMaster).state, BoardState::Running);
         VERIFY_NO_VIOLATION(rig);

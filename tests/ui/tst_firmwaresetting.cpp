@@ -59,7 +59,7 @@ void FirmwareSettingTest::folderOfTheWorker()
     QCOMPARE(why, refusal);
 
     MainWindow w;
-    QCOMPARE(w.worker()->firmwareFolder, own ? m_own.path() + QStringLiteral("/") : firmwareFolderPath());
+    QCOMPARE(w.worker()->firmwareFolder(), own ? m_own.path() + QStringLiteral("/") : firmwareFolderPath());
     // The window only reads the key; the manual addresses it writes leave it as it was.
     QCOMPARE(QSettings(m_settings, QSettings::IniFormat).contains(QStringLiteral("OrvoUpdaterSettings/FirmwareFolder")),
         value != QLatin1String("-"));

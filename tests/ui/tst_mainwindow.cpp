@@ -55,7 +55,7 @@ QString logText()
 void addRow(MainWindow &w, int icon, const QString &text)
 {
     QVERIFY(QMetaObject::invokeMethod(
-        &w, "insertListItem", Q_ARG(int, icon), Q_ARG(QString, text), Q_ARG(int, 0), Q_ARG(bool, false)));
+        &w, "insertListItem", Q_ARG(orvo::RowIcon, RowIcon(icon)), Q_ARG(QString, text), Q_ARG(bool, false)));
 }
 
 int listedRows(MainWindow &w)
@@ -92,8 +92,6 @@ private slots:
     void settingsAtStartUp();
     void manualIpDialog_data();
     void manualIpDialog();
-    void ipTexts_data();
-    void ipTexts();
     void logRowsAppendedAcrossRuns();
     void unwritableLogIsTriedAgain();
 };
@@ -198,10 +196,10 @@ void MainWindowTest::settingsAtStartUp()
 
     MainWindow w;
     QStringList seen;
-    for (const QString &ip : w.worker()->manualIp)
+    for (const QString &ip : w.jobInputs().manualIp)
         seen << ip;
     QCOMPARE(seen, inWorker);
-    QCOMPARE(w.worker()->manualIpEnabled, writeFile); // the switch survives a reset of the addresses
+    QCOMPARE(w.jobInputs().manualIpEnabled, writeFile); // the switch survives a reset of the addresses
     QCOMPARE(QFile::exists(settingsPath()), writeFile);
     if (writeFile)
         QCOMPARE(storedIps(), fileAfter);
@@ -253,30 +251,8 @@ void MainWindowTest::manualIpDialog()
     QVERIFY(!shownSwitch);
     QVERIFY(stillOpenAfterKeys);
     QCOMPARE(storedIps(), (QStringList { kNone, stored, kNone, kNone }));
-    QCOMPARE(w.worker()->manualIp[1], stored);
-    QVERIFY(w.worker()->manualIpEnabled);
-}
-
-void MainWindowTest::ipTexts_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<QString>("normalized");
-    QTest::newRow("leading zeros") << "010.001.000.100" << true << "10.1.0.100";
-    QTest::newRow("empty parts count as 0") << "1..2.3" << true << "1..2.3";
-    QTest::newRow("256") << "1.2.3.256" << false << "1.2.3.256";
-    QTest::newRow("five parts") << "1.2.3.4.5" << false << "1.2.3.4.5";
-    QTest::newRow("letters") << "1.2.x.4" << false << "1.2.x.4";
-    QTest::newRow("empty") << "" << false << "";
-}
-
-void MainWindowTest::ipTexts()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, valid);
-    QFETCH(QString, normalized);
-    QCOMPARE(MainWindow::isValidIpText(text), valid);
-    QCOMPARE(MainWindow::normalizeIpText(text), normalized);
+    QCOMPARE(w.jobInputs().manualIp[1], stored);
+    QVERIFY(w.jobInputs().manualIpEnabled);
 }
 
 void MainWindowTest::logRowsAppendedAcrossRuns()

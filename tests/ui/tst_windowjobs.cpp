@@ -188,15 +188,15 @@ void WindowJobsTest::scanListsTheDevices()
     QCOMPARE(rig.d().comboTexts("comboBox_Panels"),
         QStringList({ "Interface Processor", "Digital Board", "Digital Board FPGA", "Digital ADAT Board",
             "Digital ADAT Board FPGA" }));
-    QCOMPARE(rig.worker()->selectedDevice, 1);
-    QCOMPARE(rig.worker()->deviceType, int(Qrt3350));
+    QCOMPARE(rig.w().jobInputs().selectedDevice, 1);
+    QCOMPARE(rig.w().jobInputs().deviceType, int(Qrt3350));
 
     // A new scan empties the list at once; afterwards the first device is selected again.
     rig.d().action(QStringLiteral("Scan Network"))->trigger();
     QCOMPARE(label->text(), QStringLiteral("Type:     [No Orvo Products found] \nName:\nIP: \nMAC:\n"));
     QCOMPARE(rig.d().child<QComboBox>("comboBox_FoundDevices")->count(), 0);
     QVERIFY(rig.d().idle());
-    QCOMPARE(rig.worker()->selectedDevice, 0);
+    QCOMPARE(rig.w().jobInputs().selectedDevice, 0);
     QVERIFY(label->text().contains(QStringLiteral("Studio 71")));
 }
 
@@ -237,7 +237,7 @@ void WindowJobsTest::jobControls()
     QVERIFY(rig.scan());
     QVERIFY(rig.unlock());
     rig.d().child<QComboBox>("comboBox_Panels")->setCurrentIndex(kMeters);
-    QCOMPARE(rig.worker()->panelIndex, kMeters);
+    QCOMPARE(rig.w().jobInputs().panelIndex, kMeters);
     rig.clearList();
     const devsim::DeviceSnapshot before = rig.sim.snapshot(0);
 
@@ -352,7 +352,6 @@ void WindowJobsTest::autoUpdate()
     }
     CHECK_IN_ORDER(rows, rig.d().listTexts());
     QCOMPARE(test::controls(rig.w()), QStringLiteral("11111101101"));
-    QVERIFY(!rig.worker()->forceUpdate);
 
     // The job's boards are in the history beside the log file, the cancelled scan's as well.
     const QJsonObject board0
@@ -367,7 +366,7 @@ void WindowJobsTest::autoUpdate()
     // The list comes anew only for the interface update; either way the device stays selected.
     QCOMPARE(!newList.isEmpty(), needsUpdate);
     QCOMPARE(rig.d().child<QComboBox>("comboBox_FoundDevices")->currentIndex(), selected);
-    QCOMPARE(rig.worker()->selectedDevice, selected);
+    QCOMPARE(rig.w().jobInputs().selectedDevice, selected);
     QVERIFY(rig.d()
                 .child<QLabel>("label_DevInfo")
                 ->text()

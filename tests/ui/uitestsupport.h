@@ -258,10 +258,12 @@ public:
     /// A scan of the manual addresses (at most four) at `port`; true when each one's device is listed.
     bool scan(const QStringList &addresses, std::uint16_t port, int timeoutMs = 30000)
     {
-        m_worker.devicePort = port;
-        m_worker.manualIpEnabled = true;
-        for (int i = 0; i < 4; ++i)
-            m_worker.manualIp[i] = i < addresses.size() ? addresses.at(i) : QStringLiteral("000.000.000.000");
+        m_worker.setDevicePort(port);
+        // As the manual IP dialog hands its entries over when it closes.
+        const QString unused = kUnusedAddress;
+        QMetaObject::invokeMethod(&m_window, "SetManIP_DialogClosed", Q_ARG(bool, true),
+            Q_ARG(QString, addresses.value(0, unused)), Q_ARG(QString, addresses.value(1, unused)),
+            Q_ARG(QString, addresses.value(2, unused)), Q_ARG(QString, addresses.value(3, unused)));
         return runJob([this] { action(QStringLiteral("Scan Network"))->trigger(); }, timeoutMs)
             && child<QComboBox>("comboBox_FoundDevices")->count() == addresses.size();
     }

@@ -38,9 +38,9 @@ public:
     }
 
     /// Runs one job through the request protocol; see runJob.
-    bool run(int mode, const std::function<void(Worker &)> &setInputs = {})
+    bool run(JobMode mode, const Inputs &setInputs = {})
     {
-        lastMode = mode;
+        lastMode = int(mode);
         return runJob(host, mode, setInputs);
     }
     int lastMode = -1;
@@ -58,10 +58,10 @@ public:
     /// A manual scan of the given entries (unused ones "000.000.000.000").
     bool scan(const QStringList &entries)
     {
-        return run(ScanNetwork, [entries](Worker &w) {
-            w.manualIpEnabled = true;
-            for (int i = 0; i < 4; ++i)
-                w.manualIp[i] = entries.value(i, QStringLiteral("000.000.000.000"));
+        return run(JobMode::ScanNetwork, [entries](WorkRequest &r) {
+            r.manualIpEnabled = true;
+            for (int i = 0; i < entries.size() && i < 4; ++i)
+                r.manualIp[std::size_t(i)] = entries.at(i);
         });
     }
 
@@ -74,30 +74,32 @@ public:
             addresses << sim.address(d);
         const bool ok = scan(addresses);
         front.reset();
-        return ok && worker().foundDevices.size() == addresses.size();
+        return ok && worker().knownDevices().size() == addresses.size();
     }
 
     /// Index in the worker's list of simulated device `device`, -1 when it was not found.
     int listIndexOf(int device)
     {
         const QString address = sim.address(device);
-        for (int i = 0; i < worker().foundDevices.size(); ++i) {
-            if (ipText(worker().foundDevices.at(i)) == address)
+        const QVector<OrvoDiscoveryInfo> &devices = worker().knownDevices();
+        for (int i = 0; i < devices.size(); ++i) {
+            if (ipText(devices.at(i)) == address)
                 return i;
         }
         return -1;
     }
 
     /// Stores the selection the window would store for device `device` and position `panel`.
-    std::function<void(Worker &)> select(int device, int panelIndex = 0, const std::function<void(Worker &)> &more = {})
+    Inputs select(int device, int panelIndex = 0, const Inputs &more = {})
     {
         const int index = listIndexOf(device);
-        return [this, index, panelIndex, more](Worker &w) {
-            w.selectedDevice = index;
-            w.deviceType = index >= 0 ? static_cast<int>(w.foundDevices.at(index).type()) : 0;
-            w.panelIndex = panelIndex;
+        const int type = index >= 0 ? static_cast<int>(worker().knownDevices().at(index).type()) : 0;
+        return [index, type, panelIndex, more](WorkRequest &r) {
+            r.selectedDevice = index;
+            r.deviceType = type;
+            r.panelIndex = panelIndex;
             if (more)
-                more(w);
+                more(r);
         };
     }
 };

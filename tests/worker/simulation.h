@@ -20,8 +20,8 @@ inline bool startSimulation(devsim::Simulator &sim, FirmwareTree &firmware, Work
     }
     if (!firmware.create())
         return false;
-    worker.devicePort = sim.port();
-    worker.firmwareFolder = firmware.folder();
+    worker.setDevicePort(sim.port());
+    worker.setFirmwareFolder(firmware.folder());
     return true;
 }
 

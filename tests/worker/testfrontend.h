@@ -28,9 +28,8 @@ inline void quietDebugLines()
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 }
 
-/// Standard button values of the message boxes.
-constexpr int kYes = 0x4000;
-constexpr int kNo = 0x10000;
+constexpr BoxButton kYes = BoxButton::Yes;
+constexpr BoxButton kNo = BoxButton::No;
 
 class TestFrontEnd : public WorkerFrontEnd
 {
@@ -48,8 +47,8 @@ public:
     QVector<bool> enables;
     /// Each message box as "icon/buttons title: text" ("4/14000 Auto Update: ...").
     QStringList boxes;
-    /// Answers for the coming message boxes; a box without a queued answer gets 0 (closed).
-    QQueue<int> answers;
+    /// Answers for the coming message boxes; a box without a queued answer is closed unanswered.
+    QQueue<BoxButton> answers;
     /// Every job end the worker reported, in order (not in `trace`, whose comparisons are about
     /// what the window sees).
     QVector<JobOutcome> jobEnds;
@@ -70,18 +69,19 @@ public:
         jobEnds.clear();
     }
 
-    int messageBox(int icon, const QString &textTitle, const QString &textMsg, uint flagBtn) override
+    BoxButton messageBox(BoxIcon icon, const QString &textTitle, const QString &textMsg, BoxButtons flagBtn) override
     {
-        boxes << QStringLiteral("%1/%2 %3: %4").arg(icon).arg(flagBtn, 0, 16).arg(textTitle, textMsg);
+        boxes << QStringLiteral("%1/%2 %3: %4").arg(int(icon)).arg(quint32(flagBtn), 0, 16).arg(textTitle, textMsg);
         trace << QStringLiteral("box");
         if (onBox)
             onBox();
-        return answers.isEmpty() ? 0 : answers.dequeue();
+        return answers.isEmpty() ? BoxButton::None : answers.dequeue();
     }
 
-    void insertListItem(int icon, QString text, int, bool bRemoveLastItem) override
+    void insertListItem(RowIcon icon, QString text, bool bRemoveLastItem) override
     {
-        lines << QStringLiteral("[%1]%2 %3").arg(icon).arg(bRemoveLastItem ? QStringLiteral("^") : QString(), text);
+        lines
+            << QStringLiteral("[%1]%2 %3").arg(int(icon)).arg(bRemoveLastItem ? QStringLiteral("^") : QString(), text);
         trace << QStringLiteral("line");
     }
     void clearList() override { trace << QStringLiteral("clear"); }
@@ -148,15 +148,18 @@ inline bool waitForIdle(WorkerHost &host, int timeoutMs = 120000)
     return true;
 }
 
+/// Fills in a job's inputs.
+using Inputs = std::function<void(WorkRequest &)>;
+
 /// Requests `mode` through the host's request protocol, then waits for the job as waitForIdle
 /// does. False when the request was refused or the job did not end in time.
-inline bool runJob(
-    WorkerHost &host, int mode, const std::function<void(Worker &)> &setInputs = {}, int timeoutMs = 120000)
+inline bool runJob(WorkerHost &host, JobMode mode, const Inputs &setInputs = {}, int timeoutMs = 120000)
 {
-    return host.request(mode, [&](Worker &w) {
-        if (setInputs)
-            setInputs(w);
-    }) && waitForIdle(host, timeoutMs);
+    WorkRequest request;
+    request.mode = mode;
+    if (setInputs)
+        setInputs(request);
+    return host.request(request) && waitForIdle(host, timeoutMs);
 }
 
 } // namespace orvo::test

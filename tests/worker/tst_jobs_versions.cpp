@@ -147,7 +147,7 @@ void tst_JobsVersions::versionScan()
     QFETCH(QList<int>, asked);
     JobRig rig;
     QVERIFY(rig.startWith(config));
-    QVERIFY(rig.run(GetVersions, rig.select(0)));
+    QVERIFY(rig.run(JobMode::GetVersions, rig.select(0)));
     QCOMPARE(rig.ended(), QStringLiteral("done 0"));
 
     QCOMPARE(withoutCurrent(rig.front.lines), lines);
@@ -199,7 +199,7 @@ void tst_JobsVersions::currentConsole()
     JobRig rig;
     QVERIFY(rig.startWith(console(1)));
     rig.front.answers.enqueue(kYes);
-    QVERIFY(rig.run(AutoUpdate, rig.select(0, 0, [force](Worker &w) {
+    QVERIFY(rig.run(JobMode::AutoUpdate, rig.select(0, 0, [force](WorkRequest &w) {
         w.forceUpdate = force;
         w.refreshDeviceInfo = true;
     })));
@@ -210,8 +210,6 @@ void tst_JobsVersions::currentConsole()
     QCOMPARE(lines.filter(QStringLiteral("[1]^ Update Successful!")).size(), written.size());
     QCOMPARE(rig.front.lines.filter(kCurrent).size(), force ? 0 : 23);
     QCOMPARE(rig.front.boxes, boxes);
-    QVERIFY(!rig.worker().forceUpdate); // both used up by the job
-    QVERIFY(!rig.worker().refreshDeviceInfo);
     QCOMPARE(rig.front.traceOf({ QStringLiteral("box"), QStringLiteral("devices"), QStringLiteral("enable") }),
         QStringList({ "enable 0" }) + (boxes.size() == 2 ? QStringList({ "box", "box" }) : QStringList({ "box" }))
             + QStringList({ "devices", "enable 1" }));
@@ -231,10 +229,10 @@ void tst_JobsVersions::stoppedAtTheQuestion_data()
 {
     QTest::addColumn<int>("answer");
     QTest::addColumn<bool>("abort");
-    QTest::newRow("answered No") << kNo << false;
+    QTest::newRow("answered No") << int(kNo) << false;
     QTest::newRow("box closed") << 0 << false;
     // The window asks for an abort only when it closes; here it comes while the question is open.
-    QTest::newRow("aborted while it is open") << kYes << true;
+    QTest::newRow("aborted while it is open") << int(kYes) << true;
 }
 
 void tst_JobsVersions::stoppedAtTheQuestion()
@@ -247,8 +245,8 @@ void tst_JobsVersions::stoppedAtTheQuestion()
     QVERIFY(rig.startWith(c));
     if (abort)
         rig.front.onBox = [&] { rig.worker().abort(); };
-    rig.front.answers.enqueue(answer);
-    QVERIFY(rig.run(AutoUpdate, rig.select(0, 0, [](Worker &w) { w.forceUpdate = true; })));
+    rig.front.answers.enqueue(BoxButton(answer));
+    QVERIFY(rig.run(JobMode::AutoUpdate, rig.select(0, 0, [](WorkRequest &w) { w.forceUpdate = true; })));
     QCOMPARE(rig.ended(), abort ? QStringLiteral("aborted 0") : QStringLiteral("cancelled 0"));
 
     // Forced, every board is listed as in need, the current ones with their build version.
@@ -260,7 +258,6 @@ void tst_JobsVersions::stoppedAtTheQuestion()
     QCOMPARE(lines.mid(24), abort ? kUpdatingBanner : QStringList({ "[0] ", "[2] *** FIRMWARE UPDATE CANCELLED ***" }));
     QCOMPARE(rig.front.boxes, QStringList({ question(20) }));
     QVERIFY(rig.front.progressAuto.isEmpty());
-    QCOMPARE(rig.worker().forceUpdate, abort); // an aborted job leaves it, a cancelled one uses it up
     QCOMPARE(rig.front.enables, QVector<bool>({ false, true }));
     QVERIFY(erasedInOrder(rig.sim).isEmpty());
     QCOMPARE(rig.sim.snapshot(0).boards[16].enterRequests, 0);
@@ -283,7 +280,7 @@ void tst_JobsVersions::monitorInterfaceInBootLoader()
                 [](int n, const devsim::BoardSnapshot &b) { return n + b.statusQueries; });
     };
     rig.front.answers.enqueue(kYes);
-    QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+    QVERIFY(rig.run(JobMode::AutoUpdate, rig.select(0)));
     QCOMPARE(rig.ended(), QStringLiteral("done 0"));
     QCOMPARE(queriesAtQuestion, 1);
 
@@ -331,7 +328,7 @@ void tst_JobsVersions::failedBoards()
     rig.sim.addFault(0, { devsim::FaultKind::ChecksumRefusals, 16, 1, -1, 25 });
     QVERIFY(rig.discover());
     rig.front.answers.enqueue(kYes);
-    QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+    QVERIFY(rig.run(JobMode::AutoUpdate, rig.select(0)));
     QCOMPARE(rig.ended(), QStringLiteral("done 3"));
 
     // Tried in the catalogue's order; each board's result replaces its "Updating" line.
@@ -371,7 +368,7 @@ void tst_JobsVersions::abortDuringAnUpdateEndsTheJobAndOnlyIt()
     rig.front.answers.enqueue(kYes);
     const int infoRequestsBefore = rig.sim.snapshot(0).infoRequests;
     // The device flagged an interface update: without the abort the job would ask for its record.
-    QVERIFY(rig.run(AutoUpdate, rig.select(0, 0, [](Worker &w) { w.refreshDeviceInfo = true; })));
+    QVERIFY(rig.run(JobMode::AutoUpdate, rig.select(0, 0, [](WorkRequest &w) { w.refreshDeviceInfo = true; })));
     QCOMPARE(rig.ended(), QStringLiteral("aborted 0"));
     QVERIFY(aborted);
 
@@ -390,7 +387,7 @@ void tst_JobsVersions::abortDuringAnUpdateEndsTheJobAndOnlyIt()
     // The next request starts without the abort, and its job runs to its end.
     rig.front.reset();
     rig.front.answers.enqueue(kYes);
-    QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+    QVERIFY(rig.run(JobMode::AutoUpdate, rig.select(0)));
     QCOMPARE(rig.ended(), QStringLiteral("done 0"));
     QCOMPARE(rig.sim.snapshot(0).boards[17].version, std::uint8_t(5));
 }

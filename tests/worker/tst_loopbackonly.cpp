@@ -56,7 +56,7 @@ void tst_LoopbackOnly::scanRefused()
     QVERIFY(rig.scan({ "127.0.0.2", "192.000.002.020" }));
     if (!manual) {
         rig.front.reset();
-        QVERIFY(rig.run(ScanNetwork, [](Worker &w) { w.manualIpEnabled = false; }));
+        QVERIFY(rig.run(JobMode::ScanNetwork, [](WorkRequest &w) { w.manualIpEnabled = false; }));
     }
 
     const QString line = refusal(QStringLiteral("The time factor 1000"), target);
@@ -76,10 +76,10 @@ void tst_LoopbackOnly::deviceJobOnARecordThatNamesAnotherAddressRefused()
     rig.sim.addDevice(device);
     QVERIFY(rig.start());
     QVERIFY(rig.scan({ "127.0.0.2" }));
-    QCOMPARE(rig.worker().foundDevices.size(), 1);
+    QCOMPARE(rig.worker().knownDevices().size(), 1);
     rig.front.reset();
 
-    QVERIFY(rig.run(CheckPanel, [](Worker &w) {
+    QVERIFY(rig.run(JobMode::CheckPanel, [](WorkRequest &w) {
         w.selectedDevice = 0;
         w.deviceType = LumivoxKvr10;
         w.panelIndex = 0;
@@ -97,7 +97,7 @@ void tst_LoopbackOnly::ruleSetByTheWindowOnARealClock()
     WorkerHost host(Clock::real(), &front);
     QCOMPARE(host.worker()->loopbackOnlyReason(), QString());
     host.worker()->setLoopbackOnly(QStringLiteral("The test control"));
-    QVERIFY(runJob(host, ScanNetwork, [](Worker &w) { w.manualIpEnabled = false; }));
+    QVERIFY(runJob(host, JobMode::ScanNetwork, [](WorkRequest &w) { w.manualIpEnabled = false; }));
     QCOMPARE(front.lines, QStringList({ refusal(QStringLiteral("The test control"), kSweep) }));
 }
 

@@ -4,6 +4,7 @@
 // the box is open.
 
 #include "catalogue.h"
+#include "ipv4entry.h"
 #include "jobrig.h"
 
 #include <QtTest>
@@ -40,6 +41,8 @@ private slots:
     void modeOutsideTheTableRunsNoJob();
     void timeTexts_data();
     void timeTexts();
+    void ipv4Entries_data();
+    void ipv4Entries();
 };
 
 void tst_Worker::aSecondRequestIsRefusedWhileAJobRuns()
@@ -49,15 +52,17 @@ void tst_Worker::aSecondRequestIsRefusedWhileAJobRuns()
     bool refused = false;
     bool touched = false;
     rig.front.onBox = [&] {
-        refused = rig.worker().isWorking() && !rig.host.request(GetVersions, [&](Worker &) { touched = true; });
+        WorkRequest next;
+        next.mode = JobMode::GetVersions;
+        refused = rig.worker().isWorking() && !rig.host.request(next, [&](WorkRequest &) { touched = true; });
     };
     rig.front.answers.enqueue(kNo);
-    QVERIFY(rig.run(AutoUpdate, rig.select(0)));
+    QVERIFY(rig.run(JobMode::AutoUpdate, rig.select(0)));
     QVERIFY(refused);
     QVERIFY(!touched);
     // The first job ran to its end undisturbed; once idle, the next request is taken.
     QCOMPARE(rig.ended(), QStringLiteral("cancelled 0"));
-    QVERIFY(rig.run(GetVersions, rig.select(0)));
+    QVERIFY(rig.run(JobMode::GetVersions, rig.select(0)));
 }
 
 void tst_Worker::destroyingTheHostWhileAQuestionWaitsEndsTheJob()
@@ -77,11 +82,12 @@ void tst_Worker::destroyingTheHostWhileAQuestionWaitsEndsTheJob()
                 return;
             asking = true;
             emit worker->frWorker_showMessageBox(
-                3, QStringLiteral("Title"), QStringLiteral("Question"), uint(kYes | kNo));
+                BoxIcon::Critical, QStringLiteral("Title"), QStringLiteral("Question"), BoxButtons::YesNo);
         },
         Qt::DirectConnection);
-    worker->msgBoxResult = 0;
-    QVERIFY(host->request(CheckPanel));
+    WorkRequest check;
+    check.mode = JobMode::CheckPanel;
+    QVERIFY(host->request(check));
     for (int i = 0; i < 20000 && !asking; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     QVERIFY(asking);
@@ -128,7 +134,7 @@ void tst_Worker::modeOutsideTheTableRunsNoJob()
     QFETCH(int, mode);
     TestFrontEnd front;
     WorkerHost host(Clock::real(), &front);
-    QVERIFY(runJob(host, mode));
+    QVERIFY(runJob(host, JobMode(mode)));
     QVERIFY(front.trace.isEmpty());
     QVERIFY(front.jobEnds.isEmpty());
     QVERIFY(!host.worker()->isWorking());
@@ -163,6 +169,54 @@ void tst_Worker::timeTexts()
     QFETCH(qint64, ms);
     QTEST(panelTimeText(ms), "panelText");
     QTEST(totalTimeText(ms), "totalText");
+}
+
+void tst_Worker::ipv4Entries_data()
+{
+    // The entry as typed; the address it gives ("" when refused); whether it can name a device.
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("oneDevice");
+    QTest::newRow("the dialog's leading zeros") << "010.001.000.100"
+                                                << "10.1.0.100" << true;
+    QTest::newRow("blanks around it") << " 127.0.0.2\t"
+                                      << "127.0.0.2" << true;
+    QTest::newRow("this computer") << "0.0.0.0"
+                                   << "0.0.0.0" << false;
+    QTest::newRow("multicast") << "224.0.0.1"
+                               << "224.0.0.1" << false;
+    QTest::newRow("unused entry") << "255.255.255.255"
+                                  << "255.255.255.255" << false;
+    QTest::newRow("highest unicast") << "223.255.255.254"
+                                     << "223.255.255.254" << true;
+    QTest::newRow("256") << "1.2.3.256"
+                         << "" << false;
+    QTest::newRow("four digits") << "0127.0.0.1"
+                                 << "" << false;
+    QTest::newRow("empty field") << "1..2.3"
+                                 << "" << false;
+    QTest::newRow("three fields") << "1.2.3"
+                                  << "" << false;
+    QTest::newRow("five fields") << "1.2.3.4.5"
+                                 << "" << false;
+    QTest::newRow("a sign") << "+1.2.3.4"
+                            << "" << false;
+    QTest::newRow("a blank inside") << "1. 2.3.4"
+                                    << "" << false;
+    QTest::newRow("a host name") << "localhost"
+                                 << "" << false;
+    QTest::newRow("empty") << ""
+                           << "" << false;
+}
+
+void tst_Worker::ipv4Entries()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, address);
+    QFETCH(bool, oneDevice);
+    const std::optional<Ipv4Entry> entry = parseIpv4Entry(text);
+    QCOMPARE(entry ? entry->address : QString(), address);
+    QCOMPARE(entry && namesOneDevice(*entry), oneDevice);
 }
 
 QTEST_GUILESS_MAIN(tst_Worker)

@@ -66,9 +66,9 @@ int runSweep(std::uint16_t port, const QString &own)
     registerMetaTypes();
     test::TestFrontEnd front;
     WorkerHost host(Clock::real(), &front); // real time: a host that is not there costs its 30 ms
-    host.worker()->devicePort = port;
+    host.worker()->setDevicePort(port);
     const bool done = test::runJob(
-        host, ScanNetwork, [](Worker &w) { w.manualIpEnabled = false; }, 170000);
+        host, JobMode::ScanNetwork, [](WorkRequest &w) { w.manualIpEnabled = false; }, 170000);
 
     for (const QString &line : front.lines)
         out() << "LINE " << line << Qt::endl;
