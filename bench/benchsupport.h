@@ -4,9 +4,9 @@
 // the raw exchange they measure the program against, the median of per-round ratios, the count
 // mode that the instruction and system-call counts run, and the process's peak memory.
 
+#include "demofirmware.h"
 #include "packet.h"
 #include "simulator.h"
-#include "tests/firmware/hexfile.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -30,30 +30,10 @@
 
 namespace orvo::bench {
 
-/// A program image of `records` 16-byte records from 0x1D000000, written line by line (its
-/// folder made when missing).
+/// A program image of `records` 16-byte records from 0x1D000000 (its folder made when missing).
 inline bool writeImage(const QString &path, int records)
 {
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        return false;
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    constexpr int kBytes = 16;
-    std::uint32_t address = 0x1D000000;
-    std::uint32_t upper = 0xFFFFFFFF;
-    QByteArray data(kBytes, '\0');
-    for (int r = 0; r < records; ++r) {
-        if ((address >> 16) != upper) {
-            upper = address >> 16;
-            f.write(testing::extendedAddress(std::uint16_t(upper)) + "\r\n");
-        }
-        for (int i = 0; i < kBytes; ++i)
-            data[i] = char((r * 7 + i * 13) & 0xFF);
-        f.write(testing::hexRecord(std::uint16_t(address & 0xFFFF), 0, data) + "\r\n");
-        address += kBytes;
-    }
-    return f.write(testing::endOfFile() + "\r\n") > 0;
+    return demo::writeProgramImage(path, records, nullptr);
 }
 
 /// The clients of the exchange and update benchmarks run in the main thread, standing in for the

@@ -34,6 +34,17 @@ QString variantFileName(const QString &file, std::uint8_t picType)
     return path + QLatin1Char('_') + picPart(picType) + QStringLiteral(".hex");
 }
 
+QVector<VariantImage> variantImages(const QString &file)
+{
+    QVector<VariantImage> images;
+    for (int pic = 0; pic < kPicTypes; ++pic) {
+        const auto picType = static_cast<std::uint8_t>(pic);
+        if (hasOwnImage(picType))
+            images.append({ picType, variantFileName(file, picType) });
+    }
+    return images;
+}
+
 FirmwareFileChoice firmwareFilePath(const QString &folder, int deviceType, int panelIndex, std::uint8_t channel,
     std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress, const PicTypeQuery &queryPicType)
 {

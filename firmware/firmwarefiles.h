@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 
 #include <cstdint>
 #include <functional>
@@ -23,6 +24,16 @@ bool hasOwnImage(std::uint8_t picType);
 /// The name of variant `picType`'s image beside the catalogue file `file`:
 /// "6170/MonInterfacePIC.hex" -> "6170/MonInterfacePIC_PIC32MZ1024EFG144.hex".
 QString variantFileName(const QString &file, std::uint8_t picType);
+
+/// One processor variant's own image of a catalogue file.
+struct VariantImage
+{
+    std::uint8_t picType = 0;
+    QString file; ///< variantFileName(catalogue file, picType)
+};
+
+/// Every variant image that catalogue file `file` may have beside it, by ascending picType.
+QVector<VariantImage> variantImages(const QString &file);
 
 /// The file chosen for one board and the variant that chose it.
 struct FirmwareFileChoice

@@ -147,7 +147,7 @@ void tst_Cli::initTestCase()
     m_firmware = m_dir.filePath(QStringLiteral("HexFiles"));
     QString error;
     // Small images keep the downloads short; the records still cross every stage.
-    QVERIFY2(cli::writeDemoFirmware(m_firmware, &error, 8, 3) > 0, qPrintable(error));
+    QVERIFY2(demo::writeDemoFirmware(m_firmware, &error, 8, 3) > 0, qPrintable(error));
 }
 
 void tst_Cli::startSimulator(const QList<DeviceConfig> &devices)

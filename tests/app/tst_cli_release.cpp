@@ -145,7 +145,7 @@ private:
     {
         QString error;
         const QString folder = QDir(m_dir.path()).filePath(name);
-        return cli::writeDemoFirmware(folder, &error, hexRecords, fpgaChunks) > 0 ? folder : error;
+        return demo::writeDemoFirmware(folder, &error, hexRecords, fpgaChunks) > 0 ? folder : error;
     }
 
     QTemporaryDir m_dir;

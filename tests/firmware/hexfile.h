@@ -1,7 +1,10 @@
 #pragma once
 
 // Builds Intel HEX text for the firmware tests, the fuzz corpus and the benchmark: records with
-// correct checksums, and the image a boot loader ends up with after receiving them.
+// correct checksums, and the image a boot loader ends up with after receiving them. The records
+// themselves come from the program's own HEX writer.
+
+#include "hexwriter.h"
 
 #include <QByteArray>
 
@@ -14,25 +17,13 @@ namespace orvo::testing {
 /// One record line (without line end): ':' + count, address, type, data, checksum, upper case.
 inline QByteArray hexRecord(std::uint16_t address, std::uint8_t type, const QByteArray &data)
 {
-    QByteArray bytes;
-    bytes.append(char(data.size()));
-    bytes.append(char(address >> 8));
-    bytes.append(char(address & 0xFF));
-    bytes.append(char(type));
-    bytes.append(data);
-    unsigned sum = 0;
-    for (char c : bytes)
-        sum += static_cast<std::uint8_t>(c);
-    bytes.append(char((0x100 - (sum & 0xFF)) & 0xFF));
-    return QByteArray(":").append(bytes.toHex().toUpper());
+    return hexRecordLine(address, type, data);
 }
 
 inline QByteArray extendedAddress(std::uint16_t upper)
 {
-    QByteArray d;
-    d.append(char(upper >> 8));
-    d.append(char(upper & 0xFF));
-    return hexRecord(0, 4, d);
+    const char half[] = { char(upper >> 8), char(upper & 0xFF) };
+    return hexRecord(0, 4, QByteArray(half, 2));
 }
 
 inline QByteArray endOfFile()
@@ -68,18 +59,12 @@ inline QByteArray patternBytes(int n, std::uint32_t seed)
 inline QByteArray makeHexImage(int records, int recordBytes, std::uint32_t dMaxAdr,
     std::map<std::uint32_t, std::uint8_t> *expected = nullptr, std::uint32_t start = 0x1D000000, std::uint32_t seed = 1)
 {
-    std::vector<QByteArray> lines;
-    lines.push_back(extendedAddress(0x1FC0));
-    lines.push_back(hexRecord(0x0000, 0, patternBytes(16, seed + 7)));
+    HexWriter hex("\r\n");
+    hex.addData(0x1FC00000, patternBytes(16, seed + 7));
     std::uint32_t address = start;
-    std::uint16_t upper = 0xFFFF;
     for (int r = 0; r < records; ++r) {
-        if ((address >> 16) != upper) {
-            upper = static_cast<std::uint16_t>(address >> 16);
-            lines.push_back(extendedAddress(upper));
-        }
         const QByteArray data = patternBytes(recordBytes, seed + std::uint32_t(r));
-        lines.push_back(hexRecord(static_cast<std::uint16_t>(address & 0xFFFF), 0, data));
+        hex.addData(address, data);
         if (expected && address >= 0x1D000000 && address < dMaxAdr) {
             int padded = recordBytes;
             if (padded % 4 != 0 && padded < 16)
@@ -89,10 +74,8 @@ inline QByteArray makeHexImage(int records, int recordBytes, std::uint32_t dMaxA
         }
         address += std::uint32_t(recordBytes);
     }
-    lines.push_back(extendedAddress(0x1FC0));
-    lines.push_back(hexRecord(0xFFC0, 0, QByteArray::fromHex("FFFFFFCF")));
-    lines.push_back(endOfFile());
-    return joinLines(lines, "\r\n");
+    hex.addData(0x1FC0FFC0, QByteArray::fromHex("FFFFFFCF"));
+    return hex.finish();
 }
 
 } // namespace orvo::testing

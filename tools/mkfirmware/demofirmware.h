@@ -3,9 +3,10 @@
 // A firmware folder for demonstrations and tests: every file the catalogue names, as small but
 // complete images, so that the simulator's boards can be updated end to end.
 
+#include <QByteArray>
 #include <QString>
 
-namespace orvo::cli {
+namespace orvo::demo {
 
 /// Writes into `folder` (created when missing) one file for every firmware file of the
 /// catalogue, plus the processor-variant HEX files: Intel HEX images with `hexRecords` data
@@ -14,4 +15,12 @@ namespace orvo::cli {
 /// `error` set.
 int writeDemoFirmware(const QString &folder, QString *error, int hexRecords = 64, int fpgaChunks = 20);
 
-} // namespace orvo::cli
+constexpr int kMaxImageRecords = 1 << 20; // 16 MiB of program: more than any part holds
+
+/// Writes a program image alone to `path` (its folder made when missing): `records` (at most
+/// kMaxImageRecords) data records of 16 bytes from the start of the program flash, CR LF line
+/// ends, as large images for timing and screenshots. Written piece by piece, so that a
+/// benchmark's memory peak does not count it. False with `error` set when it cannot be written.
+bool writeProgramImage(const QString &path, int records, QString *error);
+
+} // namespace orvo::demo
