@@ -4,9 +4,9 @@
 // the raw exchange they measure the program against, the median of per-round ratios, the count
 // mode that the instruction and system-call counts run, and the process's peak memory.
 
+#include "hexfile.h"
 #include "packet.h"
 #include "simulator.h"
-#include "tests/firmware/hexfile.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,11 +1,11 @@
 #include "updater.h"
 
+#include "catalogue.h"
+#include "clock.h"
 #include "firmwarefiles.h"
 #include "hexrecords.h"
 #include "imagecheck.h"
-#include "protocol/catalogue.h"
-#include "protocol/clock.h"
-#include "protocol/panellink.h"
+#include "panellink.h"
 
 #include <QDebug>
 #include <QFile>
