@@ -23,13 +23,13 @@
 //     N-record image): the unit that bench/count-per-exchange runs callgrind and strace on.
 
 #include "benchsupport.h"
+#include "catalogue.h"
+#include "clock.h"
 #include "firmwarefiles.h"
 #include "hexrecords.h"
 #include "manifest.h"
-#include "protocol/catalogue.h"
-#include "protocol/clock.h"
-#include "protocol/packet.h"
-#include "protocol/panellink.h"
+#include "packet.h"
+#include "panellink.h"
 #include "updater.h"
 
 #include <QCoreApplication>

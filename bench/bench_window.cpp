@@ -24,8 +24,8 @@
 //     --wait-s:  longest wait for the download job; the other jobs wait at most 300 s
 
 #include "benchsupport.h"
-#include "tests/ui/uitestsupport.h"
-#include "tests/worker/firmwaretree.h"
+#include "firmwaretree.h"
+#include "uitestsupport.h"
 
 #include "appidentity.h"
 #include "catalogue.h"

@@ -1,7 +1,7 @@
 #include "firmwarefiles.h"
 
+#include "catalogue.h"
 #include "imagecheck.h"
-#include "protocol/catalogue.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,7 +1,7 @@
 #include "hexrecords.h"
 
-#include "protocol/bytes.h"
-#include "protocol/catalogue.h"
+#include "bytes.h"
+#include "catalogue.h"
 
 #include <QDebug>
 

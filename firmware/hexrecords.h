@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/packet.h"
+#include "packet.h"
 
 #include <QByteArray>
 

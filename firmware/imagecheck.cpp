@@ -1,7 +1,7 @@
 #include "imagecheck.h"
 
 #include "hexrecords.h"
-#include "protocol/packet.h"
+#include "packet.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,9 +1,9 @@
 #include "releasecheck.h"
 
+#include "catalogue.h"
 #include "firmwarefiles.h"
 #include "hexrecords.h"
 #include "imagecheck.h"
-#include "protocol/catalogue.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,13 +1,12 @@
 #include "updater.h"
 
-#include "percent.h"
-
+#include "catalogue.h"
+#include "clock.h"
 #include "firmwarefiles.h"
 #include "hexrecords.h"
 #include "imagecheck.h"
-#include "protocol/catalogue.h"
-#include "protocol/clock.h"
-#include "protocol/panellink.h"
+#include "panellink.h"
+#include "percent.h"
 
 #include <QDebug>
 #include <QFile>

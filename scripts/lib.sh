@@ -1,4 +1,15 @@
-# Shared by the scripts that run the programs against the simulator (source it; bash only).
+# Shared by the scripts (source it; bash only).
+
+# install_packages PACKAGE...: installs the Debian packages with apt-get, quietly and without
+# questions, through sudo unless already root. Says which ones, in the calling script's name.
+install_packages() {
+  [ $# -gt 0 ] || return 0
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  echo "$(basename "$0"): installing $*"
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
 
 # use_throwaway_home DIR: points HOME, the XDG folders and TMPDIR into DIR, so that the programs'
 # data folder, settings, log file and lock file stay in there and the real profile is untouched.

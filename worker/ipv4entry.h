@@ -11,7 +11,7 @@ namespace orvo {
 
 struct Ipv4Entry
 {
-    QString address; ///< "a.b.c.d" without leading zeros
+    QString address;   ///< "a.b.c.d" without leading zeros
     quint32 value = 0; ///< the same address as a number, first octet highest
 };
 

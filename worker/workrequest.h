@@ -24,9 +24,9 @@ inline ManualAddresses unusedManualAddresses()
 struct WorkRequest
 {
     JobMode mode = JobMode::ScanNetwork;
-    int selectedDevice = 0; ///< index into the worker's device list (the last scan's)
-    int deviceType = 0;     ///< device type of the selected device
-    int panelIndex = 0;     ///< catalogue position of the chosen board
+    int selectedDevice = 0;         ///< index into the worker's device list (the last scan's)
+    int deviceType = 0;             ///< device type of the selected device
+    int panelIndex = 0;             ///< catalogue position of the chosen board
     bool forceUpdate = false;       ///< auto update: treat every board as out of date
     bool checkAfterReset = false;   ///< reset: check the board once it has restarted
     bool refreshDeviceInfo = false; ///< after an update: ask the device for its record again

@@ -1,6 +1,6 @@
-#include "protocol/bytes.h"
-#include "protocol/catalogue.h"
-#include "protocol/packet.h"
+#include "bytes.h"
+#include "catalogue.h"
+#include "packet.h"
 #include "simulator.h"
 
 #include <QTcpSocket>

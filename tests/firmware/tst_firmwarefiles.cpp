@@ -1,5 +1,5 @@
+#include "catalogue.h"
 #include "firmwarefiles.h"
-#include "protocol/catalogue.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
+#include "bytes.h"
 #include "hexfile.h"
 #include "hexrecords.h"
-#include "protocol/bytes.h"
 
 #include <QtTest>
 

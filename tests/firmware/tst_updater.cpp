@@ -1,10 +1,10 @@
+#include "catalogue.h"
+#include "clock.h"
 #include "firmwarefiles.h"
 #include "hexfile.h"
 #include "hexrecords.h"
 #include "imagecheck.h"
-#include "protocol/catalogue.h"
-#include "protocol/clock.h"
-#include "protocol/panellink.h"
+#include "panellink.h"
 #include "simulator.h"
 #include "updater.h"
 

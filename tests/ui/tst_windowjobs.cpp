@@ -4,11 +4,11 @@
 // rename, and closing the window while a job still runs). What the jobs themselves do is the
 // worker tests'.
 
-#include "../worker/simulation.h"
 #include "appidentity.h"
 #include "clock.h"
 #include "history.h"
 #include "mainwindow.h"
+#include "simulation.h"
 #include "uitestsupport.h"
 #include "worker.h"
 

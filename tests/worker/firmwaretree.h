@@ -3,8 +3,8 @@
 // A HexFiles tree of small, distinct firmware images for every catalogue file, written into a
 // temporary folder.
 
-#include "../firmware/hexfile.h"
 #include "catalogue.h"
+#include "hexfile.h"
 
 #include <QByteArray>
 #include <QDir>

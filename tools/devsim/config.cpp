@@ -1,6 +1,6 @@
 #include "config.h"
 
-#include "protocol/catalogue.h"
+#include "catalogue.h"
 #include "wire.h"
 
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "protocol/catalogue.h"
+#include "catalogue.h"
 #include "simulatorimpl.h"
 
 namespace orvo::devsim {

@@ -1,8 +1,8 @@
 // orvo-devsim: simulated devices on the given addresses, for demos and manual tests.
 // Usage and the configuration format: README.md next to this file.
 
+#include "catalogue.h"
 #include "config.h"
-#include "protocol/catalogue.h"
 #include "simulator.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "simulator.h"
 
-#include "protocol/catalogue.h"
+#include "catalogue.h"
 #include "simulatorimpl.h"
 
 #include <QJsonArray>

@@ -1,6 +1,6 @@
 #include "wire.h"
 
-#include "protocol/catalogue.h"
+#include "catalogue.h"
 
 namespace orvo::devsim::wire {
 

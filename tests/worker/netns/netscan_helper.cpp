@@ -7,10 +7,10 @@
 // the only IPv4 address besides 127.0.0.1 is <own address>: that holds inside the test namespace
 // and nowhere else.
 
-#include "../testfrontend.h"
 #include "catalogue.h"
 #include "clock.h"
 #include "simulator.h"
+#include "testfrontend.h"
 #include "workerhost.h"
 
 #include <QCoreApplication>
