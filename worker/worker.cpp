@@ -4,7 +4,6 @@
 #include "clock.h"
 #include "tsanannotations.h"
 
-#include <QAbstractSocket>
 #include <QThread>
 #include <QtDebug>
 
@@ -197,12 +196,6 @@ void Worker::refuseOffLoopback(int mode, const QString &target)
         emit frWorker_updateDevicesCombo(foundDevices);
     else
         emit frW_EnableControls(true);
-}
-
-void Worker::discardClient()
-{
-    if (auto *socket = qobject_cast<QAbstractSocket *>(sender()))
-        socket->deleteLater();
 }
 
 bool Worker::probeDeviceAt(const QString &ip, bool addToList)

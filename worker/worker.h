@@ -169,7 +169,6 @@ signals:
 
 public slots:
     void doWork();
-    void discardClient();
 
 private:
     // UpdateReporter
