@@ -130,15 +130,14 @@ std::uint32_t Worker::scanPanel(PanelStatus &status, std::optional<bool> *found)
 {
     if (isAbortRequested())
         return UpdateNotRequired;
-    bool bootMode = false;
-    std::uint8_t version = 0;
-    std::uint8_t boardType = status.boardType;
+    const std::uint8_t boardType = status.boardType;
     // A board that does not answer reports version 0 and so counts as needing an update: its
     // update then fails and the summary counts it, instead of the device passing as current.
-    const bool answered
-        = link().checkPanel(bootMode, version, status.panel, status.channel, boardType, status.boardAddress);
+    const PanelCheck check = link().checkPanel({ status.panel, status.channel, boardType, status.boardAddress });
+    const bool bootMode = check.bootMode;
+    const std::uint8_t version = check.version;
     if (found)
-        *found = answered;
+        *found = check.found;
     status.version = version;
     status.bootMode = bootMode;
     if (bootMode || version != buildVersion(deviceType, boardType))
@@ -170,11 +169,11 @@ bool Worker::updateOnePanel(PanelStatus &status, UpdateFigures *figures)
 
     if (isAbortRequested())
         return false;
-    bool bootMode = false;
-    std::uint8_t version = 0;
-    if (!link().checkPanel(bootMode, version, status.panel, status.channel, status.boardType, status.boardAddress))
+    const PanelCheck check = link().checkPanel(slot);
+    const bool bootMode = check.bootMode;
+    if (!check.found)
         return false;
-    status.version = version;
+    status.version = check.version;
     status.bootMode = bootMode;
 
     switch (status.result) {
