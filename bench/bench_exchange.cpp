@@ -45,10 +45,8 @@ const char kAddress[] = "127.0.0.2";
 
 bool linkQuery(PanelLink &link)
 {
-    return link.exchangePanelPacket(RouteBootStatus, kAudioBoard.channel, kAudioBoard.panel, 4, CmdStatusQuery, 0,
-               kAudioBoard.boardType, kAudioBoard.boardAddress, false, 5000)
-        && link.replyMatches(
-            ReplyStatus, kAudioBoard.channel, kAudioBoard.panel, kAudioBoard.boardType, kAudioBoard.boardAddress);
+    const PanelExchange exchange = link.exchangePanelPacket(statusQueryRequest(kAudioBoard));
+    return exchange.ok && replyMatches(*exchange.reply, ReplyStatus, kAudioBoard);
 }
 
 // The least a status query over QTcpSocket takes: the class's own cost per connection.
@@ -123,8 +121,7 @@ int main(int argc, char **argv)
         PanelLink link(Clock::real(), [] { return false; });
         link.setTarget({ QString::fromStdString(address), port, Console6170 });
         link.setCatalogueType(Console6170);
-        const QByteArray request = buildPanelRequest(Console6170, RouteBootStatus, kAudioBoard.channel,
-            kAudioBoard.panel, 4, CmdStatusQuery, 0, kAudioBoard.boardType, kAudioBoard.boardAddress, nullptr);
+        const QByteArray request = buildPanelRequest(Console6170, statusQueryRequest(kAudioBoard));
         RawExchange raw(address.c_str(), port, request);
         QtSocketExchange qt(QString::fromStdString(address), port, request);
 

@@ -100,21 +100,16 @@ Records recordsOf(const QString &path)
         if (step != RecordStep::Send)
             continue;
         out.bodies.push_back(tx);
-        out.requests.push_back(buildPanelRequest(Console6170, RouteProgramData, slot.channel, slot.panel,
-            std::uint8_t(tx[9] + 11), 0, 0, slot.boardType, slot.boardAddress, &tx));
+        out.requests.push_back(buildPanelRequest(Console6170, programDataRequest(slot, tx)));
     }
     return out;
 }
 
-bool boardAnswers(PanelLink &link, std::uint8_t route, std::uint8_t command, std::uint8_t sub, std::uint8_t replyCode,
-    std::uint8_t status)
+bool boardAnswers(PanelLink &link, const PanelRequest &request, std::uint8_t status)
 {
-    const PanelSlot slot = panelSlot(Console6170, kPosition);
-    link.replyBody.fill(0xFF);
-    return link.exchangePanelPacket(
-               route, slot.channel, slot.panel, 4, command, sub, slot.boardType, slot.boardAddress, false, 5000)
-        && link.replyMatches(replyCode, slot.channel, slot.panel, slot.boardType, slot.boardAddress)
-        && link.replyBody[BodySubCommand] == status;
+    const PanelExchange exchange = link.exchangePanelPacket(request);
+    return exchange.ok && replyMatches(*exchange.reply, ReplyStatus, request.slot)
+        && (*exchange.reply)[BodySubCommand] == status;
 }
 
 // An empty program memory on the board, as the update leaves it before its first record: into
@@ -125,15 +120,14 @@ bool eraseBoard(PanelLink &link)
     const PanelSlot slot = panelSlot(Console6170, kPosition);
     bool inBootLoader = false;
     for (int attempt = 0; attempt < 2000 && !inBootLoader; ++attempt) {
-        if (boardAnswers(link, RouteBootStatus, CmdStatusQuery, 0, ReplyStatus, StatusRunning))
-            link.exchangePanelPacket(RouteBootStatus, slot.channel, slot.panel, 4, CmdBootLoader, 0, slot.boardType,
-                slot.boardAddress, false, 1);
+        if (boardAnswers(link, statusQueryRequest(slot), StatusRunning))
+            link.exchangePanelPacket(enterBootLoaderRequest(slot));
         else
-            inBootLoader = boardAnswers(link, RouteBootStatus, CmdStatusQuery, 0, ReplyStatus, StatusBootLoader);
+            inBootLoader = boardAnswers(link, statusQueryRequest(slot), StatusBootLoader);
         if (!inBootLoader)
             link.clock().sleepFor(std::chrono::milliseconds(100)); // 0.1 ms at the speed-up
     }
-    return inBootLoader && boardAnswers(link, RouteBootStatus, CmdBootLoader, SubErase, ReplyStatus, StatusErased);
+    return inBootLoader && boardAnswers(link, eraseRequest(slot), StatusErased);
 }
 
 int rawLoop(RawExchange &raw, const Records &records)
@@ -149,10 +143,9 @@ int linkLoop(PanelLink &link, const Records &records)
 {
     const PanelSlot slot = panelSlot(Console6170, kPosition);
     return measuredExchanges(int(records.bodies.size()), [&](int i) {
-        link.txBody = records.bodies[std::size_t(i)];
-        return link.exchangePanelPacket(RouteProgramData, slot.channel, slot.panel, std::uint8_t(link.txBody[9] + 11),
-                   0, 0, slot.boardType, slot.boardAddress, true, 5000)
-            && link.replyBody[BodyRoute] == ReplyAccepted;
+        const PanelExchange exchange
+            = link.exchangePanelPacket(programDataRequest(slot, records.bodies[std::size_t(i)]));
+        return exchange.ok && (*exchange.reply)[BodyRoute] == ReplyAccepted;
     });
 }
 

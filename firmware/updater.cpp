@@ -26,8 +26,6 @@ constexpr int kBootChecks = 11;       // counters start one above their number o
 constexpr int kEraseChecks = 15;
 constexpr int kVerifyChecks = 11;
 constexpr int kRecordAttempts = 25;
-constexpr std::uint32_t kStatusReplyWaitMs = 5000;
-constexpr std::uint32_t kNoReplyWaitMs = 1;
 
 void sendWaiting(UpdateReporter &reporter, int i, int total)
 {
@@ -55,9 +53,11 @@ class PanelUpdate
 public:
     PanelUpdate(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request, UpdateFigures &figures)
         : m_link(link), m_reporter(reporter), m_req(request), m_figures(figures),
-          m_fpga(isFpgaBoard(request.deviceType, request.boardType)),
-          m_restartWait(restartsNetwork(request.deviceType, request.panel, request.channel))
-    { }
+          m_fpga(isFpgaBoard(request.deviceType, request.slot.boardType)),
+          m_restartWait(restartsNetwork(request.deviceType, request.slot.panel, request.slot.channel))
+    {
+        clearReply();
+    }
 
     UpdateResult run()
     {
@@ -73,9 +73,9 @@ private:
             m_reporter.listLine(icon, text);
     }
     bool aborted() const { return m_link.abortRequested(); }
-    std::uint8_t reply(std::size_t i) const { return m_link.replyBody[i]; }
+    std::uint8_t reply(std::size_t i) const { return m_reply[i]; }
     QString version() const { return QString::number(reply(BodyPayload)); }
-    void clearReply() { m_link.replyBody.fill(0xFF); }
+    void clearReply() { m_reply.fill(0xFF); }
     void noteAnswerAfter()
     {
         m_figures.checked = true;
@@ -83,21 +83,18 @@ private:
         m_figures.bootModeAfter = reply(BodySubCommand) != StatusRunning;
     }
 
-    bool request(std::uint8_t route, std::uint8_t extra, std::uint8_t command, std::uint8_t sub, bool useTxBody,
-        std::uint32_t replyWaitMs)
+    // True when the request went out and, if its command expects one, a reply came; that reply
+    // becomes the one the stages look at.
+    bool send(const PanelRequest &request)
     {
-        return m_link.exchangePanelPacket(route, m_req.channel, m_req.panel, extra, command, sub, m_req.boardType,
-            m_req.boardAddress, useTxBody, replyWaitMs);
+        const PanelExchange exchange = m_link.exchangePanelPacket(request);
+        if (exchange.reply)
+            m_reply = *exchange.reply;
+        return exchange.ok;
     }
-    bool answered(std::uint8_t replyCode) const
-    {
-        return m_link.replyMatches(replyCode, m_req.channel, m_req.panel, m_req.boardType, m_req.boardAddress);
-    }
+    bool answered(std::uint8_t replyCode) const { return replyMatches(m_reply, replyCode, m_req.slot); }
     // Status query: true when the board answered with 'j'.
-    bool statusAnswer()
-    {
-        return request(RouteBootStatus, 4, CmdStatusQuery, 0, false, kStatusReplyWaitMs) && answered(ReplyStatus);
-    }
+    bool statusAnswer() { return send(statusQueryRequest(m_req.slot)) && answered(ReplyStatus); }
 
     bool prepare();
     bool contact();
@@ -116,6 +113,9 @@ private:
     const bool m_fpga;
     const bool m_restartWait;
     std::uint32_t m_dMaxAdr = kFlashEnd2048;
+    // The last reply the board gave, all 0xFF after a clear: a stage that finds no fresh answer
+    // must not read an older one as its own.
+    PanelBody m_reply;
     QByteArray m_content;
     ImageCheck m_damage; // fault of a file that was read but refused
     QString m_refusal;   // the manifest's reason to refuse a sound file
@@ -128,8 +128,6 @@ private:
 
 bool PanelUpdate::prepare()
 {
-    m_link.replyBody.fill(0xFF);
-    m_link.txBody.fill(0xFF);
     m_dMaxAdr = chooseDMaxAdr(m_req.picType, m_fpga);
 
     const QString path = QFile::decodeName(m_req.path);
@@ -139,7 +137,7 @@ bool PanelUpdate::prepare()
     line(RowIcon::Information, QStringLiteral("Initialising firmware update..."));
     line(RowIcon::Information,
         QStringLiteral("Firmware file: ") + QFileInfo(path).fileName() + QStringLiteral(" (")
-            + QString::number(buildVersion(m_req.deviceType, m_req.boardType)) + QStringLiteral(")"));
+            + QString::number(buildVersion(m_req.deviceType, m_req.slot.boardType)) + QStringLiteral(")"));
 
     // The whole file is read and checked before the board is touched: a damaged or cut-off file
     // would otherwise leave the board erased, or running half an image.
@@ -197,7 +195,7 @@ bool PanelUpdate::checkManifest(const QString &path)
 bool PanelUpdate::contact()
 {
     line(RowIcon::Information, QStringLiteral("Contacting panel/board..."));
-    if (!request(RouteBootStatus, 4, CmdStatusQuery, 0, false, kStatusReplyWaitMs))
+    if (!send(statusQueryRequest(m_req.slot)))
         return false;
     if (!answered(ReplyStatus)) {
         line(RowIcon::Warning, QStringLiteral("Panel/board not found!"));
@@ -229,7 +227,7 @@ bool PanelUpdate::enterBootLoader()
         m_restartWait
             ? QStringLiteral("Panel/board will now enter Boot mode and reconnect to the network...  Please wait!")
             : QStringLiteral("Panel/board will now enter Boot mode...  Please wait!"));
-    if (!request(RouteBootStatus, 4, CmdBootLoader, 0, false, kNoReplyWaitMs))
+    if (!send(enterBootLoaderRequest(m_req.slot)))
         return false;
     restartWait(m_link, m_reporter, m_restartWait);
 
@@ -263,8 +261,7 @@ bool PanelUpdate::erase()
     while (--counter > 0) {
         if (aborted())
             break;
-        if (request(RouteBootStatus, 4, CmdBootLoader, SubErase, false, kStatusReplyWaitMs) && answered(ReplyStatus)
-            && reply(BodySubCommand) == StatusErased) {
+        if (send(eraseRequest(m_req.slot)) && answered(ReplyStatus) && reply(BodySubCommand) == StatusErased) {
             erased = true;
             break;
         }
@@ -297,8 +294,9 @@ bool PanelUpdate::program()
     }
     line(RowIcon::Information, QStringLiteral("Updating program memory...  Please wait!"));
     sleepMs(m_link, 125);
-    PanelBody &tx = m_link.txBody;
-    RecordProducer::begin(tx);
+    PanelBody record;
+    record.fill(0xFF);
+    RecordProducer::begin(record);
     RecordProducer producer(m_content, m_fpga, m_dMaxAdr);
     const Clock::time_point downloadStart = m_link.clock().now();
 
@@ -310,7 +308,7 @@ bool PanelUpdate::program()
             stopped = true;
             break;
         }
-        const RecordStep step = producer.next(tx);
+        const RecordStep step = producer.next(record);
         if (step == RecordStep::Finished)
             break;
         if (step == RecordStep::Invalid) {
@@ -324,9 +322,8 @@ bool PanelUpdate::program()
             m_succeeded = false;
             clearReply();
             int nRW = 0;
-            const auto extra = static_cast<std::uint8_t>(tx[9] + 11);
             while (true) {
-                const bool exchanged = request(RouteProgramData, extra, 0, 0, true, kStatusReplyWaitMs);
+                const bool exchanged = send(programDataRequest(m_req.slot, record));
                 if (exchanged && answered(ReplyAccepted)) {
                     m_succeeded = true;
                     ++m_figures.records;
@@ -371,7 +368,7 @@ bool PanelUpdate::leaveBootLoader()
                 : QStringLiteral("Panel/board will now exit Boot mode...  Please wait!"));
     }
     sleepMs(m_link, 1000);
-    if (!request(RouteLeaveBoot, 4, 0, 0, false, kNoReplyWaitMs)) {
+    if (!send(leaveBootLoaderRequest(m_req.slot))) {
         m_succeeded = false;
         return false;
     }
@@ -455,7 +452,7 @@ UpdateResult PanelUpdate::outcome()
             QStringLiteral("*** Warning: Panel/board is still in Boot mode!  Please try the update again."));
         result = UpdateResult::StillInBootMode;
     } else {
-        const std::uint8_t build = buildVersion(m_req.deviceType, m_req.boardType);
+        const std::uint8_t build = buildVersion(m_req.deviceType, m_req.slot.boardType);
         if (reply(BodyPayload) != build) {
             line(RowIcon::Warning,
                 QStringLiteral("Warning: Panel/board firmware version (") + version() + QStringLiteral(") ")
@@ -476,10 +473,7 @@ PanelUpdateRequest makePanelUpdateRequest(
     request.path = path;
     request.deviceType = deviceType;
     request.panelIndex = panelIndex;
-    request.panel = slot.panel;
-    request.channel = slot.channel;
-    request.boardType = slot.boardType;
-    request.boardAddress = slot.boardAddress;
+    request.slot = slot;
     request.picType = picType;
     request.verbose = verbose;
     return request;

@@ -12,7 +12,6 @@
 namespace orvo {
 
 class PanelLink;
-struct PanelSlot;
 
 /// Where an update (and a reset wait) reports: activity lines and the task progress bar.
 class UpdateReporter
@@ -56,13 +55,10 @@ enum class RestartWaitEnd { Waited, DeviceAnswered, Stopped };
 /// One board to update.
 struct PanelUpdateRequest
 {
-    QByteArray path;    ///< full path of the firmware file, 8-bit
-    int deviceType = 0; ///< selected device type 0..4
-    int panelIndex = 0; ///< selected catalogue position (display name only)
-    std::uint8_t panel = 0;
-    std::uint8_t channel = 0;
-    std::uint8_t boardType = 0;
-    std::uint8_t boardAddress = 0;
+    QByteArray path;           ///< full path of the firmware file, 8-bit
+    int deviceType = 0;        ///< selected device type 0..4
+    int panelIndex = 0;        ///< selected catalogue position (display name only)
+    PanelSlot slot;            ///< the board the commands go to
     std::uint8_t picType = 12; ///< 0..11, 12 unknown
     bool verbose = true;       ///< step lines to the activity list
     /// The firmware folder the file was chosen from: its SHA256SUMS, when there is one, must

@@ -28,7 +28,7 @@ void interpret(const orvo::PanelBody &body, int deviceType)
         const orvo::PanelSlot s = orvo::panelSlot(deviceType, i);
         for (const std::uint8_t code :
             { orvo::ReplyStatus, orvo::ReplyAccepted, orvo::ReplyChecksum, orvo::ReplyPicType }) {
-            if (!orvo::replyMatches(body, code, s.channel, s.panel, s.boardType, s.boardAddress))
+            if (!orvo::replyMatches(body, code, s))
                 continue;
             if (body[orvo::BodyRoute] != code || body[orvo::BodySize] == 0 || body[orvo::BodyChannel] != s.channel
                 || body[orvo::BodyPanel] != s.panel || body[orvo::BodyBoardType] != s.boardType

@@ -69,11 +69,6 @@ public:
     void setNeedsUpdate(std::uint8_t v) { m_bytes[kNeedsUpdateOffset] = v; }
     void setOptionMask(std::uint32_t mask);
     void setByData(int i, std::uint32_t value);
-    void setByte(std::size_t offset, std::uint8_t v)
-    {
-        if (offset < kSize)
-            m_bytes[offset] = v;
-    }
 
     friend bool operator==(const OrvoDiscoveryInfo &a, const OrvoDiscoveryInfo &b) { return a.m_bytes == b.m_bytes; }
     friend bool operator!=(const OrvoDiscoveryInfo &a, const OrvoDiscoveryInfo &b) { return !(a == b); }

@@ -2,6 +2,7 @@
 
 #include "bytes.h"
 #include "catalogue.h"
+#include "devicetext.h"
 
 #include <algorithm>
 #include <cstring>
@@ -64,54 +65,80 @@ QByteArray buildIdentifyRequest(std::uint16_t deviceType)
 
 QByteArray buildRenameRequest(std::uint16_t deviceType, const QByteArray &name8bit)
 {
-    const auto n = std::min<std::size_t>(kMaxNameLength, static_cast<std::size_t>(name8bit.size()));
+    const auto n = std::min<std::size_t>(kDeviceNameMaxChars, static_cast<std::size_t>(name8bit.size()));
     return message(KindRename, deviceType, kNameFieldSize, name8bit.constData(), n);
 }
 
-QByteArray buildPanelRequest(std::uint16_t deviceType, std::uint8_t route, std::uint8_t channel, std::uint8_t panel,
-    std::uint8_t extra, std::uint8_t command, std::uint8_t subCommand, std::uint8_t boardType,
-    std::uint8_t boardAddress, const PanelBody *txBody)
+PanelRequest statusQueryRequest(const PanelSlot &slot)
 {
+    return { slot, RouteBootStatus, CmdStatusQuery, 0, nullptr };
+}
+
+PanelRequest enterBootLoaderRequest(const PanelSlot &slot)
+{
+    return { slot, RouteBootStatus, CmdBootLoader, 0, nullptr };
+}
+
+PanelRequest eraseRequest(const PanelSlot &slot)
+{
+    return { slot, RouteBootStatus, CmdBootLoader, SubErase, nullptr };
+}
+
+PanelRequest programDataRequest(const PanelSlot &slot, const PanelBody &record)
+{
+    return { slot, RouteProgramData, 0, 0, &record };
+}
+
+PanelRequest leaveBootLoaderRequest(const PanelSlot &slot)
+{
+    return { slot, RouteLeaveBoot, 0, 0, nullptr };
+}
+
+QByteArray buildPanelRequest(std::uint16_t deviceType, const PanelRequest &request)
+{
+    // Size byte: the eight addressing bytes, and for program data the seven record bytes
+    // (checksum, length, address) and the data bytes after them.
+    constexpr std::uint8_t kAddressingBytes = 8;
     PanelBody body {};
-    body[BodySize] = static_cast<std::uint8_t>(extra + 4);
-    body[BodyRoute] = route;
-    body[BodyChannel] = channel;
-    body[BodyPanel] = panel;
-    body[BodyCommand] = command;
-    body[BodySubCommand] = subCommand;
-    body[BodyBoardType] = boardType;
-    body[BodyBoardAddress] = boardAddress;
-    if (extra > 4 && txBody) {
-        std::copy(txBody->begin() + 8, txBody->begin() + kDataOffset, body.begin() + 8);
+    body[BodySize] = kAddressingBytes;
+    body[BodyRoute] = request.route;
+    body[BodyChannel] = request.slot.channel;
+    body[BodyPanel] = request.slot.panel;
+    body[BodyCommand] = request.command;
+    body[BodySubCommand] = request.subCommand;
+    body[BodyBoardType] = request.slot.boardType;
+    body[BodyBoardAddress] = request.slot.boardAddress;
+    if (const PanelBody *record = request.record) {
+        const std::uint8_t length = (*record)[BodyRecordLength];
+        body[BodySize] = static_cast<std::uint8_t>(kDataOffset + length);
+        std::copy(record->begin() + kAddressingBytes, record->begin() + kDataOffset, body.begin() + kAddressingBytes);
         // The length byte comes from the producer; never copy past the body whatever it says.
-        const std::size_t n = std::min<std::size_t>((*txBody)[9], kMaxDataBytes);
-        std::copy(txBody->begin() + kDataOffset, txBody->begin() + kDataOffset + n, body.begin() + kDataOffset);
+        const std::size_t n = std::min<std::size_t>(length, kMaxDataBytes);
+        std::copy(record->begin() + kDataOffset, record->begin() + kDataOffset + n, body.begin() + kDataOffset);
     }
     return panelPacket(deviceType, body);
 }
 
-QByteArray buildServiceRequest(std::uint16_t deviceType, std::uint8_t channel, std::uint8_t panel, std::uint8_t count,
-    std::uint8_t command, const std::uint8_t *payload)
+QByteArray buildServiceRequest(std::uint16_t deviceType, const PanelSlot &slot, ServiceCommand command)
 {
-    constexpr std::size_t kPayloadRoom = kBodySize - 6;
-    const std::size_t n = std::min<std::size_t>(count, kPayloadRoom);
+    constexpr std::size_t kPayloadOffset = 6;
     PanelBody body {};
-    body[BodySize] = static_cast<std::uint8_t>(n + 6);
+    body[BodySize] = static_cast<std::uint8_t>(kPayloadOffset + kServicePayloadSize);
     body[BodyRoute] = RouteService;
-    body[BodyChannel] = channel;
-    body[BodyPanel] = panel;
-    body[BodyCommand] = command;
-    body[BodySubCommand] = static_cast<std::uint8_t>(n);
-    if (payload && n > 0)
-        std::memcpy(body.data() + 6, payload, n);
+    body[BodyChannel] = slot.channel;
+    body[BodyPanel] = slot.panel;
+    body[BodyCommand] = static_cast<std::uint8_t>(command);
+    body[BodySubCommand] = kServicePayloadSize;
+    body[kPayloadOffset] = slot.boardType;
+    body[kPayloadOffset + 1] = slot.boardAddress;
     return panelPacket(deviceType, body);
 }
 
-bool panelRequestExpectsReply(std::uint8_t route, std::uint8_t command, std::uint8_t subCommand)
+bool panelRequestExpectsReply(const PanelRequest &request)
 {
-    return (route == RouteBootStatus && command == CmdStatusQuery)
-        || (route == RouteBootStatus && command == CmdBootLoader && subCommand == SubErase)
-        || route == RouteProgramData;
+    return (request.route == RouteBootStatus && request.command == CmdStatusQuery)
+        || (request.route == RouteBootStatus && request.command == CmdBootLoader && request.subCommand == SubErase)
+        || request.route == RouteProgramData;
 }
 
 bool acceptPanelReply(const std::uint8_t *data, std::size_t n, std::uint16_t requestDeviceType, PanelBody &body)
@@ -131,11 +158,11 @@ bool acceptPanelReply(const std::uint8_t *data, std::size_t n, std::uint16_t req
     return true;
 }
 
-bool replyMatches(const PanelBody &body, std::uint8_t replyCode, std::uint8_t channel, std::uint8_t panel,
-    std::uint8_t boardType, std::uint8_t boardAddress)
+bool replyMatches(const PanelBody &body, std::uint8_t replyCode, const PanelSlot &slot)
 {
-    return body[BodySize] != 0 && body[BodyRoute] == replyCode && body[BodyChannel] == channel
-        && body[BodyPanel] == panel && body[BodyBoardType] == boardType && body[BodyBoardAddress] == boardAddress;
+    return body[BodySize] != 0 && body[BodyRoute] == replyCode && body[BodyChannel] == slot.channel
+        && body[BodyPanel] == slot.panel && body[BodyBoardType] == slot.boardType
+        && body[BodyBoardAddress] == slot.boardAddress;
 }
 
 } // namespace orvo

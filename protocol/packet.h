@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalogue.h"
+
 #include <QByteArray>
 
 #include <array>
@@ -17,7 +19,6 @@ constexpr std::size_t kBodySize = 64;
 constexpr std::size_t kPanelPacketSize = kHeaderSize + kBodySize; ///< 76
 constexpr std::size_t kNameFieldSize = 31;
 constexpr std::size_t kRenamePacketSize = kHeaderSize + kNameFieldSize; ///< 43
-constexpr std::size_t kMaxNameLength = 21;                              ///< longest name the rename request carries
 constexpr std::size_t kMaxDataBytes = 49; ///< data bytes a program-data body holds (15..63)
 constexpr std::size_t kDataOffset = 15;   ///< body offset of the first data byte
 
@@ -52,9 +53,16 @@ enum : std::uint8_t {
     CmdStatusQuery = 0x55,
     CmdBootLoader = 0xAA,
     SubErase = 0x58,
-    CmdPicQuery = 0x2C,
-    CmdReset = 0x02,
 };
+
+/// Commands of a service request (route 8).
+enum class ServiceCommand : std::uint8_t {
+    Reset = 0x02,    ///< the board restarts and sends nothing back
+    PicQuery = 0x2C, ///< answered with 'o' and the PIC32MZ variant in the payload byte
+};
+
+/// Payload bytes of every service request: the board type and address of its slot.
+constexpr std::uint8_t kServicePayloadSize = 2;
 
 /// The 12-byte header of every message, little-endian on the wire.
 struct PacketHeader
@@ -85,33 +93,50 @@ enum BodyByte : std::size_t {
     BodySubCommand = 5, ///< sub-command in a request, status in a reply
     BodyBoardType = 6,
     BodyBoardAddress = 7,
-    BodyPayload = 8, ///< version or PIC variant in a reply
+    BodyPayload = 8,      ///< version or PIC variant in a reply
+    BodyRecordLength = 9, ///< data bytes of a program-data record (its checksum is byte 8)
 };
 
 /// Device information request: the header alone, `length` 0 (12 bytes).
 QByteArray buildDeviceInfoRequest(std::uint16_t deviceType);
 
-/// Rename request (43 bytes): the first 21 bytes of `name8bit`, zero-filled to 31.
+/// Rename request (43 bytes): the first kDeviceNameMaxChars bytes of `name8bit`, zero-filled to 31.
 QByteArray buildRenameRequest(std::uint16_t deviceType, const QByteArray &name8bit);
 
 /// Identify request: the header alone, `length` 0 (12 bytes).
 QByteArray buildIdentifyRequest(std::uint16_t deviceType);
 
-/// Panel request for routes 4, 5 and 6 (76 bytes). Body byte 0 is `extra` + 4. When `extra`
-/// is above 4 and `txBody` is given, bytes 8..14 and `txBody[9]` data bytes (at most 49)
-/// come from it.
-QByteArray buildPanelRequest(std::uint16_t deviceType, std::uint8_t route, std::uint8_t channel, std::uint8_t panel,
-    std::uint8_t extra, std::uint8_t command, std::uint8_t subCommand, std::uint8_t boardType,
-    std::uint8_t boardAddress, const PanelBody *txBody);
+/// A panel command on route 4, 5 or 6: the board it goes to and what it asks. The makers below
+/// name the commands the update sends.
+struct PanelRequest
+{
+    PanelSlot slot;
+    std::uint8_t route = RouteBootStatus;
+    std::uint8_t command = 0;
+    std::uint8_t subCommand = 0;
+    /// Program data only: the record body whose bytes 8..14 and as many data bytes as its
+    /// BodyRecordLength byte says (at most kMaxDataBytes) go out. Null for every other command.
+    const PanelBody *record = nullptr;
+};
 
-/// Service request on route 8 (76 bytes): byte 0 = count + 6, byte 5 = count, payload from
-/// byte 6. `count` above 58 is cut to what the body holds.
-QByteArray buildServiceRequest(std::uint16_t deviceType, std::uint8_t channel, std::uint8_t panel, std::uint8_t count,
-    std::uint8_t command, const std::uint8_t *payload);
+// The commands of an update, in the order it sends them.
+PanelRequest statusQueryRequest(const PanelSlot &slot);
+PanelRequest enterBootLoaderRequest(const PanelSlot &slot);
+PanelRequest eraseRequest(const PanelSlot &slot);
+/// `record` must outlive the request.
+PanelRequest programDataRequest(const PanelSlot &slot, const PanelBody &record);
+PanelRequest leaveBootLoaderRequest(const PanelSlot &slot);
+
+/// The 76 bytes of `request`. Body byte 0 is 8, or 15 + the record's data length for program data.
+QByteArray buildPanelRequest(std::uint16_t deviceType, const PanelRequest &request);
+
+/// Service request on route 8 (76 bytes): byte 0 = 8, byte 5 = kServicePayloadSize, and the
+/// slot's board type and address as the payload.
+QByteArray buildServiceRequest(std::uint16_t deviceType, const PanelSlot &slot, ServiceCommand command);
 
 /// True when the panel command expects a reply: route 4 with 0x55, route 4 with 0xAA/0x58,
 /// and route 5.
-bool panelRequestExpectsReply(std::uint8_t route, std::uint8_t command, std::uint8_t subCommand);
+bool panelRequestExpectsReply(const PanelRequest &request);
 
 /// Acceptance rule of a kind-3 reply: exactly 76 bytes, magic, kind 3, and the device type
 /// equal to the request's (any of 0..4 when the request carried 5). On success the body is
@@ -119,8 +144,7 @@ bool panelRequestExpectsReply(std::uint8_t route, std::uint8_t command, std::uin
 bool acceptPanelReply(const std::uint8_t *data, std::size_t n, std::uint16_t requestDeviceType, PanelBody &body);
 
 /// True when `body` byte 0 is nonzero, byte 1 is `replyCode` and bytes 2, 3, 6, 7 echo the
-/// request's channel, panel, board type and board address.
-bool replyMatches(const PanelBody &body, std::uint8_t replyCode, std::uint8_t channel, std::uint8_t panel,
-    std::uint8_t boardType, std::uint8_t boardAddress);
+/// channel, panel, board type and board address of `slot`.
+bool replyMatches(const PanelBody &body, std::uint8_t replyCode, const PanelSlot &slot);
 
 } // namespace orvo

@@ -15,7 +15,6 @@
 
 #include <array>
 #include <chrono>
-#include <climits>
 #include <memory>
 
 namespace orvo {
@@ -64,6 +63,18 @@ void waitForConnectionSettled(QTcpSocket &socket, int realMs)
     });
     timer.start(realMs);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+/// The exchange of a request that went out and got the `n` bytes at `rx` (or none) back.
+PanelExchange answeredWith(const std::uint8_t *rx, std::size_t n, std::uint16_t requestDeviceType)
+{
+    PanelExchange exchange;
+    PanelBody body;
+    if (acceptPanelReply(rx, n, requestDeviceType, body)) {
+        exchange.ok = true;
+        exchange.reply = body;
+    }
+    return exchange;
 }
 
 /// Ends an exchange's connection at once, connected or not, and leaves the socket unconnected
@@ -116,25 +127,22 @@ bool PanelLink::waitPolls(int polls, const std::function<bool()> &done)
     return false;
 }
 
-bool PanelLink::exchangePanelPacket(std::uint8_t route, std::uint8_t channel, std::uint8_t panel, std::uint8_t extra,
-    std::uint8_t command, std::uint8_t subCommand, std::uint8_t boardType, std::uint8_t boardAddress, bool useTxBody,
-    std::uint32_t replyWaitMs)
+PanelExchange PanelLink::exchangePanelPacket(const PanelRequest &panelRequest)
 {
-    const bool expectsReply = panelRequestExpectsReply(route, command, subCommand);
-    const QByteArray request = buildPanelRequest(m_target.headerDeviceType, route, channel, panel, extra, command,
-        subCommand, boardType, boardAddress, useTxBody ? &txBody : nullptr);
+    const bool expectsReply = panelRequestExpectsReply(panelRequest);
+    const QByteArray request = buildPanelRequest(m_target.headerDeviceType, panelRequest);
 
     QTcpSocket *const socket = &panelSocket();
     m_socket = socket;
     const auto connected = [socket] { return socket->state() == QAbstractSocket::ConnectedState; };
 
-    const bool result = [&]() -> bool {
+    const PanelExchange result = [&]() -> PanelExchange {
         socket->connectToHost(m_target.host, m_target.port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
         waitForConnectionSettled(*socket, m_clock.socketWaitMs(m_timeouts.panelConnectMs));
         if (!connected())
             waitPolls(m_timeouts.panelConnectPolls, connected);
         if (!connected())
-            return false;
+            return {};
 
         socket->write(request);
         socket->flush();
@@ -145,7 +153,7 @@ bool PanelLink::exchangePanelPacket(std::uint8_t route, std::uint8_t channel, st
                 waitPolls(m_timeouts.panelWritePolls, allWritten);
         }
         if (!expectsReply)
-            return true;
+            return { true, std::nullopt };
 
         // A reply may reach us in more than one TCP segment: keep collecting until a whole
         // packet is there or the reply wait (the blocking wait, then the polls) has run out.
@@ -155,20 +163,19 @@ bool PanelLink::exchangePanelPacket(std::uint8_t route, std::uint8_t channel, st
         const auto replyOver = [socket, &packetThere, &connected] {
             return packetThere() || (socket->bytesAvailable() > 0 && !connected());
         };
-        const int replyWait = static_cast<int>(qMin<std::uint32_t>(replyWaitMs, INT_MAX));
-        const QDeadlineTimer replyDeadline(m_clock.socketWaitMs(replyWait));
+        const QDeadlineTimer replyDeadline(m_clock.socketWaitMs(m_timeouts.panelReplyMs));
         while (!packetThere() && connected() && !replyDeadline.hasExpired())
             socket->waitForReadyRead(static_cast<int>(replyDeadline.remainingTime()));
         if (!replyOver())
             waitPolls(m_timeouts.panelReplyPolls, replyOver);
 
         if (socket->bytesAvailable() != static_cast<qint64>(kPanelPacketSize))
-            return false; // too little in time, or more than one packet: not a reply we know
+            return {}; // too little in time, or more than one packet: not a reply we know
         std::array<std::uint8_t, kPanelPacketSize> rx {};
         if (socket->read(reinterpret_cast<char *>(rx.data()), static_cast<qint64>(rx.size()))
             != static_cast<qint64>(rx.size()))
-            return false;
-        return acceptPanelReply(rx.data(), rx.size(), m_target.headerDeviceType, replyBody);
+            return {};
+        return answeredWith(rx.data(), rx.size(), m_target.headerDeviceType);
     }();
 
     m_socket = nullptr;
@@ -192,46 +199,42 @@ QTcpSocket &PanelLink::panelSocket()
     return *m_panelSocket;
 }
 
-bool PanelLink::exchangeServicePacket(
-    std::uint8_t channel, std::uint8_t panel, std::uint8_t count, std::uint8_t command, const std::uint8_t *payload)
+PanelExchange PanelLink::exchangeServicePacket(const PanelSlot &slot, ServiceCommand command)
 {
-    const QByteArray request = buildServiceRequest(m_target.headerDeviceType, channel, panel, count, command, payload);
+    const QByteArray request = buildServiceRequest(m_target.headerDeviceType, slot, command);
     BlockingTcpClient client(m_clock);
     if (!client.connect(m_target.host.toStdString(), std::to_string(m_target.port), m_timeouts.serviceConnectMs))
-        return false;
+        return {};
     if (!client.write(bytesOf(request), static_cast<std::size_t>(request.size()), m_timeouts.serviceWriteMs))
-        return false;
-    if (command == CmdReset)
-        return true; // the board restarts; it sends nothing back
+        return {};
+    if (command == ServiceCommand::Reset)
+        return { true, std::nullopt }; // the board restarts; it sends nothing back
     std::array<std::uint8_t, kPanelPacketSize> rx {};
     const std::size_t n = client.read(rx.data(), rx.size(), m_timeouts.serviceReadMs);
-    return acceptPanelReply(rx.data(), n, m_target.headerDeviceType, replyBody);
+    return answeredWith(rx.data(), n, m_target.headerDeviceType);
 }
 
-bool PanelLink::replyMatches(std::uint8_t replyCode, std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType,
-    std::uint8_t boardAddress) const
+bool PanelLink::resetBoard(const PanelSlot &slot)
 {
-    return orvo::replyMatches(replyBody, replyCode, channel, panel, boardType, boardAddress);
+    return exchangeServicePacket(slot, ServiceCommand::Reset).ok;
 }
 
-bool PanelLink::checkPanel(bool &bootMode, std::uint8_t &version, std::uint8_t panel, std::uint8_t channel,
-    std::uint8_t &boardType, std::uint8_t boardAddress)
+PanelCheck PanelLink::checkPanel(const PanelSlot &slot)
 {
-    bootMode = false;
-    version = 0;
-    replyBody.fill(0xFF); // a reply left from an earlier query must not pass for this one
+    PanelCheck check;
     QString resultText;
-    const QString label
-        = QString::asprintf("[Ch: %d, Panel: %d, Type: %d, Addr: %d]", channel, panel, boardType, boardAddress);
-    const auto position = findPanelIndex(m_catalogueType, PanelSlot { panel, channel, boardType, boardAddress });
+    const QString label = QString::asprintf(
+        "[Ch: %d, Panel: %d, Type: %d, Addr: %d]", slot.channel, slot.panel, slot.boardType, slot.boardAddress);
+    const auto position = findPanelIndex(m_catalogueType, slot);
 
-    bool found = false;
-    if (exchangePanelPacket(
-            RouteBootStatus, channel, panel, 4, CmdStatusQuery, 0, boardType, boardAddress, false, 5000)) {
-        if (replyMatches(ReplyStatus, channel, panel, boardType, boardAddress)) {
-            found = true;
-            bootMode = replyBody[BodySubCommand] == StatusBootLoader;
-            resultText = QString::asprintf(" Panel Found: %d  BootMode: %d", 1, bootMode ? 1 : 0);
+    const PanelExchange exchange = exchangePanelPacket(statusQueryRequest(slot));
+    if (exchange.ok) {
+        const PanelBody &reply = *exchange.reply;
+        if (replyMatches(reply, ReplyStatus, slot)) {
+            check.found = true;
+            check.bootMode = reply[BodySubCommand] == StatusBootLoader;
+            check.version = reply[BodyPayload];
+            resultText = QString::asprintf(" Panel Found: %d  BootMode: %d", 1, check.bootMode ? 1 : 0);
         } else {
             resultText = QStringLiteral(" Panel Not Found !");
         }
@@ -242,27 +245,18 @@ bool PanelLink::checkPanel(bool &bootMode, std::uint8_t &version, std::uint8_t p
             + QStringLiteral("  --- ") + label + QStringLiteral("  --- ") + resultText;
         qDebug("%s", qUtf8Printable(line));
     }
-
-    if (found) {
-        boardType = replyBody[BodyBoardType];
-        version = replyBody[BodyPayload];
-    }
-    return found;
+    return check;
 }
 
-std::uint8_t PanelLink::queryPicType(
-    std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress)
+std::uint8_t PanelLink::queryPicType(const PanelSlot &slot)
 {
     constexpr int kAttempts = 10;
-    replyBody.fill(0xFF);
     std::uint8_t picType = kPicUnknown;
-    const std::array<std::uint8_t, 2> payload { { boardType, boardAddress } };
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (exchangeServicePacket(
-                channel, panel, static_cast<std::uint8_t>(payload.size()), CmdPicQuery, payload.data())
-            && replyMatches(ReplyPicType, channel, panel, boardType, boardAddress)
-            && replyBody[BodyPayload] < kPicTypes) {
-            picType = replyBody[BodyPayload];
+        const PanelExchange exchange = exchangeServicePacket(slot, ServiceCommand::PicQuery);
+        if (exchange.ok && replyMatches(*exchange.reply, ReplyPicType, slot)
+            && (*exchange.reply)[BodyPayload] < kPicTypes) {
+            picType = (*exchange.reply)[BodyPayload];
             break;
         }
     }

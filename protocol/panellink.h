@@ -32,17 +32,35 @@ struct ExchangeTimeouts
     int panelConnectPolls = 2999;
     int panelWriteMs = 1500; ///< then up to 1499 polls
     int panelWritePolls = 1499;
-    int panelReplyPolls = 7499; ///< after the caller's reply wait
+    int panelReplyMs = 5000; ///< reply wait of a command that expects one; then up to 7499 polls
+    int panelReplyPolls = 7499;
     int serviceConnectMs = 5000;
     int serviceWriteMs = 7000;
     int serviceReadMs = 15000;
     int probeConnectMs = 30;
 };
 
-/// Carries panel commands to one device and keeps the worker-wide 64-byte buffers.
+/// What one panel exchange brought back.
+struct PanelExchange
+{
+    /// The request went out and, when its command expects a reply, exactly 76 valid bytes came
+    /// back within the waits.
+    bool ok = false;
+    std::optional<PanelBody> reply; ///< the body of that reply
+};
+
+/// What a status query found of one board. A board that did not answer is not in boot mode and
+/// has version 0.
+struct PanelCheck
+{
+    bool found = false;
+    bool bootMode = false;
+    std::uint8_t version = 0;
+};
+
+/// Carries panel commands to one device.
 ///
-/// Used only from the worker thread. `replyBody` receives the body of each accepted reply;
-/// `txBody` is the body image from which program-data requests take their record.
+/// Used only from the worker thread. Each exchange returns its own reply; the link keeps none.
 class PanelLink
 {
 public:
@@ -64,29 +82,18 @@ public:
     bool abortRequested() const { return m_abort && m_abort(); }
 
     /// Routes 4, 5 and 6 over a QTcpSocket with 1 ms polls that honour the abort request.
-    /// True when the request went out and, if the command expects a reply, exactly 76 valid
-    /// bytes came back within the waits (copied into replyBody).
-    bool exchangePanelPacket(std::uint8_t route, std::uint8_t channel, std::uint8_t panel, std::uint8_t extra,
-        std::uint8_t command, std::uint8_t subCommand, std::uint8_t boardType, std::uint8_t boardAddress,
-        bool useTxBody, std::uint32_t replyWaitMs);
+    PanelExchange exchangePanelPacket(const PanelRequest &request);
 
-    /// Route 8 over BlockingTcpClient with fixed time-outs; ignores the abort request. Command 2
-    /// (reset) reads no reply and is true once written.
-    bool exchangeServicePacket(std::uint8_t channel, std::uint8_t panel, std::uint8_t count, std::uint8_t command,
-        const std::uint8_t *payload);
+    /// Status query of the board at `slot`; writes the "Checking Panel... " debug line for
+    /// catalogue addresses.
+    PanelCheck checkPanel(const PanelSlot &slot);
 
-    /// replyMatches on replyBody.
-    bool replyMatches(std::uint8_t replyCode, std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType,
-        std::uint8_t boardAddress) const;
+    /// PIC32MZ variant 0..11 of the board at `slot`, 12 when ten attempts gave no valid answer.
+    std::uint8_t queryPicType(const PanelSlot &slot);
 
-    /// Status query of one panel: found, boot mode and version; writes the "Checking Panel... "
-    /// debug line for catalogue addresses. `boardType` is updated from the reply when found.
-    bool checkPanel(bool &bootMode, std::uint8_t &version, std::uint8_t panel, std::uint8_t channel,
-        std::uint8_t &boardType, std::uint8_t boardAddress);
-
-    /// PIC32MZ variant 0..11 of a panel, 12 when ten attempts gave no valid answer.
-    std::uint8_t queryPicType(
-        std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress);
+    /// Asks the board at `slot` to restart; true once the request is written (the board sends
+    /// nothing back). Ignores the abort request.
+    bool resetBoard(const PanelSlot &slot);
 
     /// Asks `host` for its device record with the short probe connect time-out and header type
     /// 0xFFFF; the record when a valid one came back. Writes "*** Found Device: " on success.
@@ -101,14 +108,14 @@ public:
     /// Sends an identify request to the target; true when written.
     bool identify();
 
-    PanelBody replyBody {};
-    PanelBody txBody {};
-
     /// The socket of the exchange in progress, null between exchanges.
     QTcpSocket *currentSocket() const { return m_socket; }
 
 private:
     bool waitPolls(int polls, const std::function<bool()> &done);
+    /// Route 8 over BlockingTcpClient with fixed time-outs; ignores the abort request. A reset
+    /// reads no reply and is ok once written.
+    PanelExchange exchangeServicePacket(const PanelSlot &slot, ServiceCommand command);
     /// The socket object of the panel exchanges, made on first use in the calling thread.
     QTcpSocket &panelSocket();
 

@@ -16,7 +16,7 @@ inline FirmwareFileChoice resolveFirmwareFile(Worker &worker, int panelIndex, co
     return firmwareFilePath(worker.firmwareFolder(), worker.job().deviceType, panelIndex, slot.channel, slot.panel,
         slot.boardType, slot.boardAddress,
         [&worker](std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress) {
-            return worker.link().queryPicType(channel, panel, boardType, boardAddress);
+            return worker.link().queryPicType(PanelSlot { panel, channel, boardType, boardAddress });
         });
 }
 

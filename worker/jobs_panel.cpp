@@ -12,12 +12,6 @@
 
 namespace orvo {
 
-namespace {
-
-constexpr std::uint8_t kServiceResetCommand = 2;
-
-} // namespace
-
 void Worker::jobCheckPanel(BoardOutcome *afterReset)
 {
     emit frW_EnableControls(false);
@@ -44,11 +38,11 @@ void Worker::jobCheckPanel(BoardOutcome *afterReset)
     blank();
     line(RowIcon::Information, QStringLiteral("Contacting ") + name + QStringLiteral("..."));
 
-    bool bootMode = false;
-    std::uint8_t version = 0;
-    std::uint8_t boardType = slot.boardType;
-    const std::uint8_t boardAddress = slot.boardAddress;
-    if (!link().checkPanel(bootMode, version, slot.panel, slot.channel, boardType, boardAddress)) {
+    const PanelCheck check = link().checkPanel(slot);
+    const bool bootMode = check.bootMode;
+    const std::uint8_t version = check.version;
+    const std::uint8_t boardType = slot.boardType;
+    if (!check.found) {
         line(RowIcon::Warning, QStringLiteral("Warning!  Failed to Connect to ") + name);
         report(false, 0, false);
         return;
@@ -73,7 +67,7 @@ void Worker::jobCheckPanel(BoardOutcome *afterReset)
             line(RowIcon::Warning,
                 QStringLiteral("Warning!  ") + name + QStringLiteral(" in BootMode!  Firmware version: ") + versionText
                     + QStringLiteral(" (") + buildText + QStringLiteral(")"));
-        const std::uint8_t picType = link().queryPicType(slot.channel, slot.panel, boardType, boardAddress);
+        const std::uint8_t picType = link().queryPicType(slot);
         if (picType < kPicUnknown)
             line(RowIcon::Information, QStringLiteral("Processor: ") + picPart(picType));
         else
@@ -146,8 +140,7 @@ void Worker::jobResetPanel()
 
     const Clock::time_point start = clock().now();
     BoardOutcome outcome = visitOf(m_job.panelIndex);
-    const std::uint8_t payload[2] = { slot.boardType, slot.boardAddress };
-    outcome.resetSent = link().exchangeServicePacket(slot.channel, slot.panel, 2, kServiceResetCommand, payload);
+    outcome.resetSent = link().resetBoard(slot);
     if (!*outcome.resetSent) {
         line(RowIcon::Warning, QStringLiteral("Warning!  Failed to Reset ") + name);
     } else {

@@ -116,15 +116,14 @@ UpdateResult Worker::scanPanel(PanelStatus &status, std::optional<bool> *found)
 {
     if (isAbortRequested())
         return UpdateResult::NotRequired;
-    bool bootMode = false;
-    std::uint8_t version = 0;
-    std::uint8_t boardType = status.slot.boardType;
+    const std::uint8_t boardType = status.slot.boardType;
     // A board that does not answer reports version 0 and so counts as needing an update: its
     // update then fails and the summary counts it, instead of the device passing as current.
-    const bool answered = link().checkPanel(
-        bootMode, version, status.slot.panel, status.slot.channel, boardType, status.slot.boardAddress);
+    const PanelCheck check = link().checkPanel(status.slot);
+    const bool bootMode = check.bootMode;
+    const std::uint8_t version = check.version;
     if (found)
-        *found = answered;
+        *found = check.found;
     status.version = version;
     status.bootMode = bootMode;
     if (bootMode || version != buildVersion(m_job.deviceType, boardType))
@@ -156,12 +155,11 @@ bool Worker::updateOnePanel(PanelStatus &status, UpdateFigures *figures)
 
     if (isAbortRequested())
         return false;
-    bool bootMode = false;
-    std::uint8_t version = 0;
-    if (!link().checkPanel(
-            bootMode, version, status.slot.panel, status.slot.channel, status.slot.boardType, status.slot.boardAddress))
+    const PanelCheck check = link().checkPanel(status.slot);
+    const bool bootMode = check.bootMode;
+    if (!check.found)
         return false;
-    status.version = version;
+    status.version = check.version;
     status.bootMode = bootMode;
 
     switch (status.result) {

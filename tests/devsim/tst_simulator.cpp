@@ -30,7 +30,7 @@ constexpr std::uint8_t kAudioBoard = 2;    // board type of console position 10
 
 QByteArray statusQuery(std::uint8_t boardType = kChannelMaster)
 {
-    return orvo::buildPanelRequest(0, orvo::RouteBootStatus, 0, 0, 4, orvo::CmdStatusQuery, 0, boardType, 0, nullptr);
+    return orvo::buildPanelRequest(0, orvo::statusQueryRequest({ 0, 0, boardType, 0 }));
 }
 
 // A HEX program-data record of `data` to 0x1D000000 for the audio board, with its checksum.
@@ -44,7 +44,7 @@ QByteArray programData(const QByteArray &data)
     for (int i = 9; i < 15 + data.size(); ++i)
         sum += tx[std::size_t(i)];
     tx[8] = static_cast<std::uint8_t>(sum & 0xFF);
-    return orvo::buildPanelRequest(0, orvo::RouteProgramData, 0, 0, 4 + 11, 0, 0, kAudioBoard, 0, &tx);
+    return orvo::buildPanelRequest(0, orvo::programDataRequest({ 0, 0, kAudioBoard, 0 }, tx));
 }
 
 struct Result
@@ -92,8 +92,7 @@ void tst_Simulator::violations_data()
     QTest::addColumn<QString>("what");
     using namespace orvo;
     const QByteArray q = statusQuery();
-    const std::uint8_t pair[] = { kChannelMaster, 0 };
-    const QByteArray picQuery = buildServiceRequest(0, 0, 0, 2, CmdPicQuery, pair);
+    const QByteArray picQuery = buildServiceRequest(0, { 0, 0, kChannelMaster, 0 }, ServiceCommand::PicQuery);
     const QByteArray record = programData(QByteArray::fromHex("01020304"));
     const QByteArray rename = buildRenameRequest(0, "ab");
     const auto with = [](QByteArray b, int at, int value) {
@@ -109,7 +108,7 @@ void tst_Simulator::violations_data()
     QTest::newRow("unknown route") << with(q, 13, 7) << "unknown route";
     QTest::newRow("unknown command") << with(q, 16, 0x56) << "unknown command";
     QTest::newRow("leave with command") << with(
-        buildPanelRequest(0, RouteLeaveBoot, 0, 0, 4, 0, 0, kChannelMaster, 0, nullptr), 16, 1)
+        buildPanelRequest(0, leaveBootLoaderRequest({ 0, 0, kChannelMaster, 0 })), 16, 1)
                                         << "route 6";
     QTest::newRow("stray byte in the payload") << with(q, 40, 1) << "expected 0";
     QTest::newRow("route 8 unknown command") << with(picQuery, 16, 0x2D) << "unknown command";

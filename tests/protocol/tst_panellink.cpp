@@ -58,10 +58,9 @@ const std::uint8_t *bytes(const QByteArray &a)
     return reinterpret_cast<const std::uint8_t *>(a.constData());
 }
 
-bool statusQuery(PanelLink &link)
+PanelExchange statusQuery(PanelLink &link)
 {
-    return link.exchangePanelPacket(RouteBootStatus, kAudioBoard.channel, kAudioBoard.panel, 4, CmdStatusQuery, 0,
-        kAudioBoard.boardType, kAudioBoard.boardAddress, false, 5000);
+    return link.exchangePanelPacket(statusQueryRequest(kAudioBoard));
 }
 
 } // namespace
@@ -94,7 +93,6 @@ private slots:
 
 private:
     PanelLink &link() { return *m_link; }
-    bool query(bool &bootMode, std::uint8_t &version, std::uint8_t &boardType);
 
     std::unique_ptr<sim::Simulator> m_sim;
     std::unique_ptr<ScaledClock> m_clock;
@@ -128,19 +126,12 @@ void tst_PanelLink::cleanup()
     m_sim.reset();
 }
 
-bool tst_PanelLink::query(bool &bootMode, std::uint8_t &version, std::uint8_t &boardType)
-{
-    boardType = kAudioBoard.boardType;
-    return link().checkPanel(
-        bootMode, version, kAudioBoard.panel, kAudioBoard.channel, boardType, kAudioBoard.boardAddress);
-}
-
 void tst_PanelLink::statusQueryAgainstFaults_data()
 {
     QTest::addColumn<int>("fault"); // -1: none
     QTest::addColumn<int>("param");
     QTest::addColumn<bool>("found");
-    QTest::addColumn<bool>("refused"); // the reply itself was refused: the reply buffer stays untouched
+    QTest::addColumn<bool>("refused"); // the reply itself was refused: the exchange gives no body
 
     QTest::newRow("no fault") << -1 << 0 << true << false;
     QTest::newRow("wrong kind") << int(sim::FaultKind::WrongKind) << 0 << false << true;
@@ -162,23 +153,24 @@ void tst_PanelLink::statusQueryAgainstFaults()
     QFETCH(int, param);
     QFETCH(bool, found);
     QFETCH(bool, refused);
+    // The fault hits the first two queries: the exchange itself, then the check of the board.
     if (fault >= 0)
-        m_sim->addFault(0, { sim::FaultKind(fault), -1, 1, 1, param });
+        m_sim->addFault(0, { sim::FaultKind(fault), -1, 1, 2, param });
 
-    bool bootMode = true;
-    std::uint8_t version = 0xEE, boardType = 0;
-    QCOMPARE(query(bootMode, version, boardType), found);
-    QCOMPARE(version, found ? buildVersion(Console6170, kAudioBoard.boardType) : std::uint8_t(0));
-    QVERIFY(!bootMode);
-    QCOMPARE(boardType, kAudioBoard.boardType);
-    if (refused) {
-        for (std::uint8_t b : link().replyBody)
-            QCOMPARE(b, std::uint8_t(0xFF));
-    }
+    const PanelExchange exchange = statusQuery(link());
+    QCOMPARE(exchange.ok, !refused);
+    QCOMPARE(exchange.reply.has_value(), !refused);
     QVERIFY(link().currentSocket() == nullptr);
 
-    QVERIFY(query(bootMode, version, boardType));
-    QCOMPARE(version, buildVersion(Console6170, kAudioBoard.boardType));
+    const PanelCheck check = link().checkPanel(kAudioBoard);
+    QCOMPARE(check.found, found);
+    QCOMPARE(check.version, found ? buildVersion(Console6170, kAudioBoard.boardType) : std::uint8_t(0));
+    QVERIFY(!check.bootMode);
+    QVERIFY(link().currentSocket() == nullptr);
+
+    const PanelCheck again = link().checkPanel(kAudioBoard);
+    QVERIFY(again.found);
+    QCOMPARE(again.version, buildVersion(Console6170, kAudioBoard.boardType));
 }
 
 void tst_PanelLink::pollsAfterAShortOrMissingReply_data()
@@ -204,10 +196,10 @@ void tst_PanelLink::pollsAfterAShortOrMissingReply()
     CountingClock clock;
     PanelLink counted(clock, {});
     counted.setTarget(link().target());
-    counted.replyBody.fill(0xFF);
-    QVERIFY(!statusQuery(counted));
+    const PanelExchange exchange = statusQuery(counted);
+    QVERIFY(!exchange.ok);
     QCOMPARE(clock.sleeps.load(), polls);
-    QCOMPARE(counted.replyBody[0], std::uint8_t(0xFF));
+    QVERIFY(!exchange.reply);
     QCOMPARE(m_sim->snapshot(0).requests, 1);
 }
 
@@ -232,7 +224,7 @@ void tst_PanelLink::abortDuringTheConnectWaitEndsAtTheNextPoll()
         return aborted;
     });
     stuckLink->setTarget({ QStringLiteral("127.0.0.1"), stuck.port(), 0 });
-    QVERIFY(!stuckLink->exchangePanelPacket(RouteBootStatus, 1, 0, 4, CmdStatusQuery, 0, 2, 1, false, 5000));
+    QVERIFY(!statusQuery(*stuckLink).ok);
     QCOMPARE(checksAfterAbort, 1);
     QCOMPARE(clock.sleeps.load(), kPollsBeforeAbort);
     QVERIFY(allWhileConnecting);
@@ -246,7 +238,7 @@ void tst_PanelLink::abortDuringTheReplyWaitEndsAtTheNextPoll()
     int checks = 0;
     PanelLink waiting(clock, [&] { return ++checks > 3; });
     waiting.setTarget(link().target());
-    QVERIFY(!statusQuery(waiting));
+    QVERIFY(!statusQuery(waiting).ok);
     QCOMPARE(checks, 4);
     QCOMPARE(clock.sleeps.load(), 3);
 }
@@ -279,8 +271,7 @@ void tst_PanelLink::picQuery()
     if (badAnswersFirst)
         m_sim->addFault(0, { sim::FaultKind::WrongReplyCode, position, 1, badAnswersFirst, 0 });
 
-    const std::uint8_t picType
-        = link().queryPicType(kAudioBoard.channel, kAudioBoard.panel, kAudioBoard.boardType, kAudioBoard.boardAddress);
+    const std::uint8_t picType = link().queryPicType(kAudioBoard);
     QCOMPARE(int(picType), expected);
     QCOMPARE(m_sim->snapshot(0).boards[position].picQueries, queries);
 }

@@ -230,8 +230,7 @@ void tst_JobsScan::floodedStatusQueryEndsWithoutBufferingTheFlood()
     QVERIFY(resetPeakKb());
     const qint64 before = statusKb("VmRSS:");
     for (int i = 0; i < 10; ++i)
-        QVERIFY(!link.exchangePanelPacket(RouteBootStatus, slot.channel, slot.panel, 4, CmdStatusQuery, 0,
-            slot.boardType, slot.boardAddress, false, 5000));
+        QVERIFY(!link.exchangePanelPacket(statusQueryRequest(slot)).ok);
     const qint64 growth = statusKb("VmHWM:") - before;
     qInfo("peak resident memory growth over 10 flooded exchanges: %lld kB", growth);
     if (kResidentMemoryTellsUse)

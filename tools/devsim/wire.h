@@ -3,6 +3,7 @@
 // The simulator's own reading and writing of the wire bytes. Kept apart from the program's
 // protocol code on purpose: if both sides shared one encoder, a wrong byte would pass every test.
 
+#include "devicetext.h"
 #include "simulator.h"
 
 #include <QByteArray>
@@ -22,7 +23,7 @@ constexpr int kRenameSize = kHeaderSize + kNameFieldSize; // 43
 constexpr int kRecordSize = 123;
 constexpr int kRecordLength = kRecordSize - kHeaderSize; // 111, the record header's length field
 constexpr int kMaxDataLength = 49;                       // data bytes a program-data body can carry
-constexpr int kMaxRenameLength = 21;                     // longest name the program sends
+constexpr int kMaxRenameLength = orvo::kDeviceNameMaxChars;
 
 enum Kind : std::uint16_t { KindInfo = 0, KindRename = 1, KindIdentify = 2, KindPanel = 3 };
 
