@@ -123,6 +123,18 @@ struct DownloadProgress
     qint64 bytesTotal = 0;
 };
 
+/// The pace of a download: records per second and whole seconds left, both from the average
+/// since the download began (steady, unlike the pace of the last records). Empty until the
+/// first record is in.
+struct DownloadPace
+{
+    int recordsPerSecond = 0;
+    qint64 secondsLeft = 0; ///< rounded up
+};
+std::optional<DownloadPace> downloadPace(const DownloadProgress &progress);
+/// "850 rec/s  0:07 left": how both front ends write a pace.
+QString downloadPaceText(const DownloadPace &pace);
+
 } // namespace orvo
 
 Q_DECLARE_METATYPE(orvo::BoardOutcome)

@@ -43,4 +43,22 @@ QString totalTimeText(qint64 ms)
     return bracketedTime(QStringLiteral("     "), splitDuration(ms));
 }
 
+std::optional<DownloadPace> downloadPace(const DownloadProgress &d)
+{
+    if (d.elapsedMs <= 0 || d.bytesDone <= 0)
+        return std::nullopt;
+    DownloadPace pace;
+    pace.recordsPerSecond = qRound(d.records * 1000.0 / static_cast<double>(d.elapsedMs));
+    pace.secondsLeft = (d.elapsedMs * (d.bytesTotal - d.bytesDone) / d.bytesDone + 999) / 1000;
+    return pace;
+}
+
+QString downloadPaceText(const DownloadPace &pace)
+{
+    return QStringLiteral("%1 rec/s  %2:%3 left")
+        .arg(pace.recordsPerSecond)
+        .arg(pace.secondsLeft / 60)
+        .arg(pace.secondsLeft % 60, 2, 10, QLatin1Char('0'));
+}
+
 } // namespace orvo

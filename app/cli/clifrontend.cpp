@@ -64,14 +64,8 @@ QString barText(int value)
 // pace so far.
 QString downloadText(const DownloadProgress &d)
 {
-    if (d.elapsedMs <= 0 || d.bytesDone <= 0)
-        return QString();
-    const double rate = d.records * 1000.0 / static_cast<double>(d.elapsedMs);
-    const qint64 leftSecs = (d.elapsedMs * (d.bytesTotal - d.bytesDone) / d.bytesDone + 999) / 1000; // rounded up
-    return QStringLiteral("  %1 rec/s  %2:%3 left")
-        .arg(qRound(rate))
-        .arg(leftSecs / 60)
-        .arg(leftSecs % 60, 2, 10, QLatin1Char('0'));
+    const std::optional<DownloadPace> pace = downloadPace(d);
+    return pace ? QStringLiteral("  ") + downloadPaceText(*pace) : QString();
 }
 
 } // namespace
