@@ -123,8 +123,9 @@ struct PanelRequest
 PanelRequest statusQueryRequest(const PanelSlot &slot);
 PanelRequest enterBootLoaderRequest(const PanelSlot &slot);
 PanelRequest eraseRequest(const PanelSlot &slot);
-/// `record` must outlive the request.
+/// `record` must outlive the request, which keeps only its address.
 PanelRequest programDataRequest(const PanelSlot &slot, const PanelBody &record);
+PanelRequest programDataRequest(const PanelSlot &slot, PanelBody &&record) = delete;
 PanelRequest leaveBootLoaderRequest(const PanelSlot &slot);
 
 /// The 76 bytes of `request`. Body byte 0 is 8, or 15 + the record's data length for program data.
