@@ -93,12 +93,7 @@ MainWindow::MainWindow(QWidget *parent) : MainWindow(Clock::real(), parent) { }
 MainWindow::MainWindow(Clock &clock, QWidget *parent) : QMainWindow(parent), ui(std::make_unique<MainWindowForm>())
 {
     ui->setupUi(this);
-
-    restoreSelection = false;
-    advancedUnlocked = false;
     buildToolbar();
-    progressShown = false;
-    autoProgressShown = false;
 
     ui->Log_listWidget->setIconSize(QSize(13, 13));
     ui->Log_listWidget->setStyleSheet(QStringLiteral("font-family: MS Shell Dlg 2; font-size: 8pt;"));
@@ -551,8 +546,7 @@ void MainWindow::toolBarAct_IP()
     auto *dialog = new SetManIP_Dialog;
     connect(dialog, &SetManIP_Dialog::frSetManIP_DialogClosed, this, &MainWindow::SetManIP_DialogClosed);
     dialog->enableIp = selection.manualIpEnabled;
-    for (int i = 0; i < 4; ++i)
-        dialog->ip[i] = selection.manualIp[static_cast<std::size_t>(i)];
+    dialog->ip = selection.manualIp;
     showInFrame(dialog, tr("Set Manual IPs"));
     dialog->loadValues();
     dialog->exec();

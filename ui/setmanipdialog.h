@@ -1,5 +1,7 @@
 #pragma once
 
+#include "workrequest.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -43,8 +45,7 @@ public:
     /// Shows the fields below in the form.
     void loadValues();
 
-    QString ip[4] = { QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000"),
-        QStringLiteral("000.000.000.000"), QStringLiteral("000.000.000.000") };
+    ManualAddresses ip = unusedManualAddresses();
     bool enableIp = false;
 
 signals:

@@ -15,7 +15,7 @@ QString logFileLine(const QDateTime &when, const QString &text)
 
 bool isLoggedRow(const QString &text)
 {
-    return !text.contains(QLatin1String("Scanning IP addresses:"));
+    return !text.startsWith(QLatin1String("Scanning IP address: "));
 }
 
 bool appendLogRow(const QString &path, const QDateTime &when, const QString &text)

@@ -12,7 +12,9 @@ namespace orvo {
 /// visible (visibleText), so that no row can start a second line.
 QString logFileLine(const QDateTime &when, const QString &text);
 
-/// The running address lines of the subnet sweep stay out of the log file.
+/// The scan's running address line ("Scanning IP address: 127.0.0.2 ...", each one replacing the
+/// last in the list) only shows where the scan is; it stays out of the log file, which keeps what
+/// the scan found.
 bool isLoggedRow(const QString &text);
 
 /// Appends `text`, stamped with `when`, to the file at `path` (created when missing), then

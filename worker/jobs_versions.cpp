@@ -8,6 +8,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <vector>
 
 namespace orvo {
@@ -185,11 +186,9 @@ bool Worker::updateOnePanel(PanelStatus &status, UpdateFigures *figures)
 
 void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
 {
-    if (!prepareSelection(false)) {
+    if (!prepareSelection(false))
         return;
-    }
     const OrvoDiscoveryInfo device = foundDevices.at(m_job.selectedDevice);
-    const int count = visitedCount(m_job.deviceType, device);
 
     if (confirm)
         emit frW_ClearList();
@@ -203,54 +202,12 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
     blank();
     Clock::time_point jobStart = clock().now();
 
-    std::vector<PanelStatus> boards;
-    boards.reserve(static_cast<std::size_t>(count));
-    std::vector<BoardOutcome> outcomes; // beside `boards`, same index
-    outcomes.reserve(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        if (isAbortRequested())
-            return;
-        emit frWorker_updateProgressBar(true, progressPercent(i, count), false, 0, 0);
-
-        PanelStatus status;
-        status.panelIndex = static_cast<std::uint8_t>(i);
-        status.slot = panelSlot(m_job.deviceType, i);
-        BoardOutcome outcome = visitOf(i);
-        if (isLeftOut(m_job.deviceType, count, device, i)) {
-            boards.push_back(status);
-            outcomes.push_back(outcome);
-            continue;
-        }
-
-        bool parentsReady = true;
-        for (int parent : parentsOf(m_job.deviceType, i)) {
-            const PanelStatus &p = boards.at(static_cast<std::size_t>(parent));
-            if (p.bootMode || p.version == 0)
-                parentsReady = false;
-        }
-        // A board behind a parent that is not running its application cannot be reached; it is
-        // listed as needing an update and asked afresh once its parents have been updated.
-        const UpdateResult boardClass = parentsReady ? scanPanel(status, &outcome.found) : UpdateResult::Pending;
-        status.result = m_job.forceUpdate ? UpdateResult::Pending : boardClass;
-        boards.push_back(status);
-
-        if (status.result == UpdateResult::NotRequired)
-            line(RowIcon::Information, QStringLiteral("Firmware up to date: ") + panelStatusText(status));
-        else
-            line(RowIcon::Warning, QStringLiteral("Firmware update required: ") + panelStatusText(status));
-        outcome.upToDate = status.result == UpdateResult::NotRequired;
-        outcome.versionBefore = status.version;
-        outcome.bootModeBefore = status.bootMode;
-        outcomes.push_back(outcome);
-        emit frW_boardUpdated(outcome);
-    }
+    DeviceScan scan;
+    if (!scanBoards(device, scan))
+        return; // aborted
     emit frWorker_updateProgressBar(false, 0, true, 0, 100);
-
-    int pending = 0;
-    for (const PanelStatus &status : boards) {
-        if (isPending(status.result))
-            ++pending;
-    }
+    const int pending = static_cast<int>(std::count_if(
+        scan.boards.begin(), scan.boards.end(), [](const PanelStatus &s) { return isPending(s.result); }));
 
     if (scanOnly) {
         blank();
@@ -261,105 +218,164 @@ void Worker::scanAndUpdateDevice(bool scanOnly, bool confirm)
         blank();
         line(RowIcon::Information, QStringLiteral("*** YOUR CONSOLE/UNIT'S FIRMWARE IS UP TO DATE ***"));
     } else {
-        if (confirm) {
-            const BoxButton answer = ask(BoxIcon::Question, QStringLiteral("Auto Update"),
-                QStringLiteral("The Console/Unit has ") + QString::number(pending)
-                    + QStringLiteral(" panels/boards that need updating.\nDo you wish to continue ?"),
-                BoxButtons::YesNo);
-            if (answer != BoxButton::Yes) {
-                blank();
-                line(RowIcon::Information, QStringLiteral("*** FIRMWARE UPDATE CANCELLED ***"));
-                m_outcome.end = JobEnd::Cancelled;
-                return;
-            }
-        }
+        if (confirm && !confirmUpdate(pending))
+            return;
         jobStart = clock().now();
         blank();
         line(RowIcon::Information, QStringLiteral("*** UPDATING CONSOLE/UNIT FIRMWARE ***"));
         blank();
     }
 
-    const int total = static_cast<int>(boards.size());
+    if (!updateBoards(scan))
+        return; // aborted
+    finishUpdate(scan, jobStart, confirm);
+}
+
+bool Worker::scanBoards(const OrvoDiscoveryInfo &device, DeviceScan &scan)
+{
+    const int count = visitedCount(m_job.deviceType, device);
+    scan.boards.reserve(static_cast<std::size_t>(count));
+    scan.outcomes.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        if (isAbortRequested())
+            return false;
+        emit frWorker_updateProgressBar(true, progressPercent(i, count), false, 0, 0);
+
+        PanelStatus status;
+        status.panelIndex = static_cast<std::uint8_t>(i);
+        status.slot = panelSlot(m_job.deviceType, i);
+        BoardOutcome outcome = visitOf(i);
+        if (isLeftOut(m_job.deviceType, count, device, i)) {
+            scan.boards.push_back(status);
+            scan.outcomes.push_back(outcome);
+            continue;
+        }
+
+        bool parentsReady = true;
+        for (int parent : parentsOf(m_job.deviceType, i)) {
+            const PanelStatus &p = scan.boards.at(static_cast<std::size_t>(parent));
+            if (p.bootMode || p.version == 0)
+                parentsReady = false;
+        }
+        // A board behind a parent that is not running its application cannot be reached; it is
+        // listed as needing an update and asked afresh once its parents have been updated.
+        const UpdateResult boardClass = parentsReady ? scanPanel(status, &outcome.found) : UpdateResult::Pending;
+        status.result = m_job.forceUpdate ? UpdateResult::Pending : boardClass;
+        scan.boards.push_back(status);
+
+        if (status.result == UpdateResult::NotRequired)
+            line(RowIcon::Information, QStringLiteral("Firmware up to date: ") + panelStatusText(status));
+        else
+            line(RowIcon::Warning, QStringLiteral("Firmware update required: ") + panelStatusText(status));
+        outcome.upToDate = status.result == UpdateResult::NotRequired;
+        outcome.versionBefore = status.version;
+        outcome.bootModeBefore = status.bootMode;
+        scan.outcomes.push_back(outcome);
+        emit frW_boardUpdated(outcome);
+    }
+    return true;
+}
+
+bool Worker::confirmUpdate(int pending)
+{
+    const BoxButton answer = ask(BoxIcon::Question, QStringLiteral("Auto Update"),
+        QStringLiteral("The Console/Unit has ") + QString::number(pending)
+            + QStringLiteral(" panels/boards that need updating.\nDo you wish to continue ?"),
+        BoxButtons::YesNo);
+    if (answer == BoxButton::Yes)
+        return true;
+    blank();
+    line(RowIcon::Information, QStringLiteral("*** FIRMWARE UPDATE CANCELLED ***"));
+    m_outcome.end = JobEnd::Cancelled;
+    return false;
+}
+
+bool Worker::updateBoards(DeviceScan &scan)
+{
+    const int total = static_cast<int>(scan.boards.size());
     for (int k = 0; k < total; ++k) {
         if (isAbortRequested())
-            return;
-        PanelStatus &status = boards[static_cast<std::size_t>(k)];
-        BoardOutcome &outcome = outcomes[static_cast<std::size_t>(k)];
+            return false;
+        PanelStatus &status = scan.boards[static_cast<std::size_t>(k)];
         if (!isPending(status.result))
             continue;
         emit frWorker_updateProgressBarAuto(true, progressPercent(k, total), false, 0, 0);
-        line(RowIcon::Information, QStringLiteral("Updating: ") + panelStatusText(status));
+        updateScannedBoard(status, scan.outcomes[static_cast<std::size_t>(k)]);
+    }
+    return !isAbortRequested();
+}
 
-        // An FPGA image cannot be told from the version the board reports before the update,
-        // so a board the scan found in need is written whatever the fresh query says.
-        const bool fpga = isFpgaBoard(m_job.deviceType, status.slot.boardType);
-        const UpdateResult fresh = scanPanel(status, &outcome.found);
-        if (fresh != UpdateResult::Pending && !m_job.forceUpdate && !fpga) {
-            status.result = UpdateResult::NotRequired;
-            replaceLine(rowIconFor(UpdateResult::NotRequired),
-                QStringLiteral("Firmware update not required. Panel/board is up to date! ") + QStringLiteral("   ")
-                    + panelStatusText(status));
-            outcome.result = int(status.result);
-            outcome.versionAfter = status.version;
-            outcome.bootModeAfter = status.bootMode;
-            outcome.attempts = 0;
-            outcome.durationMs = 0;
-            emit frW_boardUpdated(outcome);
-            continue;
-        }
+void Worker::updateScannedBoard(PanelStatus &status, BoardOutcome &outcome)
+{
+    line(RowIcon::Information, QStringLiteral("Updating: ") + panelStatusText(status));
 
-        const Clock::time_point boardStart = clock().now();
-        int attempts = 0;
-        UpdateFigures figures;
-        while (attempts < kAttemptsPerBoard) {
-            // A second attempt after an abort would ask the board for its PIC part again, and
-            // that query does not heed the abort: up to ten exchanges while the window closes.
-            if (attempts > 0 && isAbortRequested())
-                break;
-            ++attempts;
-            if (updateOnePanel(status, &figures))
-                break;
-        }
-        const qint64 boardMs = clock().elapsedMs(boardStart);
-        const QString boardTime = panelTimeText(boardMs);
-        if (status.result == UpdateResult::Successful) {
-            replaceLine(RowIcon::Success,
-                QStringLiteral("Update Successful! ") + QStringLiteral("   ") + panelStatusText(status) + boardTime);
-            const std::uint8_t build = buildVersion(m_job.deviceType, status.slot.boardType);
-            if (status.version != build)
-                line(RowIcon::Warning,
-                    QStringLiteral("Warning: ") + panelName(m_job.deviceType, status.panelIndex)
-                        + QStringLiteral(" firmware version (") + QString::number(status.version) + QStringLiteral(") ")
-                        + QStringLiteral("differs from build version ") + QStringLiteral("(") + QString::number(build)
-                        + QStringLiteral(")"));
-        } else {
-            replaceLine(rowIconFor(status.result),
-                updateResultMessage(static_cast<int>(status.result)) + QStringLiteral("   ") + panelStatusText(status));
-            // The auto update shows no step lines; a file refused for its manifest or its memory
-            // map must still say why, or "file missing" would send the user looking for a file
-            // that is there.
-            if (!figures.refusal.isEmpty())
-                line(RowIcon::Error, figures.refusal);
-        }
+    // An FPGA image cannot be told from the version the board reports before the update,
+    // so a board the scan found in need is written whatever the fresh query says.
+    const bool fpga = isFpgaBoard(m_job.deviceType, status.slot.boardType);
+    const UpdateResult fresh = scanPanel(status, &outcome.found);
+    if (fresh != UpdateResult::Pending && !m_job.forceUpdate && !fpga) {
+        status.result = UpdateResult::NotRequired;
+        replaceLine(rowIconFor(UpdateResult::NotRequired),
+            QStringLiteral("Firmware update not required. Panel/board is up to date! ") + QStringLiteral("   ")
+                + panelStatusText(status));
         outcome.result = int(status.result);
         outcome.versionAfter = status.version;
         outcome.bootModeAfter = status.bootMode;
-        outcome.attempts = attempts;
-        outcome.durationMs = boardMs;
-        outcome.records = figures.records;
-        outcome.downloadMs = figures.downloadMs;
-        outcome.noteFile(figures);
+        outcome.attempts = 0;
+        outcome.durationMs = 0;
         emit frW_boardUpdated(outcome);
+        return;
     }
 
-    if (isAbortRequested())
-        return;
-    emit frWorker_updateProgressBarAuto(false, 0, true, 0, 100);
-    int failed = 0;
-    for (const PanelStatus &status : boards) {
-        if (isPending(status.result) && status.result != UpdateResult::Successful)
-            ++failed;
+    const Clock::time_point boardStart = clock().now();
+    int attempts = 0;
+    UpdateFigures figures;
+    while (attempts < kAttemptsPerBoard) {
+        // A second attempt after an abort would ask the board for its PIC part again, and
+        // that query does not heed the abort: up to ten exchanges while the window closes.
+        if (attempts > 0 && isAbortRequested())
+            break;
+        ++attempts;
+        if (updateOnePanel(status, &figures))
+            break;
     }
+    const qint64 boardMs = clock().elapsedMs(boardStart);
+    if (status.result == UpdateResult::Successful) {
+        replaceLine(RowIcon::Success,
+            QStringLiteral("Update Successful! ") + QStringLiteral("   ") + panelStatusText(status)
+                + panelTimeText(boardMs));
+        const std::uint8_t build = buildVersion(m_job.deviceType, status.slot.boardType);
+        if (status.version != build)
+            line(RowIcon::Warning,
+                QStringLiteral("Warning: ") + panelName(m_job.deviceType, status.panelIndex)
+                    + QStringLiteral(" firmware version (") + QString::number(status.version) + QStringLiteral(") ")
+                    + QStringLiteral("differs from build version ") + QStringLiteral("(") + QString::number(build)
+                    + QStringLiteral(")"));
+    } else {
+        replaceLine(rowIconFor(status.result),
+            updateResultMessage(static_cast<int>(status.result)) + QStringLiteral("   ") + panelStatusText(status));
+        // The auto update shows no step lines; a file refused for its manifest or its memory
+        // map must still say why, or "file missing" would send the user looking for a file
+        // that is there.
+        if (!figures.refusal.isEmpty())
+            line(RowIcon::Error, figures.refusal);
+    }
+    outcome.result = int(status.result);
+    outcome.versionAfter = status.version;
+    outcome.bootModeAfter = status.bootMode;
+    outcome.attempts = attempts;
+    outcome.durationMs = boardMs;
+    outcome.records = figures.records;
+    outcome.downloadMs = figures.downloadMs;
+    outcome.noteFile(figures);
+    emit frW_boardUpdated(outcome);
+}
+
+void Worker::finishUpdate(const DeviceScan &scan, Clock::time_point jobStart, bool confirm)
+{
+    emit frWorker_updateProgressBarAuto(false, 0, true, 0, 100);
+    const int failed = static_cast<int>(std::count_if(scan.boards.begin(), scan.boards.end(),
+        [](const PanelStatus &s) { return isPending(s.result) && s.result != UpdateResult::Successful; }));
     m_outcome.failedBoards = failed;
     blank();
     line(RowIcon::Information,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clock.h"
 #include "devicerecord.h"
 #include "joboutcome.h"
 #include "panellink.h"
@@ -15,10 +16,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace orvo {
-
-class Clock;
 
 /// One catalogue position visited by the version scan.
 struct PanelStatus
@@ -184,6 +184,24 @@ private:
     void jobResetPanel();
     void jobRenameDevice();
     void jobIdentifyDevice();
+
+    // The steps of scanAndUpdateDevice.
+    /// The boards of one version scan and what the job found out about each, same index.
+    struct DeviceScan
+    {
+        std::vector<PanelStatus> boards;
+        std::vector<BoardOutcome> outcomes;
+    };
+    /// Asks every board of `device` for its version, parents first; false when aborted.
+    bool scanBoards(const OrvoDiscoveryInfo &device, DeviceScan &scan);
+    /// The question before the update; false (with the cancelled line) unless answered Yes.
+    bool confirmUpdate(int pending);
+    /// Updates every board the scan found in need, in catalogue order; false when aborted.
+    bool updateBoards(DeviceScan &scan);
+    /// One board of the auto update: a fresh query, then up to two attempts.
+    void updateScannedBoard(PanelStatus &status, BoardOutcome &outcome);
+    /// The summary, the time taken and the closing box.
+    void finishUpdate(const DeviceScan &scan, Clock::time_point jobStart, bool confirm);
 
     void manualScan(bool &replaceLast);
     void subnetScan(bool &replaceLast);

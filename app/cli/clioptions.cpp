@@ -47,7 +47,7 @@ const CommandInfo kCommands[] = {
         "Resets one board and waits for it to restart.\n"
         "  --check    check the board afterwards\n" },
     { Command::Rename, "rename", 2, "rename DEVICE NAME", "rename the device",
-        "Gives the device a new name of at most 21 characters, each one that Windows-1252\n"
+        "Gives the device a new name of at most {name-limit} characters, each one that Windows-1252\n"
         "holds (the devices' code page, whatever this computer's locale).\n" },
     { Command::Identify, "identify", 1, "identify DEVICE", "make the device identify itself",
         "Makes the device identify itself. The device does not acknowledge the request.\n" },
@@ -229,7 +229,9 @@ QString helpText(Command command)
     const CommandInfo *info = findCommand(command);
     QString text;
     if (info) {
-        text = usageLine(command) + QStringLiteral("\n\n") + QLatin1String(info->description);
+        text = usageLine(command) + QStringLiteral("\n\n")
+            + QString::fromLatin1(info->description)
+                  .replace(QLatin1String("{name-limit}"), QString::number(kDeviceNameMaxChars));
         if (info->arguments > 0 && talksToDevices(command))
             text += QStringLiteral("\n") + QLatin1String(kArgumentsHelp);
         return text + QStringLiteral("\n") + QLatin1String(kOptionsHelp) + QStringLiteral("\n")

@@ -261,10 +261,10 @@ void MainWindowTest::logRowsAppendedAcrossRuns()
     {
         auto w = windowAt(morning);
         addRow(*w, 2, QStringLiteral("Scanning for Orvo devices ..."));
-        addRow(*w, 2, QStringLiteral("Scanning IP addresses: 192.168.1.17"));
+        addRow(*w, 2, QStringLiteral("Scanning IP address: 192.168.1.17 ..."));
         addRow(*w, 0, QString());
         addRow(*w, 1, QStringLiteral("Über-Konsole Studio 2 found"));
-        QCOMPARE(listedRows(*w), 4); // the sweep's address line is listed, but not logged
+        QCOMPARE(listedRows(*w), 4); // the scan's running address line is listed, but not logged
     }
     {
         auto w = windowAt(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59, 999)));
