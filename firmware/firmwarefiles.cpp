@@ -45,14 +45,14 @@ QVector<VariantImage> variantImages(const QString &file)
     return images;
 }
 
-FirmwareFileChoice firmwareFilePath(const QString &folder, int deviceType, int panelIndex, std::uint8_t channel,
-    std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress, const PicTypeQuery &queryPicType)
+FirmwareFileChoice firmwareFilePath(
+    const QString &folder, int deviceType, int panelIndex, const PanelSlot &slot, const PicTypeQuery &queryPicType)
 {
     QString path = folder + firmwareFile(deviceType, panelIndex);
     FirmwareFileChoice choice;
     const bool image = QFileInfo(path).suffix() == QLatin1String("bin");
     if (!image && queryPicType)
-        choice.picType = queryPicType(channel, panel, boardType, boardAddress);
+        choice.picType = queryPicType(slot);
     if (!image && hasOwnImage(choice.picType))
         path = variantFileName(path, choice.picType);
     // The file system's own encoding, so that a folder outside Latin-1 still opens.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalogue.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QVector>
@@ -13,9 +15,9 @@ namespace orvo {
 /// ending in "/".
 QString firmwareFolderPath();
 
-/// Asks a panel for its PIC32MZ variant (channel, panel, boardType, boardAddress): 0..11, or
-/// 12 when no valid answer came. The worker passes PanelLink::queryPicType.
-using PicTypeQuery = std::function<std::uint8_t(std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t)>;
+/// Asks the board at a slot for its PIC32MZ variant: 0..11, or 12 when no valid answer came. The
+/// worker passes PanelLink::queryPicType.
+using PicTypeQuery = std::function<std::uint8_t(const PanelSlot &)>;
 
 /// Whether processor variant `picType` (0..11) needs an image of its own: the catalogue's names
 /// are made for the 2048 parts 0, 5 and 8, and 12 (unknown) takes them too.
@@ -45,8 +47,8 @@ struct FirmwareFileChoice
 /// Firmware file of catalogue position `panelIndex` of `deviceType` under `folder` (ending in
 /// "/"). A ".bin" image never queries the panel. For a queried variant other than 0, 5, 8 and
 /// unknown, the name becomes <base>_<part name>.hex. Writes the debug line "file: " + path.
-FirmwareFileChoice firmwareFilePath(const QString &folder, int deviceType, int panelIndex, std::uint8_t channel,
-    std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress, const PicTypeQuery &queryPicType);
+FirmwareFileChoice firmwareFilePath(
+    const QString &folder, int deviceType, int panelIndex, const PanelSlot &slot, const PicTypeQuery &queryPicType);
 
 /// How loading a firmware file ended.
 enum class LoadStatus {

@@ -54,7 +54,7 @@ public:
     PanelUpdate(PanelLink &link, UpdateReporter &reporter, const PanelUpdateRequest &request, UpdateFigures &figures)
         : m_link(link), m_reporter(reporter), m_req(request), m_figures(figures),
           m_fpga(isFpgaBoard(request.deviceType, request.slot.boardType)),
-          m_restartWait(restartsNetwork(request.deviceType, request.slot.panel, request.slot.channel))
+          m_restartWait(restartsNetwork(request.deviceType, request.slot))
     {
         clearReply();
     }

@@ -189,11 +189,11 @@ bool isFpgaBoard(int deviceType, int boardType)
         || (deviceType == Qrt3350 && (boardType == 3 || boardType == 5));
 }
 
-bool restartsNetwork(int deviceType, int panel, int channel)
+bool restartsNetwork(int deviceType, const PanelSlot &slot)
 {
     if (deviceType == Console6170)
-        return panel == 2 && (channel == 0 || channel == 1);
-    return isKnownDeviceType(deviceType) && panel == 0;
+        return slot.panel == 2 && (slot.channel == 0 || slot.channel == 1);
+    return isKnownDeviceType(deviceType) && slot.panel == 0;
 }
 
 } // namespace orvo

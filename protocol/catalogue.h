@@ -90,6 +90,6 @@ bool isFpgaBoard(int deviceType, int boardType);
 
 /// Boards whose restart also restarts the device's network: console panel 2 with channel 0
 /// or 1; panel 0 on every other device type.
-bool restartsNetwork(int deviceType, int panel, int channel);
+bool restartsNetwork(int deviceType, const PanelSlot &slot);
 
 } // namespace orvo

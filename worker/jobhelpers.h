@@ -13,11 +13,8 @@ namespace orvo {
 /// board for its PIC32MZ variant when the file is a HEX image; writes the "file: " debug line.
 inline FirmwareFileChoice resolveFirmwareFile(Worker &worker, int panelIndex, const PanelSlot &slot)
 {
-    return firmwareFilePath(worker.firmwareFolder(), worker.job().deviceType, panelIndex, slot.channel, slot.panel,
-        slot.boardType, slot.boardAddress,
-        [&worker](std::uint8_t channel, std::uint8_t panel, std::uint8_t boardType, std::uint8_t boardAddress) {
-            return worker.link().queryPicType(PanelSlot { panel, channel, boardType, boardAddress });
-        });
+    return firmwareFilePath(worker.firmwareFolder(), worker.job().deviceType, panelIndex, slot,
+        [&worker](const PanelSlot &asked) { return worker.link().queryPicType(asked); });
 }
 
 } // namespace orvo

@@ -145,7 +145,7 @@ void Worker::jobResetPanel()
         line(RowIcon::Warning, QStringLiteral("Warning!  Failed to Reset ") + name);
     } else {
         // The board whose restart takes the device's network down is waited for with probes.
-        outcome.restartWait = restartWait(link(), *this, restartsNetwork(m_job.deviceType, slot.panel, slot.channel));
+        outcome.restartWait = restartWait(link(), *this, restartsNetwork(m_job.deviceType, slot));
         emit frWorker_updateProgressBar(false, 0, true, 0, 100);
     }
     outcome.durationMs = clock().elapsedMs(start);

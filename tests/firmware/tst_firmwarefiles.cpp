@@ -52,16 +52,15 @@ void tst_FirmwareFiles::filePath()
 
     const PanelSlot slot = panelSlot(deviceType, panelIndex);
     int calls = 0;
-    const PicTypeQuery query = [&](std::uint8_t ch, std::uint8_t pn, std::uint8_t bt, std::uint8_t ba) {
+    const PicTypeQuery query = [&](const PanelSlot &asked) {
         ++calls;
-        // The query is asked with the board's own address, in the order channel, panel.
-        if (ch != slot.channel || pn != slot.panel || bt != slot.boardType || ba != slot.boardAddress)
+        // The query is asked with the board's own address.
+        if (asked != slot)
             return std::uint8_t(99);
         return std::uint8_t(answer);
     };
     const QString folder = QStringLiteral("/opt/orvo/bin/../HexFiles/");
-    const FirmwareFileChoice choice = firmwareFilePath(
-        folder, deviceType, panelIndex, slot.channel, slot.panel, slot.boardType, slot.boardAddress, query);
+    const FirmwareFileChoice choice = firmwareFilePath(folder, deviceType, panelIndex, slot, query);
     QCOMPARE(calls, queried ? 1 : 0);
     QCOMPARE(QString::fromLatin1(choice.path), folder + file);
     QCOMPARE(int(choice.picType), picType);

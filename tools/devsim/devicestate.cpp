@@ -259,7 +259,7 @@ void Simulator::Impl::restart(int dev, int position, BoardState after, std::opti
     BoardRt &b = d.boards[static_cast<std::size_t>(position)];
     const PanelSlot slot = panelSlot(static_cast<int>(d.config.type), position);
     b.restarting = true;
-    b.restartTakesNetwork = restartsNetwork(static_cast<int>(d.config.type), slot.panel, slot.channel);
+    b.restartTakesNetwork = restartsNetwork(static_cast<int>(d.config.type), slot);
     const std::uint64_t generation = ++b.restartGeneration;
     if (b.restartTakesNetwork)
         ++d.networkDown;
