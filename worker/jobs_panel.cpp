@@ -12,13 +12,19 @@
 
 namespace orvo {
 
-void Worker::jobCheckPanel(BoardOutcome *afterReset)
+bool Worker::beginPanelJob()
 {
     emit frW_EnableControls(false);
-    if (!prepareSelection(true)) {
-        emit frW_EnableControls(true);
+    if (prepareSelection(true))
+        return true;
+    emit frW_EnableControls(true);
+    return false;
+}
+
+void Worker::jobCheckPanel(BoardOutcome *afterReset)
+{
+    if (!beginPanelJob())
         return;
-    }
     const QString name = panelName(m_job.deviceType, m_job.panelIndex);
     const PanelSlot slot = panelSlot(m_job.deviceType, m_job.panelIndex);
     const Clock::time_point start = clock().now();
@@ -79,11 +85,8 @@ void Worker::jobCheckPanel(BoardOutcome *afterReset)
 
 void Worker::jobUpdatePanel()
 {
-    emit frW_EnableControls(false);
-    if (!prepareSelection(true)) {
-        emit frW_EnableControls(true);
+    if (!beginPanelJob())
         return;
-    }
     const PanelSlot slot = panelSlot(m_job.deviceType, m_job.panelIndex);
     const FirmwareFileChoice file = resolveFirmwareFile(*this, m_job.panelIndex, slot);
     setCurrentFirmwareFile(file.path);
@@ -128,11 +131,8 @@ void Worker::jobUpdatePanel()
 
 void Worker::jobResetPanel()
 {
-    emit frW_EnableControls(false);
-    if (!prepareSelection(true)) {
-        emit frW_EnableControls(true);
+    if (!beginPanelJob())
         return;
-    }
     const QString name = panelName(m_job.deviceType, m_job.panelIndex);
     const PanelSlot slot = panelSlot(m_job.deviceType, m_job.panelIndex);
     blank();

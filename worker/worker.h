@@ -172,6 +172,9 @@ private:
     /// Points the link at the selected device; false (with a warning line) when
     /// selectedDevice, deviceType or, with `needPanel`, panelIndex address nothing.
     bool prepareSelection(bool needPanel);
+    /// The start of the jobs on one board: the controls disabled and the selection prepared;
+    /// false (controls enabled again) when the selection addresses no board.
+    bool beginPanelJob();
     void setCurrentFirmwareFile(const QByteArray &path);
     /// A fresh outcome record for catalogue position `position` of the running job.
     BoardOutcome visitOf(int position) const;
