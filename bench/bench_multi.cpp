@@ -56,7 +56,7 @@ struct Run
 };
 
 // Device i: consoles on even i with two or three boards out of date, Lumivox units on odd i
-// with one or two.
+// with their one board out of date.
 DeviceConfig benchDevice(int i)
 {
     static const int lumivox[] = { LumivoxKvr10, LumivoxTx512, LumivoxKvr30 };
@@ -64,14 +64,14 @@ DeviceConfig benchDevice(int i)
     DeviceConfig d = defaultDevice(type, QStringLiteral("127.0.0.%1").arg(20 + i));
     d.mac[5] = static_cast<std::uint8_t>(i + 1);
     d.name = QByteArray("Bench ") + QByteArray::number(i + 1);
-    // Boards that do not carry the device's network, so that the restarts are the boards' own.
-    const std::vector<int> outdated = type == Console6170
-        ? (i % 4 == 0 ? std::vector<int> { 4, 12, 17 } : std::vector<int> { 5, 17 })
-        : (i % 4 == 1 ? std::vector<int> { 1 } : std::vector<int> { 1, slotCount(type) - 1 });
+    // A Lumivox unit has one board, which also carries the unit's network.
+    const std::vector<int> outdated = type != Console6170
+        ? std::vector<int> { 0 }
+        : (i % 4 == 0 ? std::vector<int> { 4, 12, 17 } : std::vector<int> { 5, 17 });
     for (BoardConfig &b : d.boards)
         b.restartMs = kRestartMs;
     for (int p : outdated) {
-        if (p > 0 && p < slotCount(type)) {
+        if (p < slotCount(type)) {
             BoardConfig &b = d.boards[static_cast<std::size_t>(p)];
             b.version = static_cast<std::uint8_t>(b.version > 0 ? b.version - 1 : 1);
         }

@@ -75,6 +75,7 @@ struct MultiDeviceRun::Device
     int status = ExitOk;
     bool quiet = false;
     QString pending; ///< output up to the next line end
+    int board = -1;  ///< the board last downloaded to, until its result comes
 };
 
 MultiDeviceRun::MultiDeviceRun(
@@ -193,8 +194,13 @@ void MultiDeviceRun::runPhase(JobMode mode, Answer answer, const QString &answer
                 device->pending.remove(0, end + 1);
             }
         };
-        if (m_terminal && !quiet)
-            settings.onProgress = [this] { m_dirty = true; };
+        if (m_terminal && !quiet) {
+            settings.onProgress = [this, device] {
+                m_dirty = true;
+                if (device->frontEnd->progressView().download)
+                    device->board = device->frontEnd->progressView().download->position;
+            };
+        }
         d->frontEnd = std::make_unique<ConsoleFrontEnd>(settings);
         d->frontEnd->setRecord(&d->record);
         m_devices.push_back(std::move(d));
@@ -430,17 +436,22 @@ QString MultiDeviceRun::progressRow(const Device &d) const
     QString name = d.before ? d.before->visibleName() : QStringLiteral("(looking up)");
     QString board = QStringLiteral("-");
     QString pace;
+    const BoardOutcome *last = d.board >= 0 ? d.record.board(d.board) : nullptr;
     if (view.download) {
         board = panelName(d.deviceType, view.download->position);
         if (const std::optional<DownloadPace> p = downloadPace(*view.download))
             pace = QStringLiteral("  ") + downloadPaceText(*p);
+    } else if (d.board >= 0 && !(last && last->result)) {
+        // After its download a board restarts; the next board's name is known only once its
+        // own download begins.
+        board = panelName(d.deviceType, d.board) + QStringLiteral(" (restart)");
     } else if (view.task >= 0) {
         board = QStringLiteral("(waiting)");
     }
     QString row = QStringLiteral("%1 %2 %3 overall %4 task %5%6")
                       .arg(d.address, -15)
                       .arg(name.left(21), -21)
-                      .arg(board.left(24), -24)
+                      .arg(board.left(30), -30)
                       .arg(percentText(view.overall), percentText(view.task), pace);
     return row.left(m_columns - 1);
 }

@@ -128,6 +128,19 @@ void tst_Cli::badArguments_data()
         "Studio Ω" } << "Name cannot contain \"Ω\" (U+03A9): devices keep names in Windows-1252";
     QTest::newRow("ambiguous type") << QStringList { "panels", "lumivox" }
                                     << "unknown or ambiguous device type 'lumivox'";
+    QTest::newRow("parallel 17") << QStringList { "versions", "127.0.0.2", "127.0.0.3", "--parallel", "17" }
+                                 << "--parallel needs a number from 1 to 16, not '17'";
+    QTest::newRow("all with a device") << QStringList { "auto-update", "--all", "127.0.0.2" }
+                                       << "--all takes the devices a scan finds: no DEVICE with it";
+    QTest::newRow("all of another command") << QStringList { "check", "127.0.0.2", "0", "--all" }
+                                            << "option --all belongs to the commands 'versions' and 'auto-update'";
+    QTest::newRow("a device twice") << QStringList { "versions", "127.0.0.2", "127.0.0.02" }
+                                    << "the device 127.0.0.2 is named twice";
+    QTest::newRow("sweep sped up") << QStringList { "versions", "--all", "--speed-up", "10" }
+                                   << "--speed-up is for the device simulator only: it shortens the boards' restart "
+                                      "and erase waits, so it is honoured only when every address the command talks "
+                                      "to is a loopback address (127.0.0.0/8), and --all without --ip sweeps the "
+                                      "subnets of this computer; nothing was sent";
     QTest::newRow("firmware folder missing") << QStringList { "versions", "127.0.0.2", "--firmware",
         "/nonexistent/HexFiles" } << "--firmware: '/nonexistent/HexFiles' is not a folder";
 }
@@ -147,8 +160,9 @@ void tst_Cli::help()
     const CliRun run = cli({ "--help" }, false);
     QCOMPARE(run.exitCode, 0);
     for (const char *c :
-        { "scan [--ip ADDR]...", "auto-update DEVICE [--yes|--no] [--force]", "reset DEVICE PANEL [--check]",
-            "panels TYPE", "3  no device answered", "4  the update failed on N boards", "5  cancelled" })
+        { "scan [--ip ADDR]...", "auto-update DEVICE... | --all [--ip ADDR]... [--yes|--no] [--force] [--parallel N]",
+            "reset DEVICE PANEL [--check]", "panels TYPE", "3  no device answered", "4  the update failed on N boards",
+            "5  cancelled" })
         QVERIFY2(run.all.join('\n').contains(QLatin1String(c)), c);
 }
 
