@@ -416,17 +416,18 @@ int MultiDeviceRun::summarise(QJsonObject &report)
     summary[QStringLiteral("exitStatus")] = status;
     report[QStringLiteral("summary")] = summary;
     const bool versions = m_mode == JobMode::GetVersions && m_options.command == Command::Versions;
-    m_main.note(QStringLiteral("%1 devices: %2 %3, %4 failed, %5 skipped; boards: %6 updated, %7 failed, %8 not "
-                               "updated; exit status %9")
-                    .arg(m_devices.size())
-                    .arg(updated + (versions ? unchanged : 0))
-                    .arg(versions ? QStringLiteral("read") : QStringLiteral("updated, %1 up to date").arg(unchanged))
-                    .arg(failed)
-                    .arg(skipped)
-                    .arg(boardsUpdated)
-                    .arg(boardsFailed)
-                    .arg(boardsOther)
-                    .arg(status));
+    m_main.note(
+        QStringLiteral("%1 devices: %2 %3, %4 failed, %5 skipped or stopped; boards: %6 updated, %7 failed, %8 not "
+                       "updated; exit status %9")
+            .arg(m_devices.size())
+            .arg(updated + (versions ? unchanged : 0))
+            .arg(versions ? QStringLiteral("read") : QStringLiteral("updated, %1 up to date").arg(unchanged))
+            .arg(failed)
+            .arg(skipped)
+            .arg(boardsUpdated)
+            .arg(boardsFailed)
+            .arg(boardsOther)
+            .arg(status));
     return status;
 }
 
