@@ -76,9 +76,36 @@ ConsoleFrontEnd::ConsoleFrontEnd(const Settings &settings, QObject *parent)
 
 void ConsoleFrontEnd::write(const QString &text)
 {
-    const QByteArray bytes = text.toLocal8Bit();
+    if (m_settings.sink) {
+        m_settings.sink(prefixed(text));
+        return;
+    }
+    const QByteArray bytes = prefixed(text).toLocal8Bit();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), m_settings.out);
     std::fflush(m_settings.out);
+}
+
+QString ConsoleFrontEnd::prefixed(const QString &text)
+{
+    if (m_settings.prefix.isEmpty() || text.isEmpty())
+        return text;
+    QString out;
+    for (const QChar c : text) {
+        if (m_atLineStart && c != QLatin1Char('\r'))
+            out += m_settings.prefix;
+        out += c;
+        m_atLineStart = c == QLatin1Char('\n');
+    }
+    return out;
+}
+
+ConsoleFrontEnd::ProgressView ConsoleFrontEnd::progressView() const
+{
+    ProgressView view;
+    view.task = m_task.visible ? m_task.value : -1;
+    view.overall = m_overall.visible ? m_overall.value : -1;
+    view.download = m_download;
+    return view;
 }
 
 void ConsoleFrontEnd::clearBar()
@@ -136,7 +163,7 @@ void ConsoleFrontEnd::appendToLog(const QString &text)
 {
     if (m_settings.logFile.isEmpty() || !isLoggedRow(text))
         return;
-    if (!appendLogRow(m_settings.logFile, QDateTime::currentDateTime(), text)) {
+    if (!appendLogRow(m_settings.logFile, QDateTime::currentDateTime(), m_settings.prefix + text)) {
         if (!m_logWarned)
             note(QStringLiteral("Could not open ") + m_settings.logFile);
         m_logWarned = true;
@@ -156,12 +183,16 @@ void ConsoleFrontEnd::progress(Bar &bar, const char *label, bool visible, int va
         bar.printed = -1;
         if (m_settings.outIsTerminal)
             drawBar();
+        if (m_settings.onProgress)
+            m_settings.onProgress();
         return;
     }
     const int shown = value > 100 ? 100 : (value < 0 ? 0 : value);
     const bool changed = !bar.visible || shown != bar.value;
     bar.visible = true;
     bar.value = shown;
+    if (m_settings.onProgress)
+        m_settings.onProgress(); // the download figures change with every record, the value not
     if (!changed)
         return;
     if (m_settings.outIsTerminal) {
@@ -217,7 +248,7 @@ void ConsoleFrontEnd::jobEnded(orvo::JobOutcome outcome)
 void ConsoleFrontEnd::downloadProgress(orvo::DownloadProgress progress)
 {
     // Shown with the next value of the task bar, which follows each record.
-    if (m_settings.outIsTerminal)
+    if (m_settings.outIsTerminal || m_settings.onProgress)
         m_download = progress;
 }
 
@@ -237,10 +268,10 @@ BoxButton ConsoleFrontEnd::messageBox(
     if (flagBtn == BoxButtons::YesNo) {
         if (m_settings.answer == Answer::Yes) {
             answer = BoxButton::Yes;
-            how = QStringLiteral(" (--yes)");
+            how = m_settings.answeredBy.isEmpty() ? QStringLiteral(" (--yes)") : m_settings.answeredBy;
         } else if (m_settings.answer == Answer::No) {
             answer = BoxButton::No;
-            how = QStringLiteral(" (--no)");
+            how = m_settings.answeredBy.isEmpty() ? QStringLiteral(" (--no)") : m_settings.answeredBy;
         } else if (m_settings.canPrompt) {
             answer = askYesNo();
         } else {

@@ -33,8 +33,26 @@ public:
         int inputFd = 0;            ///< where the prompt reads its answer
         int interruptFd = -1;       ///< readable when Ctrl-C was pressed (self-pipe), or -1
         Answer answer = Answer::Ask;
-        QString logFile; ///< empty: no log file
+        QString answeredBy; ///< where a given answer came from, e.g. " (--yes)"; empty: the option
+        QString logFile;    ///< empty: no log file
+        /// Put in front of every line written and logged: whose line it is when several
+        /// devices run at once.
+        QString prefix;
+        /// Takes the whole lines instead of `out` (empty: `out`).
+        std::function<void(const QString &)> sink;
+        /// Called after each change of the progress figures; then the download figures are kept
+        /// for progress() even without a terminal.
+        std::function<void()> onProgress;
     };
+
+    /// The progress figures now shown: -1 for a hidden bar.
+    struct ProgressView
+    {
+        int task = -1;
+        int overall = -1;
+        std::optional<DownloadProgress> download;
+    };
+    ProgressView progressView() const;
 
     explicit ConsoleFrontEnd(const Settings &settings, QObject *parent = nullptr);
 
@@ -77,6 +95,8 @@ private:
 
     void progress(Bar &bar, const char *label, bool visible, int value);
     void write(const QString &text);
+    /// `text` with the prefix at the start of each of its lines.
+    QString prefixed(const QString &text);
     void clearBar();
     void drawBar();
     void appendToLog(const QString &text);
@@ -90,6 +110,7 @@ private:
     Bar m_overall;
     std::optional<DownloadProgress> m_download; ///< figures of the running download, for the bar
     bool m_barDrawn = false;
+    bool m_atLineStart = true; ///< where the prefix goes
     bool m_logWarned = false;
     DeviceList m_devices;
     bool m_devicesReceived = false;

@@ -27,10 +27,12 @@ const CommandInfo kCommands[] = {
         "Finds devices. With --ip (up to four times) only those addresses are asked; without it\n"
         "the /24 subnet of every IPv4 address of this computer is swept, host by host. The\n"
         "subnets are named before the sweep starts.\n" },
-    { Command::Versions, "versions", 1, "versions DEVICE", "list every board's firmware version",
+    { Command::Versions, "versions", 1, "versions DEVICE... | --all [--ip ADDR]... [--parallel N]",
+        "list every board's firmware version",
         "Reads the firmware version of every board of the device and compares it with the\n"
         "version this release carries.\n" },
-    { Command::AutoUpdate, "auto-update", 1, "auto-update DEVICE [--yes|--no] [--force]",
+    { Command::AutoUpdate, "auto-update", 1,
+        "auto-update DEVICE... | --all [--ip ADDR]... [--yes|--no] [--force] [--parallel N]",
         "update every out-of-date board",
         "Reads every board's version and, after asking, updates every board that is out of\n"
         "date, parents before children, each with up to two attempts.\n"
@@ -38,7 +40,7 @@ const CommandInfo kCommands[] = {
         "  --no       answer the question No (only the version scan runs)\n"
         "  --force    update every board, also those that report this release's version\n"
         "Without --yes or --no the question is asked on the terminal; without a terminal it is\n"
-        "answered No.\n" },
+        "answered No. With several devices the question is asked once, for all of them.\n" },
     { Command::Check, "check", 2, "check DEVICE PANEL", "check one board",
         "Checks one board: whether it answers, boot mode, firmware version and processor.\n" },
     { Command::Update, "update", 2, "update DEVICE PANEL", "update one board",
@@ -97,6 +99,13 @@ const char *const kProgram = "orvo-updater-cli";
 
 const char *const kArgumentsHelp = "DEVICE  IPv4 address of the device; it is asked for its record first, and a\n"
                                    "        record that names another address is refused.\n"
+                                   "DEVICE... versions and auto-update take several devices and run them in\n"
+                                   "        parallel, each with its own worker; every line is prefixed with the\n"
+                                   "        device's address, and a summary line ends the run.\n"
+                                   "  --all         every device that a scan finds: the --ip addresses, or the\n"
+                                   "                sweep of the local subnets without --ip\n"
+                                   "  --parallel N  at most N devices at once, 1 to 16 (default: all of them, up\n"
+                                   "                to 16; the others wait for a free place)\n"
                                    "PANEL   catalogue position number (see `panels`) or the board's name, any case.\n";
 
 const char *const kOptionsHelp = "Options:\n"
@@ -125,8 +134,11 @@ const char *const kExitHelp = "Exit status:\n"
                               "  4  the update failed on N boards (N is printed)\n"
                               "  5  cancelled: the question was answered No, or Ctrl-C\n"
                               "  6  release check: every file that is there is sound, but some are missing\n"
+                              "With several devices the status is the worst of the devices' statuses, in the\n"
+                              "order 0, 5, 3, 1, 4 (best to worst).\n"
                               "Ctrl-C stops the running job at its next step; the job still sends its closing\n"
-                              "lines. A second Ctrl-C ends the program at once.\n";
+                              "lines (with several devices: every device's job). A second Ctrl-C ends the\n"
+                              "program at once.\n";
 
 const CommandInfo *findCommand(Command command)
 {
@@ -153,7 +165,8 @@ bool takesValue(const QString &name, Command command)
 {
     static const QStringList names = { QStringLiteral("--port"), QStringLiteral("--firmware"), QStringLiteral("--log"),
         QStringLiteral("--json"), QStringLiteral("--speed-up"), QStringLiteral("--ip"), QStringLiteral("--history"),
-        QStringLiteral("--device"), QStringLiteral("--board"), QStringLiteral("--since") };
+        QStringLiteral("--device"), QStringLiteral("--board"), QStringLiteral("--since"),
+        QStringLiteral("--parallel") };
     if (command == Command::History && name == QLatin1String("--json"))
         return false;
     return names.contains(name);
@@ -163,7 +176,7 @@ bool isFlag(const QString &name, Command command)
 {
     static const QStringList names = { QStringLiteral("--yes"), QStringLiteral("--no"), QStringLiteral("--force"),
         QStringLiteral("--check"), QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("--debug"),
-        QStringLiteral("--progress"), QStringLiteral("--last"), QStringLiteral("--csv") };
+        QStringLiteral("--progress"), QStringLiteral("--last"), QStringLiteral("--csv"), QStringLiteral("--all") };
     return names.contains(name) || (command == Command::History && name == QLatin1String("--json"));
 }
 
@@ -207,6 +220,12 @@ bool talksToDevices(Command command)
     default:
         return true;
     }
+}
+
+bool severalDevices(const Options &o)
+{
+    return (o.command == Command::Versions || o.command == Command::AutoUpdate)
+        && (o.devices.size() > 1 || o.allDevices || o.parallel > 0);
 }
 
 QString commandName(Command command)
@@ -257,7 +276,11 @@ QString speedUpRefusal(const Options &o)
                                         "talks to is a loopback address (127.0.0.0/8), and ");
     if (o.command == Command::Scan && o.scanAddresses.isEmpty())
         return rule + QStringLiteral("a scan without --ip sweeps the subnets of this computer; nothing was sent");
-    const QStringList addresses = o.command == Command::Scan ? o.scanAddresses : QStringList { o.device };
+    if (o.allDevices && o.scanAddresses.isEmpty())
+        return rule + QStringLiteral("--all without --ip sweeps the subnets of this computer; nothing was sent");
+    const QStringList addresses = o.command == Command::Scan || o.allDevices
+        ? o.scanAddresses
+        : (o.devices.isEmpty() ? QStringList { o.device } : o.devices);
     for (const QString &a : addresses) {
         if (!isLoopbackAddress(a))
             return rule + a + QStringLiteral(" is not one; nothing was sent");
@@ -430,6 +453,15 @@ ParseResult parseArguments(const QStringList &arguments)
             if (!ok || !(factor >= 1.0) || factor > 1.0e6)
                 return fail(QStringLiteral("--speed-up needs a factor from 1 to 1000000, not '%1'").arg(value));
             o.speedUp = factor;
+        } else if (name == QLatin1String("--all")) {
+            o.allDevices = true;
+        } else if (name == QLatin1String("--parallel")) {
+            bool ok = false;
+            const int n = value.toInt(&ok, 10);
+            if (!ok || n < 1 || n > kMaxParallel)
+                return fail(
+                    QStringLiteral("--parallel needs a number from 1 to %1, not '%2'").arg(kMaxParallel).arg(value));
+            o.parallel = n;
         } else if (name == QLatin1String("--ip")) {
             const auto address = normaliseDeviceAddress(value);
             if (!address)
@@ -448,7 +480,16 @@ ParseResult parseArguments(const QStringList &arguments)
     if (!info)
         return fail(QStringLiteral("no command given"));
 
+    const bool severalDevices = o.command == Command::Versions || o.command == Command::AutoUpdate;
     for (const QString &option : qAsConst(optionsSeen)) {
+        if (option == QLatin1String("--all") || option == QLatin1String("--parallel")) {
+            if (!severalDevices)
+                return fail(
+                    QStringLiteral("option %1 belongs to the commands 'versions' and 'auto-update'").arg(option));
+            continue;
+        }
+        if (option == QLatin1String("--ip") && o.allDevices)
+            continue; // the addresses of the scan that --all runs
         const Command owner = ownerOf(option);
         if (owner != Command::None && owner != o.command)
             return fail(QStringLiteral("option %1 belongs to the command '%2'").arg(option, commandName(owner)));
@@ -467,7 +508,22 @@ ParseResult parseArguments(const QStringList &arguments)
         return fail(QStringLiteral("at most %1 addresses can be scanned with --ip").arg(kMaxManualAddresses));
 
     // The folder of `release check` may be left out: it is the firmware folder then.
-    const bool optionalArgument = o.command == Command::ReleaseCheck && positional.isEmpty();
+    const bool optionalArgument = (o.command == Command::ReleaseCheck && positional.isEmpty()) || o.allDevices;
+    if (o.allDevices && !positional.isEmpty())
+        return fail(QStringLiteral("--all takes the devices a scan finds: no DEVICE with it"));
+    if (severalDevices && positional.size() > kMaxDevices)
+        return fail(QStringLiteral("at most %1 devices at once").arg(kMaxDevices));
+    if (severalDevices) {
+        for (const QString &p : qAsConst(positional)) {
+            const auto address = normaliseDeviceAddress(p);
+            if (!address)
+                return fail(QStringLiteral("DEVICE must be the IPv4 address of a device, not '%1'").arg(p));
+            if (o.devices.contains(*address))
+                return fail(QStringLiteral("the device %1 is named twice").arg(*address));
+            o.devices << *address;
+        }
+        positional = o.devices.mid(0, 1);
+    }
     if (positional.size() < info->arguments && !optionalArgument)
         return fail(QStringLiteral("'%1' needs %2").arg(commandName(o.command), QLatin1String(info->usage)));
     if (positional.size() > info->arguments)
@@ -482,7 +538,7 @@ ParseResult parseArguments(const QStringList &arguments)
         if (!type)
             return fail(QStringLiteral("unknown or ambiguous device type '%1'").arg(positional.at(0)));
         o.deviceType = *type;
-    } else if (info->arguments > 0) {
+    } else if (info->arguments > 0 && !positional.isEmpty()) {
         const auto address = normaliseDeviceAddress(positional.at(0));
         if (!address)
             return fail(QStringLiteral("DEVICE must be the IPv4 address of a device, not '%1'").arg(positional.at(0)));

@@ -42,6 +42,11 @@ enum ExitStatus : int {
 enum class Answer { Ask, Yes, No };
 
 constexpr int kMaxManualAddresses = 4;
+/// Devices of one versions or auto-update run (a /24 subnet holds at most 254).
+constexpr int kMaxDevices = 254;
+/// Devices that run at once: each has a thread and one connection at a time; more than this
+/// adds little, since the waits the boards need dominate.
+constexpr int kMaxParallel = 16;
 
 struct Options
 {
@@ -50,6 +55,9 @@ struct Options
 
     QStringList scanAddresses; ///< scan --ip, normalised dotted decimal, at most four
     QString device;            ///< DEVICE, normalised dotted decimal
+    QStringList devices;       ///< versions and auto-update: every DEVICE given (`device` is the first)
+    bool allDevices = false;   ///< --all: the devices a scan finds (--ip, or the sweep)
+    int parallel = 0;          ///< --parallel N; 0: all devices at once, up to kMaxParallel
     QString panel;             ///< PANEL as given; resolved once the device type is known
     QString newName;           ///< rename NAME
     int deviceType = -1;       ///< panels TYPE
@@ -90,6 +98,9 @@ ParseResult parseArguments(const QStringList &arguments);
 /// 1 only when every address the command talks to is a loopback address (127.0.0.0/8). A scan
 /// without --ip sweeps this computer's own subnets, which never are.
 QString speedUpRefusal(const Options &options);
+
+/// Whether the command runs on several devices at once (several DEVICE, --all or --parallel).
+bool severalDevices(const Options &options);
 
 /// Whether the command reaches devices (all but panels, history and the release commands).
 bool talksToDevices(Command command);

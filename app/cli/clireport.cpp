@@ -119,4 +119,24 @@ QJsonObject boardJson(int deviceType, const BoardOutcome &board)
     return o;
 }
 
+QString exitStatusText(int status)
+{
+    switch (status) {
+    case ExitOk:
+        return QStringLiteral("ok");
+    case ExitJobFailed:
+        return QStringLiteral("job failed");
+    case ExitBadArguments:
+        return QStringLiteral("bad arguments");
+    case ExitNoDevice:
+        return QStringLiteral("no device answered");
+    case ExitUpdateFailed:
+        return QStringLiteral("update failed");
+    case ExitCancelled:
+        return QStringLiteral("cancelled");
+    default:
+        return QString();
+    }
+}
+
 } // namespace orvo::cli

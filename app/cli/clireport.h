@@ -31,4 +31,7 @@ QJsonObject slotJson(const PanelSlot &slot);
 /// One board of the report, with its catalogue data.
 QJsonObject boardJson(int deviceType, const BoardOutcome &board);
 
+/// "ok", "update failed" ...: the report's word for an exit status.
+QString exitStatusText(int status);
+
 } // namespace orvo::cli

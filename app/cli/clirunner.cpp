@@ -8,6 +8,7 @@
 #include "devicetext.h"
 #include "firmwarefiles.h"
 #include "history.h"
+#include "multidevice.h"
 #include "releaseinstall.h"
 #include "workerhost.h"
 
@@ -56,26 +57,6 @@ QStringList sweepSubnets()
         subnets << QHostAddress(own.ipv4 & 0xFFFFFF00u).toString() + QStringLiteral("/24 (this computer: ")
                 + own.address + QStringLiteral(")");
     return subnets;
-}
-
-QString outcomeText(int status)
-{
-    switch (status) {
-    case ExitOk:
-        return QStringLiteral("ok");
-    case ExitJobFailed:
-        return QStringLiteral("job failed");
-    case ExitBadArguments:
-        return QStringLiteral("bad arguments");
-    case ExitNoDevice:
-        return QStringLiteral("no device answered");
-    case ExitUpdateFailed:
-        return QStringLiteral("update failed");
-    case ExitCancelled:
-        return QStringLiteral("cancelled");
-    default:
-        return QString();
-    }
 }
 
 // Whether `path` can be written, without leaving a new empty file behind.
@@ -209,6 +190,8 @@ int Runner::execute()
 
     if (m_options.command == Command::Scan)
         return scan();
+    if (severalDevices(m_options))
+        return severalDevicesCommand();
     return deviceCommand();
 }
 
@@ -221,6 +204,10 @@ void Runner::onInterrupt()
     if (m_interrupted)
         return;
     m_interrupted = true;
+    if (m_multi) {
+        m_multi->interrupt();
+        return;
+    }
     if (m_host && m_host->worker()->isWorking()) {
         m_host->worker()->abort();
         m_frontEnd->note(QStringLiteral("Interrupted: the job stops at its next step and sends its closing lines "
@@ -381,6 +368,32 @@ int Runner::deviceCommand()
     runJob(request);
     m_frontEnd->setRecord(nullptr);
     return finishDeviceCommand(record, deviceType, panelIndex);
+}
+
+int Runner::severalDevicesCommand()
+{
+    QStringList addresses = m_options.devices;
+    if (m_options.allDevices) {
+        const int found = scan();
+        m_report[QStringLiteral("found")] = m_report.take(QStringLiteral("devices"));
+        if (found != ExitOk || m_interrupted) {
+            m_frontEnd->note(QStringLiteral("No device found"));
+            return found;
+        }
+        for (const OrvoDiscoveryInfo &record : m_frontEnd->devices()) {
+            if (!addresses.contains(ipText(record)) && addresses.size() < kMaxDevices)
+                addresses << ipText(record);
+        }
+    }
+    QJsonArray list;
+    for (const QString &a : qAsConst(addresses))
+        list.append(a);
+    m_report[QStringLiteral("addresses")] = list;
+    MultiDeviceRun run(m_options, *m_clock, *m_frontEnd, m_host->worker()->firmwareFolder());
+    m_multi = &run;
+    const int status = run.run(addresses, m_report);
+    m_multi = nullptr;
+    return status;
 }
 
 QString Runner::historyPath() const
@@ -612,7 +625,7 @@ void Runner::writeJson(int status)
     if (m_options.jsonFile.isEmpty())
         return;
     m_report[QStringLiteral("exitStatus")] = status;
-    m_report[QStringLiteral("outcome")] = outcomeText(status);
+    m_report[QStringLiteral("outcome")] = exitStatusText(status);
     m_report[QStringLiteral("interrupted")] = m_interrupted;
     m_report[QStringLiteral("finishedAt")] = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
     m_report[QStringLiteral("device")]

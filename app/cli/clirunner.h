@@ -49,6 +49,8 @@ private:
     int releaseCommand();
     int scan();
     int deviceCommand();
+    /// versions and auto-update on several devices (or --all).
+    int severalDevicesCommand();
     int finishDeviceCommand(const OrvoDiscoveryInfo &record, int deviceType, int panelIndex);
     int historyCommand();
     /// Appends the boards of the device job to the history; a warning row when it cannot.
@@ -70,7 +72,8 @@ private:
     Clock *m_clock = nullptr;
     std::unique_ptr<ConsoleFrontEnd> m_frontEnd;
     std::unique_ptr<WorkerHost> m_host;
-    JobRecord m_record; ///< the device job's outcomes
+    class MultiDeviceRun *m_multi = nullptr; ///< while several devices run
+    JobRecord m_record;                      ///< the device job's outcomes
     bool m_interrupted = false;
 
     // For the report.

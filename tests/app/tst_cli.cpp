@@ -5,6 +5,7 @@
 
 #include "catalogue.h"
 #include "childfds.h"
+#include "clirun.h"
 #include "demofirmware.h"
 #include "simulator.h"
 
@@ -30,83 +31,10 @@ namespace {
 // Device time runs this much faster in the program and in the simulator alike, so that
 // restart waits of 30 s and 105 s take tens of milliseconds.
 constexpr double kSpeedUp = 500.0;
-constexpr int kProcessTimeoutMs = 120000;
 
 const QString kDevice = QStringLiteral("127.0.0.2");
 const QString kSecond = QStringLiteral("127.0.0.3");
 const QString kSilent = QStringLiteral("127.0.0.9"); // nothing listens there
-
-struct CliRun
-{
-    int exitCode = -1;
-    QStringList lines; // stdout without the percentage lines
-    QStringList all;   // stdout as printed
-    QString err;
-};
-
-void start(QProcess &p, const QStringList &arguments)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8")); // names outside Latin-1
-    p.setProcessEnvironment(env);
-    p.setProgram(QStringLiteral(ORVO_CLI_PATH));
-    p.setArguments(arguments);
-    p.setStandardInputFile(QProcess::nullDevice());
-    keepDescriptorsFromChildren();
-    p.start();
-}
-
-CliRun finish(QProcess &p)
-{
-    CliRun run;
-    if (!p.waitForFinished(kProcessTimeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-    }
-    run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    run.all = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'));
-    run.lines = run.all.filter(QRegularExpression(QStringLiteral("^(?!progress: |overall progress: )")));
-    run.err = QString::fromUtf8(p.readAllStandardError());
-    return run;
-}
-
-QJsonObject readJson(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QJsonObject();
-    return QJsonDocument::fromJson(file.readAll()).object();
-}
-
-// Empty when each "path" of the object holds its value (a number picks an array's element,
-// "board:N" the board at position N, "<null>" stands for a JSON null); else the first that does not.
-QString jsonMismatch(const QJsonObject &object, const QVariantMap &expected)
-{
-    for (auto it = expected.begin(); it != expected.end(); ++it) {
-        QJsonValue v = object;
-        for (const QString &key : it.key().split(QLatin1Char('/'))) {
-            QJsonValue next = v.isArray() ? v.toArray().at(key.toInt()) : v.toObject().value(key);
-            for (const QJsonValue b : v.toObject().value(QStringLiteral("boards")).toArray()) {
-                if (key == QStringLiteral("board:%1").arg(b.toObject().value(QStringLiteral("position")).toInt()))
-                    next = b;
-            }
-            v = next;
-        }
-        const bool null
-            = it.value().userType() == QMetaType::QString && it.value().toString() == QLatin1String("<null>");
-        const bool same = null ? v.isNull() : v.toVariant() == it.value();
-        if (!same)
-            return it.key() + QStringLiteral(": ") + QString::fromUtf8(QJsonDocument(QJsonArray { v }).toJson());
-    }
-    return QString();
-}
-
-DeviceConfig outdated(DeviceConfig device, int position)
-{
-    BoardConfig &b = device.boards[static_cast<std::size_t>(position)];
-    b.version = static_cast<std::uint8_t>(b.version - 1);
-    return device;
-}
 
 } // namespace
 
@@ -200,6 +128,19 @@ void tst_Cli::badArguments_data()
         "Studio Ω" } << "Name cannot contain \"Ω\" (U+03A9): devices keep names in Windows-1252";
     QTest::newRow("ambiguous type") << QStringList { "panels", "lumivox" }
                                     << "unknown or ambiguous device type 'lumivox'";
+    QTest::newRow("parallel 17") << QStringList { "versions", "127.0.0.2", "127.0.0.3", "--parallel", "17" }
+                                 << "--parallel needs a number from 1 to 16, not '17'";
+    QTest::newRow("all with a device") << QStringList { "auto-update", "--all", "127.0.0.2" }
+                                       << "--all takes the devices a scan finds: no DEVICE with it";
+    QTest::newRow("all of another command") << QStringList { "check", "127.0.0.2", "0", "--all" }
+                                            << "option --all belongs to the commands 'versions' and 'auto-update'";
+    QTest::newRow("a device twice") << QStringList { "versions", "127.0.0.2", "127.0.0.02" }
+                                    << "the device 127.0.0.2 is named twice";
+    QTest::newRow("sweep sped up") << QStringList { "versions", "--all", "--speed-up", "10" }
+                                   << "--speed-up is for the device simulator only: it shortens the boards' restart "
+                                      "and erase waits, so it is honoured only when every address the command talks "
+                                      "to is a loopback address (127.0.0.0/8), and --all without --ip sweeps the "
+                                      "subnets of this computer; nothing was sent";
     QTest::newRow("firmware folder missing") << QStringList { "versions", "127.0.0.2", "--firmware",
         "/nonexistent/HexFiles" } << "--firmware: '/nonexistent/HexFiles' is not a folder";
 }
@@ -219,8 +160,9 @@ void tst_Cli::help()
     const CliRun run = cli({ "--help" }, false);
     QCOMPARE(run.exitCode, 0);
     for (const char *c :
-        { "scan [--ip ADDR]...", "auto-update DEVICE [--yes|--no] [--force]", "reset DEVICE PANEL [--check]",
-            "panels TYPE", "3  no device answered", "4  the update failed on N boards", "5  cancelled" })
+        { "scan [--ip ADDR]...", "auto-update DEVICE... | --all [--ip ADDR]... [--yes|--no] [--force] [--parallel N]",
+            "reset DEVICE PANEL [--check]", "panels TYPE", "3  no device answered", "4  the update failed on N boards",
+            "5  cancelled" })
         QVERIFY2(run.all.join('\n').contains(QLatin1String(c)), c);
 }
 
