@@ -4,6 +4,7 @@
 // right reads the same the next time.
 
 #include "appsettings.h"
+#include "ipv4entry.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -25,7 +27,7 @@ void fail(const char *what)
 bool allUnused(const orvo::ui::ManualIpSettings &s)
 {
     for (const QString &a : s.address) {
-        if (a != orvo::ui::kNoAddress)
+        if (a != orvo::kUnusedAddress)
             return false;
     }
     return true;
@@ -48,9 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const orvo::ui::ManualIpSettings first = orvo::ui::readManualIpSettings(path);
     bool usable = true;
     for (const QString &a : first.address) {
+        const std::optional<orvo::Ipv4Entry> entry = orvo::parseIpv4Entry(a);
         usable = usable && orvo::ui::isUsableIpEntry(a);
-        if (orvo::ui::isUsableIpEntry(a) && !orvo::ui::isValidIpText(orvo::ui::normalizeIpText(a)))
-            fail("a usable entry normalises to an invalid one");
+        if (entry && orvo::parseIpv4Entry(entry->address)->address != entry->address)
+            fail("a usable entry reads as another address once normalised");
     }
     if (!usable && !allUnused(first))
         fail("an unusable entry reached the scan");
