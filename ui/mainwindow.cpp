@@ -75,6 +75,7 @@ public:
     }
     void updateDevicesCombo(QVector<OrvoDiscoveryInfo> dev) override { m_window.updateDevicesCombo(dev); }
     void enableControls(bool bEnable) override { m_window.EnableControls(bEnable); }
+    void downloadProgress(orvo::DownloadProgress progress) override { m_window.showDownloadPace(progress); }
     void boardOutcome(orvo::BoardOutcome outcome) override { m_job.add(outcome); }
     void jobEnded(orvo::JobOutcome outcome) override
     {
@@ -489,6 +490,8 @@ const QString kProgressStyle = QStringLiteral(
     "QProgressBar::chunk {background-color: #666666;}QProgressBar {border-radius: 2px; background-color: #262626; "
     "text-align: center;}");
 
+const QString kPaceSeparator = QStringLiteral("  \u00b7  ");
+
 /// One bar and its flag: a bar first shown with nMax 0 is a styled bar until it is hidden again.
 void driveProgressBar(QProgressBar *bar, bool &shown, bool bVisible, int nValue, bool bShowText, int nMax)
 {
@@ -513,7 +516,32 @@ void driveProgressBar(QProgressBar *bar, bool &shown, bool bVisible, int nValue,
 
 void MainWindow::updateProgressBar(bool bVisible, int nValue, bool bShowText, int /*nMin*/, int nMax)
 {
-    driveProgressBar(ui->progressBar, progressShown, bVisible, nValue, bShowText, nMax);
+    // The worker sends each record's figures just before its percentage. A hidden bar and the
+    // waits (shown with nMax 0: erase, restart) are no download.
+    if (!bVisible || nMax == 0)
+        boardDownload.reset();
+    QProgressBar *bar = ui->progressBar;
+    // The first records' pace says little (the board's first replies are slower), so the pace
+    // shows from 1 % on.
+    const std::optional<DownloadPace> pace = boardDownload && nValue >= 1 ? downloadPace(*boardDownload) : std::nullopt;
+    if (!pace) {
+        bar->setFormat(QStringLiteral("%p%"));
+        boardPaceShown = false;
+    } else if (!boardPaceShown || nValue != bar->value()) {
+        // A new pace with each new percentage only, not with every record: steady to read, and
+        // the bar is painted no more often than for the percentage alone, whatever the rate.
+        bar->setFormat(QStringLiteral("%p %") + kPaceSeparator + downloadPaceText(*pace, kPaceSeparator));
+        boardPaceShown = true;
+    }
+    // After the last record the bar is the percentage only again.
+    if (boardDownload && boardDownload->bytesDone >= boardDownload->bytesTotal)
+        boardDownload.reset();
+    driveProgressBar(bar, progressShown, bVisible, nValue, bShowText, nMax);
+}
+
+void MainWindow::showDownloadPace(const DownloadProgress &progress)
+{
+    boardDownload = progress;
 }
 
 void MainWindow::updateProgressBarAuto(bool bVisible, int nValue, bool bShowText, int /*nMin*/, int nMax)

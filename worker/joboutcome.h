@@ -132,8 +132,9 @@ struct DownloadPace
     qint64 secondsLeft = 0; ///< rounded up
 };
 std::optional<DownloadPace> downloadPace(const DownloadProgress &progress);
-/// "850 rec/s  0:07 left": how both front ends write a pace.
-QString downloadPaceText(const DownloadPace &pace);
+/// "850 rec/s  0:07 left": how both front ends write a pace; the window's progress bar puts
+/// "  ·  " between the figures.
+QString downloadPaceText(const DownloadPace &pace, const QString &separator = QStringLiteral("  "));
 
 } // namespace orvo
 

@@ -53,10 +53,11 @@ std::optional<DownloadPace> downloadPace(const DownloadProgress &d)
     return pace;
 }
 
-QString downloadPaceText(const DownloadPace &pace)
+QString downloadPaceText(const DownloadPace &pace, const QString &separator)
 {
-    return QStringLiteral("%1 rec/s  %2:%3 left")
+    return QStringLiteral("%1 rec/s%2%3:%4 left")
         .arg(pace.recordsPerSecond)
+        .arg(separator)
         .arg(pace.secondsLeft / 60)
         .arg(pace.secondsLeft % 60, 2, 10, QLatin1Char('0'));
 }

@@ -120,7 +120,8 @@ const char *const kOptionsHelp = "Options:\n"
                                  "  --progress      when the output is not a terminal, also write the progress\n"
                                  "                  as \"progress: N%\" lines (a tenth of the way each, and one\n"
                                  "                  when a wait or download starts); a terminal shows a bar\n"
-                                 "  -h, --help      this help; after a command, the command's help\n";
+                                 "  -h, --help      this help; after a command, the command's help\n"
+                                 "  --version       the program's version, build date and Qt version\n";
 
 const char *const kExitHelp = "Exit status:\n"
                               "  0  the command did what was asked\n"
@@ -174,9 +175,10 @@ bool takesValue(const QString &name, Command command)
 
 bool isFlag(const QString &name, Command command)
 {
-    static const QStringList names = { QStringLiteral("--yes"), QStringLiteral("--no"), QStringLiteral("--force"),
-        QStringLiteral("--check"), QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("--debug"),
-        QStringLiteral("--progress"), QStringLiteral("--last"), QStringLiteral("--csv"), QStringLiteral("--all") };
+    static const QStringList names
+        = { QStringLiteral("--yes"), QStringLiteral("--no"), QStringLiteral("--force"), QStringLiteral("--check"),
+              QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("--debug"), QStringLiteral("--progress"),
+              QStringLiteral("--last"), QStringLiteral("--csv"), QStringLiteral("--all"), QStringLiteral("--version") };
     return names.contains(name) || (command == Command::History && name == QLatin1String("--json"));
 }
 
@@ -404,6 +406,8 @@ ParseResult parseArguments(const QStringList &arguments)
             o.historyJson = true;
         } else if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
             o.help = true;
+        } else if (name == QLatin1String("--version")) {
+            o.version = true;
         } else if (name == QLatin1String("--debug")) {
             o.debug = true;
         } else if (name == QLatin1String("--progress")) {
@@ -471,7 +475,7 @@ ParseResult parseArguments(const QStringList &arguments)
     }
 
     // Help wins over everything else that is wrong, so that the user learns how to put it right.
-    if (o.help) {
+    if (o.help || o.version) {
         result.ok = true;
         return result;
     }

@@ -52,6 +52,7 @@ struct Options
 {
     Command command = Command::None;
     bool help = false;
+    bool version = false;
 
     QStringList scanAddresses; ///< scan --ip, normalised dotted decimal, at most four
     QString device;            ///< DEVICE, normalised dotted decimal

@@ -3,6 +3,7 @@
 #include "appidentity.h"
 #include "clioptions.h"
 #include "clirunner.h"
+#include "versiontext.h"
 #include "workerhost.h"
 
 #include <QCoreApplication>
@@ -35,6 +36,10 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "orvo-updater-cli: %s\n%s\n", qPrintable(parsed.error),
             qPrintable(usageLine(parsed.options.command)));
         return ExitBadArguments;
+    }
+    if (parsed.options.version) {
+        std::fputs(qPrintable(orvo::versionText("orvo-updater-cli")), stdout);
+        return ExitOk;
     }
     if (parsed.options.help) {
         std::fputs(qPrintable(helpText(parsed.options.command)), stdout);

@@ -3,6 +3,7 @@
 // and what happens when the file cannot be written.
 
 #include "appidentity.h"
+#include "joboutcome.h"
 #include "mainwindow.h"
 #include "setmanipdialog.h"
 #include "uitestsupport.h"
@@ -10,6 +11,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QSettings>
 #include <QToolButton>
 
@@ -94,6 +96,7 @@ private slots:
     void manualIpDialog();
     void logRowsAppendedAcrossRuns();
     void unwritableLogIsTriedAgain();
+    void downloadPaceBesideThePercentage();
 };
 
 void MainWindowTest::controlStates()
@@ -289,6 +292,62 @@ void MainWindowTest::unwritableLogIsTriedAgain()
     addRow(*w, 2, QStringLiteral("kept"));
     QCOMPARE(listedRows(*w), 2);
     QCOMPARE(logText(), QStringLiteral("02/01/2026  03:04:05.001   kept\n"));
+}
+
+void MainWindowTest::downloadPaceBesideThePercentage()
+{
+    MainWindow w;
+    const auto *bar = child<QProgressBar>(w, "progressBar");
+    const auto progress = [&w](bool visible, int value, bool showText, int max) {
+        QVERIFY(QMetaObject::invokeMethod(&w, "updateProgressBar", Q_ARG(bool, visible), Q_ARG(int, value),
+            Q_ARG(bool, showText), Q_ARG(int, 0), Q_ARG(int, max)));
+    };
+    // One record of a download of 1000 bytes, then its percentage, as the worker sends them;
+    // the bar's text after them.
+    const auto record = [&](int records, qint64 elapsedMs, qint64 done, int percent) {
+        w.showDownloadPace(DownloadProgress { 4, records, elapsedMs, done, 1000 });
+        progress(true, percent, true, 100);
+        return bar->text();
+    };
+    const auto pace = [](const char *text) { return QString::fromUtf8(text).replace(QLatin1Char('|'), QChar(0xb7)); };
+
+    progress(true, 40, false, 0); // the erase wait: a styled bar without text
+    QCOMPARE(bar->format(), QStringLiteral("%p%"));
+    // The first records, below 1 %: no pace yet.
+    QCOMPARE(record(2, 1000, 1, 0), QStringLiteral("0%"));
+    // 5950 records in 7 s: 850 a second; 490 bytes left after 510 in 7 s: 6.7 s, 0:07.
+    QCOMPARE(record(5950, 7000, 510, 51), pace("51 %  |  850 rec/s  |  0:07 left"));
+    // A record sent again brings a percentage without new figures: the pace stays.
+    progress(true, 51, true, 100);
+    QCOMPARE(bar->text(), pace("51 %  |  850 rec/s  |  0:07 left"));
+    // Within the percentage another rate waits (856 a second here), and so does an estimate that
+    // wavers back up a second later (0:08 here).
+    record(6000, 7010, 511, 51);
+    QCOMPARE(record(6001, 8100, 512, 51), pace("51 %  |  850 rec/s  |  0:07 left"));
+    // The next percentage shows the average since the start, not the last records' pace.
+    QCOMPARE(record(6100, 8200, 520, 52), pace("52 %  |  744 rec/s  |  0:08 left"));
+
+    // A long download in minutes: a second on, with less time left, the percentage and its pace
+    // stay until the next percentage.
+    QCOMPARE(record(600, 60000, 100, 10), pace("10 %  |  10 rec/s  |  9:00 left"));
+    QCOMPARE(record(610, 61000, 102, 10), pace("10 %  |  10 rec/s  |  9:00 left"));
+    QCOMPARE(record(660, 66000, 110, 11), pace("11 %  |  10 rec/s  |  8:54 left"));
+
+    // The last record: its pace is shown once; finishing is the percentage only.
+    QCOMPARE(record(11667, 13725, 1000, 100), pace("100 %  |  850 rec/s  |  0:00 left"));
+    progress(true, 100, true, 100);
+    QCOMPARE(bar->text(), QStringLiteral("100%"));
+
+    // The restart wait after a download shows no pace, nor does the next task after a hidden bar.
+    record(100, 1000, 500, 50);
+    progress(true, 30, false, 0);
+    QCOMPARE(bar->format(), QStringLiteral("%p%"));
+    progress(true, 31, false, 0);
+    QCOMPARE(bar->format(), QStringLiteral("%p%"));
+    record(100, 1000, 500, 50);
+    progress(false, 0, true, 100);
+    progress(true, 25, true, 100);
+    QCOMPARE(bar->text(), QStringLiteral("25%"));
 }
 
 ORVO_UI_TEST_MAIN(MainWindowTest)

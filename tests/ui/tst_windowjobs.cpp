@@ -17,6 +17,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QThread>
@@ -490,6 +491,8 @@ void WindowJobsTest::closeDuringAJob()
         rig.press("Bootload_Button");
         QTRY_VERIFY_WITH_TIMEOUT(rig.sim.snapshot(0).boards[kMeters].recordsAccepted > 20, 20000);
         QVERIFY(rig.d().child("progressBar")->isVisible());
+        // The front end's wiring of the download's pace: beside the percentage while it runs.
+        QTRY_VERIFY(rig.d().child<QProgressBar>("progressBar")->text().contains(QStringLiteral(" rec/s  \u00b7  ")));
     } else {
         // The user closes every window while the question is open, as the window system would.
         bool asked = false;

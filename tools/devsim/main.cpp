@@ -4,6 +4,7 @@
 #include "catalogue.h"
 #include "config.h"
 #include "simulator.h"
+#include "versiontext.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -22,6 +23,7 @@ constexpr int kExitBadUsage = 2;
 
 const char kUsage[] = "Usage: orvo-devsim [--config FILE] [--console ADDR] [--qrt ADDR] [--kvr10 ADDR] [--tx512 ADDR]\n"
                       "                   [--kvr30 ADDR] [--port N] [--speed-up F] [--state-out FILE] [-v]\n"
+                      "       orvo-devsim --version\n"
                       "Simulated devices for Orvo Updater on TCP port N (default 51000) of each ADDR.\n"
                       "  --config FILE     devices from a JSON configuration (see tools/devsim/README.md)\n"
                       "  --console ADDR    a 6170 Console with every panel running its build version (also --qrt,\n"
@@ -29,7 +31,8 @@ const char kUsage[] = "Usage: orvo-devsim [--config FILE] [--console ADDR] [--qr
                       "  --port N          common port of the devices without a port of their own (0: a free one)\n"
                       "  --speed-up F      run restarts and delays F times faster (F >= 1)\n"
                       "  --state-out FILE  write the JSON state to FILE at exit and on SIGUSR1\n"
-                      "  -v                log each request on stderr\n";
+                      "  -v                log each request on stderr\n"
+                      "  --version         the program's version, build date and Qt version\n";
 
 int usageError(const QString &message)
 {
@@ -68,6 +71,9 @@ int main(int argc, char **argv)
         QString value;
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == QLatin1String("--version")) {
+            std::fputs(qPrintable(orvo::versionText("orvo-devsim")), stdout);
             return 0;
         } else if (arg == QLatin1String("-v") || arg == QLatin1String("--verbose")) {
             verbose = true;

@@ -4,6 +4,7 @@
 // would no longer start, so the folder and the program's output both say so.
 
 #include "demofirmware.h"
+#include "versiontext.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -39,12 +40,17 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
+    if (orvo::asksForVersion(argc, argv)) {
+        std::fputs(qPrintable(orvo::versionText("orvo-mkfirmware")), stdout);
+        return 0;
+    }
     if (args.size() == 3 && args.at(0) == QLatin1String("--image"))
         return writeImage(args.at(1), args.at(2));
     if (args.size() != 1 || args.at(0).startsWith(QLatin1Char('-'))) {
         std::fprintf(stderr,
             "Usage: orvo-mkfirmware FOLDER\n"
             "       orvo-mkfirmware --image RECORDS FILE\n"
+            "       orvo-mkfirmware --version\n"
             "Writes small but complete firmware images for every board of the catalogue into\n"
             "FOLDER, or one program image of RECORDS 16-byte records into FILE, for use with the\n"
             "device simulator (orvo-devsim) only.\n"
