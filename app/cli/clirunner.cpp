@@ -5,6 +5,7 @@
 #include "catalogue.h"
 #include "clirelease.h"
 #include "clock.h"
+#include "devicejob.h"
 #include "devicetext.h"
 #include "firmwarefiles.h"
 #include "history.h"
@@ -228,22 +229,13 @@ void Runner::runJob(const WorkRequest &request)
     disconnect(done);
 }
 
-std::optional<int> Runner::lookUpDevice(const QString &address)
+std::optional<int> Runner::lookUpDevice(const QString &address, int &status)
 {
     // The window's user scans first and picks the device from the list; here the scan asks the
     // one address, as a manual scan with a single entry.
     m_frontEnd->resetDevices();
-    WorkRequest scan;
-    scan.mode = JobMode::ScanNetwork;
-    scan.manualIpEnabled = true;
-    scan.manualIp[0] = address;
-    runJob(scan);
-    const DeviceList &devices = m_frontEnd->devices();
-    for (int i = 0; i < devices.size(); ++i) {
-        if (ipText(devices.at(i)) == address)
-            return i;
-    }
-    return std::nullopt;
+    runJob(lookUpRequest(address));
+    return askedDevice(*m_frontEnd, address, m_options.port, status);
 }
 
 int Runner::scan()
@@ -279,27 +271,18 @@ int Runner::scan()
 int Runner::deviceCommand()
 {
     m_report[QStringLiteral("address")] = m_options.device;
-    const std::optional<int> index = lookUpDevice(m_options.device);
+    int lookUpStatus = ExitOk;
+    const std::optional<int> index = lookUpDevice(m_options.device, lookUpStatus);
     if (m_interrupted)
         return ExitCancelled;
-    if (!index && !m_frontEnd->devices().isEmpty()) {
-        // Whoever answered at the given address names another one. The jobs take their address
-        // from the record, so acting on it would reach a host the user never named (nor checked
-        // as loopback for --speed-up).
-        const OrvoDiscoveryInfo &record = m_frontEnd->devices().first();
-        m_deviceBefore = record;
-        m_report[QStringLiteral("jobEnd")] = jobEndName(JobEnd::Refused);
-        m_frontEnd->insertListItem(RowIcon::Error,
-            QStringLiteral("*** Error: The device at %1 sends a record for %2: refused, "
-                           "nothing is sent to %2")
-                .arg(m_options.device, ipText(record)),
-            false);
-        return ExitJobFailed;
-    }
     if (!index) {
-        m_frontEnd->note(
-            QStringLiteral("No device answered at %1 (port %2)").arg(m_options.device).arg(m_options.port));
-        return ExitNoDevice;
+        // A record that names another address (nor checked as loopback for --speed-up) is
+        // reported as the device that answered, refused.
+        if (!m_frontEnd->devices().isEmpty()) {
+            m_deviceBefore = m_frontEnd->devices().first();
+            m_report[QStringLiteral("jobEnd")] = jobEndName(JobEnd::Refused);
+        }
+        return lookUpStatus;
     }
     const OrvoDiscoveryInfo record = m_frontEnd->devices().at(*index);
     m_deviceBefore = record;
@@ -328,44 +311,11 @@ int Runner::deviceCommand()
     m_frontEnd->resetDevices();
 
     // What each of the window's handlers stores before it requests its job.
-    const int selected = *index;
-    const bool needsUpdate = record.needsUpdate() != 0;
-    const Options &o = m_options;
-    WorkRequest request;
-    request.selectedDevice = selected;
-    request.deviceType = deviceType;
-    request.panelIndex = panelIndex;
-    switch (o.command) {
-    case Command::Versions:
-        request.mode = JobMode::GetVersions;
-        break;
-    case Command::AutoUpdate:
-        request.mode = JobMode::AutoUpdate;
-        request.refreshDeviceInfo = needsUpdate;
-        request.forceUpdate = o.force;
-        break;
-    case Command::Check:
-        request.mode = JobMode::CheckPanel;
-        break;
-    case Command::Update:
-        request.mode = JobMode::UpdatePanel;
-        request.refreshDeviceInfo = isKnownDeviceType(deviceType) && panelIndex == 0 && needsUpdate;
-        break;
-    case Command::Reset:
-        request.mode = JobMode::ResetPanel;
-        request.checkAfterReset = o.checkAfterReset;
-        break;
-    case Command::Rename:
-        request.mode = JobMode::RenameDevice;
-        request.newDeviceName = o.newName;
-        break;
-    case Command::Identify:
-        request.mode = JobMode::IdentifyDevice;
-        break;
-    default:
+    const std::optional<WorkRequest> request
+        = deviceJobRequest(m_options.command, m_options, *index, record, panelIndex);
+    if (!request)
         return ExitBadArguments;
-    }
-    runJob(request);
+    runJob(*request);
     m_frontEnd->setRecord(nullptr);
     return finishDeviceCommand(record, deviceType, panelIndex);
 }
@@ -396,22 +346,17 @@ int Runner::severalDevicesCommand()
     return status;
 }
 
-QString Runner::historyPath() const
-{
-    return m_options.historyFile.isEmpty() ? defaultHistoryPath() : m_options.historyFile;
-}
-
 void Runner::recordHistory()
 {
     const QString warning
-        = recordJobHistory(historyPath(), m_record, QStringLiteral("cli"), QDateTime::currentDateTime());
+        = recordJobHistory(historyFilePath(m_options), m_record, QStringLiteral("cli"), QDateTime::currentDateTime());
     if (!warning.isEmpty())
         m_frontEnd->insertListItem(RowIcon::Warning, warning, false);
 }
 
 int Runner::historyCommand()
 {
-    const QString path = historyPath();
+    const QString path = historyFilePath(m_options);
     const auto print = [](const QString &text, FILE *to) {
         const QByteArray bytes = text.toLocal8Bit();
         std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), to);
@@ -464,16 +409,9 @@ int Runner::finishDeviceCommand(const OrvoDiscoveryInfo &record, int deviceType,
     m_report[QStringLiteral("jobEnd")] = jobEndName(job.end);
     if (job.delivered)
         m_report[QStringLiteral("delivered")] = *job.delivered;
-    const bool newRecord = m_frontEnd->devicesReceived() && !m_frontEnd->devices().isEmpty();
-    std::optional<OrvoDiscoveryInfo> after;
-    if (newRecord) {
-        for (const OrvoDiscoveryInfo &r : m_frontEnd->devices()) {
-            if (r.mac() == record.mac())
-                after = r;
-        }
-        if (after)
-            m_report[QStringLiteral("deviceAfter")] = deviceJson(*after);
-    }
+    const std::optional<OrvoDiscoveryInfo> after = recordAfter(*m_frontEnd, record);
+    if (after)
+        m_report[QStringLiteral("deviceAfter")] = deviceJson(*after);
 
     if (m_interrupted)
         return ExitCancelled;
@@ -483,16 +421,15 @@ int Runner::finishDeviceCommand(const OrvoDiscoveryInfo &record, int deviceType,
     const BoardOutcome *board = m_record.board(panelIndex);
     switch (m_options.command) {
     case Command::Versions:
-        return job.end == JobEnd::Done ? ExitOk : ExitJobFailed;
-    case Command::AutoUpdate:
-        if (job.end == JobEnd::Cancelled)
-            return ExitCancelled;
-        m_report[QStringLiteral("failedBoards")] = job.failedBoards;
-        if (job.failedBoards > 0) {
+        return scanJobStatus(JobMode::GetVersions, job);
+    case Command::AutoUpdate: {
+        const int status = scanJobStatus(JobMode::AutoUpdate, job);
+        if (job.end != JobEnd::Cancelled)
+            m_report[QStringLiteral("failedBoards")] = job.failedBoards;
+        if (status == ExitUpdateFailed)
             m_frontEnd->note(QStringLiteral("Update failed on %1 boards").arg(job.failedBoards));
-            return ExitUpdateFailed;
-        }
-        return job.end == JobEnd::Done ? ExitOk : ExitJobFailed;
+        return status;
+    }
     case Command::Check:
         return board && board->found.value_or(false) ? ExitOk : ExitJobFailed;
     case Command::Update:

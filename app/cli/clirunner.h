@@ -55,12 +55,11 @@ private:
     int historyCommand();
     /// Appends the boards of the device job to the history; a warning row when it cannot.
     void recordHistory();
-    QString historyPath() const;
 
     /// Requests `mode` after `setInputs` has filled the worker's fields and waits until the
     /// job's thread has ended, handling output and Ctrl-C meanwhile.
     void runJob(const WorkRequest &request);
-    std::optional<int> lookUpDevice(const QString &address);
+    std::optional<int> lookUpDevice(const QString &address, int &status);
     void onInterrupt();
     bool checkFiles(QString &error) const;
     void writeJson(int status);

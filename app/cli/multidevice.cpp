@@ -3,6 +3,7 @@
 #include "catalogue.h"
 #include "clireport.h"
 #include "clock.h"
+#include "devicejob.h"
 #include "devicetext.h"
 #include "history.h"
 #include "workerhost.h"
@@ -255,54 +256,28 @@ void MultiDeviceRun::start(Device &d)
         },
         Qt::QueuedConnection);
     // The worker's jobs address the devices of its own last scan: a manual scan of this one address.
-    WorkRequest scan;
-    scan.mode = JobMode::ScanNetwork;
-    scan.manualIpEnabled = true;
-    scan.manualIp[0] = d.address;
-    d.host->request(scan);
+    d.host->request(lookUpRequest(d.address));
 }
 
 void MultiDeviceRun::lookedUp(Device &d)
 {
-    const DeviceList devices = d.frontEnd->devices();
-    int index = -1;
-    for (int i = 0; i < devices.size(); ++i) {
-        if (ipText(devices.at(i)) == d.address)
-            index = i;
-    }
-    if (m_interrupted) {
+    std::optional<int> index;
+    if (m_interrupted)
         d.status = ExitCancelled;
-    } else if (index < 0 && !devices.isEmpty()) {
-        // As with one device: a record that names another address is not acted upon.
-        d.status = ExitJobFailed;
-        d.frontEnd->insertListItem(RowIcon::Error,
-            QStringLiteral("*** Error: The device at %1 sends a record for %2: refused, "
-                           "nothing is sent to %2")
-                .arg(d.address, ipText(devices.first())),
-            false);
-    } else if (index < 0) {
-        d.status = ExitNoDevice;
-        d.frontEnd->note(QStringLiteral("No device answered at %1 (port %2)").arg(d.address).arg(m_options.port));
-    }
-    if (index < 0 || m_interrupted) {
+    else
+        index = askedDevice(*d.frontEnd, d.address, m_options.port, d.status);
+    if (!index) {
         d.stage = Device::Stage::Working;
         finished(d);
         return;
     }
-    const OrvoDiscoveryInfo record = devices.at(index);
+    const OrvoDiscoveryInfo record = d.frontEnd->devices().at(*index);
     d.before = record;
     d.deviceType = static_cast<int>(record.type());
     d.frontEnd->resetDevices();
-    WorkRequest request;
-    request.mode = m_mode;
-    request.selectedDevice = index;
-    request.deviceType = d.deviceType;
-    if (m_mode == JobMode::AutoUpdate) {
-        request.refreshDeviceInfo = record.needsUpdate() != 0;
-        request.forceUpdate = m_options.force;
-    }
+    const Command command = m_mode == JobMode::AutoUpdate ? Command::AutoUpdate : Command::Versions;
     d.stage = Device::Stage::Working;
-    d.host->request(request);
+    d.host->request(*deviceJobRequest(command, m_options, *index, record));
 }
 
 void MultiDeviceRun::finished(Device &d)
@@ -312,30 +287,13 @@ void MultiDeviceRun::finished(Device &d)
     if (d.before) {
         const JobOutcome job = d.record.ending();
         if (!d.quiet) {
-            const QString warning
-                = recordJobHistory(m_options.historyFile.isEmpty() ? defaultHistoryPath() : m_options.historyFile,
-                    d.record, QStringLiteral("cli"), QDateTime::currentDateTime());
+            const QString warning = recordJobHistory(
+                historyFilePath(m_options), d.record, QStringLiteral("cli"), QDateTime::currentDateTime());
             if (!warning.isEmpty())
                 d.frontEnd->insertListItem(RowIcon::Warning, warning, false);
         }
-        if (d.frontEnd->devicesReceived()) {
-            for (const OrvoDiscoveryInfo &r : d.frontEnd->devices()) {
-                if (r.mac() == d.before->mac())
-                    d.after = r;
-            }
-        }
-        if (m_interrupted && job.end == JobEnd::Aborted)
-            d.status = ExitCancelled;
-        else if (job.end == JobEnd::Refused)
-            d.status = ExitJobFailed;
-        else if (m_mode == JobMode::GetVersions)
-            d.status = job.end == JobEnd::Done ? ExitOk : ExitJobFailed;
-        else if (job.end == JobEnd::Cancelled)
-            d.status = ExitCancelled;
-        else if (job.failedBoards > 0)
-            d.status = ExitUpdateFailed;
-        else
-            d.status = job.end == JobEnd::Done ? ExitOk : ExitJobFailed;
+        d.after = recordAfter(*d.frontEnd, *d.before);
+        d.status = m_interrupted && job.end == JobEnd::Aborted ? ExitCancelled : scanJobStatus(m_mode, job);
         if (d.status == ExitUpdateFailed)
             d.frontEnd->note(QStringLiteral("Update failed on %1 boards").arg(job.failedBoards));
     }
